@@ -1,0 +1,74 @@
+#include "app/install_log.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace {
+std::string& LogPath() {
+    static std::string path = "c:\\orvane\\bin\\Install.log";
+    return path;
+}
+
+void AppendLine(const char* message) {
+    LogTime now = CurrentLogTime();
+    std::FILE* file = std::fopen(LogPath().c_str(), "ab");
+    if (!file)
+        return;
+    char line[kLogMessageCapacity + 64];
+    std::size_t length = FormatInstallLogLine(line, sizeof line, now, message);
+    std::fwrite(line, 1, length, file);
+    std::fclose(file);
+}
+} // namespace
+
+void SetInstallLogPath(const char* path) { LogPath() = path; }
+const char* InstallLogPath() { return LogPath().c_str(); }
+
+LogTime CurrentLogTime() {
+    auto now = std::chrono::system_clock::now();
+    auto sinceEpoch = now.time_since_epoch();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    int millis = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    return LogTime{local.tm_mon + 1, local.tm_mday,  local.tm_year + 1900,
+                   local.tm_hour,    local.tm_min,   local.tm_sec,
+                   millis};
+}
+
+std::size_t FormatInstallLogLine(char* out, std::size_t outSize, const LogTime& t,
+                                 const char* message) {
+    if (outSize == 0)
+        return 0;
+    int n = std::snprintf(out, outSize, "%d/%d/%d at %d:%d:%d:%d %.999s %c%c", t.month, t.day,
+                          t.year, t.hour, t.minute, t.second, t.millisecond, message, 13, 10);
+    if (n < 0) {
+        out[0] = '\0';
+        return 0;
+    }
+    return static_cast<std::size_t>(n) < outSize ? static_cast<std::size_t>(n) : outSize - 1;
+}
+
+void WriteInstallLog(const char* format, ...) {
+    char message[kLogMessageCapacity];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    AppendLine(message);
+}
+
+void WriteInstallLogText(const char* text) {
+    char message[kLogMessageCapacity];
+    std::snprintf(message, sizeof message, "%s", text);
+    AppendLine(message);
+}

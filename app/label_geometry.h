@@ -1,0 +1,11 @@
+// Geometry of the status label (portable).
+#pragma once
+
+struct LabelRect {
+    int left, top, width, height;
+};
+
+// The label's place inside an owner whose outer rectangle is ownerWidth x ownerHeight.
+LabelRect ComputeLabelRect(int ownerWidth, int ownerHeight);
+// Left edge of text of width textWidth centred on the owner's outer width.
+int ComputeLabelTextX(int ownerWidth, int textWidth);

@@ -1,0 +1,13 @@
+// Requests to the local AdminService (127.0.0.1:13021) and the admin log.
+#pragma once
+#include "transport/klv_socket.h"
+
+constexpr unsigned short ADMIN_SERVICE_PORT = 13021;
+extern int AdminLogEnabled;
+
+KlvSocket connectToAdminService(); // KLV_INVALID_SOCKET on failure
+int AdminServiceCreateProcessAsAdmin(const char* program, const char* arguments);
+int AdminServiceCreateProcessAsAdminUser(const char* program, const char* arguments, int option);
+int AdminServiceSetOrvanePermissions(int value);
+void CheckAdminDebugging();
+void WriteAdminLog(const char* format, ...) __attribute__((format(printf, 1, 2)));

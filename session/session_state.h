@@ -1,0 +1,32 @@
+// Session state of the main window, one instance for the process.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include "transport/klv_socket.h"
+
+constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
+constexpr unsigned WM_START_SESSION = 0x401; // WM_USER + 1
+constexpr unsigned CONNECT_TIMER_ID = 1;
+constexpr unsigned CONNECT_TIMEOUT_MS = 15000;
+constexpr unsigned short SERVER_PORT = 11001;
+
+constexpr int kRequestedFileNameCapacity = 64;
+constexpr int kLocalFilePathCapacity = 100;
+
+extern KlvSocket ServerSocket;
+extern char ServerAddress[100];
+extern char RequestedFileName[kRequestedFileNameCapacity];
+extern char LocalFilePath[kLocalFilePathCapacity];
+extern int IgnoreSocketEvents;
+extern int SessionReadBusy;
+extern int FileCount;
+
+// Reception state.
+extern std::int32_t ExpectedSize;
+extern unsigned char* ReceiveBuffer;
+extern std::int32_t PendingBytes;
+extern std::int32_t ReceivedBytes;
+extern std::int32_t PieceSize;
+extern std::FILE* ReceiveFile;
+extern std::int32_t LastPercent;
+extern std::int32_t ProgressDelta;

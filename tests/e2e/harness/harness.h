@@ -1,0 +1,98 @@
+// Support for end-to-end tests: the Windows programs run for real under Wine (one shared prefix
+// under the build folder), windows are driven by robot.exe, and the Xvfb screen is captured.
+// Every wait is bounded; a program still running at its deadline is killed by its id.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Folders of this build: <root>/native/bin, <root>/win/bin, <root>/wine, <root>/screenshots.
+std::string BuildRoot();
+std::string WinBin();       // Linux path of the folder holding Install.exe, robot.exe, ...
+std::string NativeBin();    // Linux path of the native tools (refserver, klvframe, ...)
+std::string ScreenshotDir();
+
+// Creates the prefix once (wineboot), brings the desktop up, and takes the machine-wide lock
+// that keeps end-to-end runs of different build trees from sharing ports at the same time.
+// Call from every test's SetUp (it is cheap after the first call).
+void EnsureWine();
+
+// Removes C:\orvane, C:\klv and the working folder C:\work, then creates C:\orvane\bin and
+// C:\work again: every test starts from this state.
+void ResetDriveC();
+
+// Windows path ("C:\\orvane\\bin\\Install.log", case-insensitive drive letter) -> Linux path.
+std::string HostPath(const std::string& windowsPath);
+bool FileExists(const std::string& windowsPath);
+std::string ReadFile(const std::string& windowsPath); // "" when missing
+void WriteFile(const std::string& windowsPath, const std::string& content);
+void RemoveFile(const std::string& windowsPath);
+void MakeFolder(const std::string& windowsPath);         // with parents
+unsigned FileMode(const std::string& windowsPath);       // st_mode & 0777, 0 when missing
+std::vector<std::string> InstallLogMessages();           // Install.log lines without the time stamp
+
+// A Windows process started with an exact command line (CreateProcessA in robot.exe).
+class WinProcess {
+public:
+    // commandLine is passed unchanged; workDir is a Windows path (default C:\work).
+    WinProcess(const std::string& commandLine, const std::string& workDir = "C:\\work");
+    ~WinProcess(); // kills the process if it still runs
+    WinProcess(const WinProcess&) = delete;
+    WinProcess& operator=(const WinProcess&) = delete;
+    // Waits up to timeoutMs; the exit code, or nullopt when it is still running.
+    std::optional<int> Wait(int timeoutMs);
+    bool Running();
+    void Kill();
+
+private:
+    int launcherPid_ = -1;
+    std::string exitFile_;
+};
+
+// Installs build/win/bin/Install.exe as C:\orvane\bin\Install.exe (the path that start-up and the
+// AdminService expect) and returns its Windows path.
+std::string InstallProgram();
+
+struct Control {
+    std::string className;
+    int id = 0;
+    std::string text;
+    bool visible = false;
+};
+
+struct Window {
+    std::uint64_t handle = 0;
+    std::string className;
+    std::string caption;
+    int left = 0, top = 0, right = 0, bottom = 0; // outer rectangle, screen pixels
+    bool visible = false;
+    unsigned long style = 0;
+    std::vector<Control> controls;
+    std::string ControlText(int id) const; // "" when absent
+    bool HasControl(int id) const;
+};
+
+// Robot commands (each one run of robot.exe under Wine).
+// Waits for a top-level window; empty className or caption matches any.
+std::optional<Window> WaitForWindow(const std::string& className, const std::string& caption,
+                                    int timeoutMs);
+std::optional<Window> FindWindow(const std::string& className, const std::string& caption);
+bool WaitForWindowGone(std::uint64_t handle, int timeoutMs);
+bool ClickButton(std::uint64_t window, int id);
+bool SetControlText(std::uint64_t window, int id, const std::string& text);
+bool SelectListLine(std::uint64_t window, int id, int index);
+bool DoubleClickListLine(std::uint64_t window, int id, int index); // selects, then LBN_DBLCLK
+std::vector<std::string> ListLines(std::uint64_t window, int id);
+bool PostClose(std::uint64_t window);
+struct WorkArea {
+    int left, top, right, bottom;
+};
+WorkArea DesktopWorkArea();
+
+// Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png.
+void Screenshot(const std::string& name);
+
+} // namespace e2e

@@ -1,0 +1,1 @@
+// Placeholder until the transport is written; delete when a real source exists.

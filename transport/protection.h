@@ -1,0 +1,12 @@
+// Message protection: Blowfish-CFB64, AES-128-CTR and the SHA-256-based check value.
+// No socket or window code in here.
+#pragma once
+#include <cstddef>
+
+constexpr int kPayloadKeySelector = 0;
+constexpr int kCheckValueKeySelector = 1;
+
+void BlowfishCfbEncrypt(unsigned char* data, std::size_t length, int keySelector);
+void AesCtrCrypt(unsigned char* data, std::size_t length);
+unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length);
+int UnprotectMessage(unsigned char* body, std::size_t length, int protection);
