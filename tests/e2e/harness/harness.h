@@ -11,8 +11,8 @@ namespace e2e {
 
 // Folders of this build: <root>/native/bin, <root>/win/bin, <root>/wine, <root>/screenshots.
 std::string BuildRoot();
-std::string WinBin();       // Linux path of the folder holding Install.exe, robot.exe, ...
-std::string NativeBin();    // Linux path of the native tools (refserver, klvframe, ...)
+std::string WinBin();    // Linux path of the folder holding Install.exe, robot.exe, ...
+std::string NativeBin(); // Linux path of the native tools (refserver, klvframe, ...)
 std::string ScreenshotDir();
 
 // Creates the prefix once (wineboot), brings the desktop up, and takes the machine-wide lock
@@ -30,13 +30,15 @@ bool FileExists(const std::string& windowsPath);
 std::string ReadFile(const std::string& windowsPath); // "" when missing
 void WriteFile(const std::string& windowsPath, const std::string& content);
 void RemoveFile(const std::string& windowsPath);
-void MakeFolder(const std::string& windowsPath);         // with parents
-unsigned FileMode(const std::string& windowsPath);       // st_mode & 0777, 0 when missing
-std::vector<std::string> InstallLogMessages();           // Install.log lines without the time stamp
+void MakeFolder(const std::string& windowsPath);   // with parents
+unsigned FileMode(const std::string& windowsPath); // st_mode & 0777, 0 when missing
+std::vector<std::string> InstallLogMessages();     // Install.log lines without the time stamp
+// "Z:\\..." path under which a Windows program sees a Linux file.
+std::string WindowsPathOfHost(const std::string& hostPath);
 
 // A Windows process started with an exact command line (CreateProcessA in robot.exe).
 class WinProcess {
-public:
+  public:
     // commandLine is passed unchanged; workDir is a Windows path (default C:\work).
     WinProcess(const std::string& commandLine, const std::string& workDir = "C:\\work");
     ~WinProcess(); // kills the process if it still runs
@@ -46,10 +48,20 @@ public:
     std::optional<int> Wait(int timeoutMs);
     bool Running();
     void Kill();
+    // The Windows process id (0 until the launcher has reported it, or when the launch failed).
+    unsigned long WindowsPid();
+    // Non-empty when CreateProcessA failed.
+    std::string LaunchError();
 
-private:
+  private:
     int launcherPid_ = -1;
     std::string exitFile_;
+    std::string pidFile_;
+    bool finished_ = false;
+    std::optional<int> exitCode_;
+    unsigned long windowsPid_ = 0;
+    std::string launchError_;
+    void Reap(int timeoutMs);
 };
 
 // Installs build/win/bin/Install.exe as C:\orvane\bin\Install.exe (the path that start-up and the
@@ -65,6 +77,7 @@ struct Control {
 
 struct Window {
     std::uint64_t handle = 0;
+    unsigned long pid = 0; // Windows process id of the owner
     std::string className;
     std::string caption;
     int left = 0, top = 0, right = 0, bottom = 0; // outer rectangle, screen pixels
@@ -73,6 +86,7 @@ struct Window {
     std::vector<Control> controls;
     std::string ControlText(int id) const; // "" when absent
     bool HasControl(int id) const;
+    std::string Describe() const; // one readable line per window and control (diagnostics)
 };
 
 // Robot commands (each one run of robot.exe under Wine).
@@ -80,6 +94,10 @@ struct Window {
 std::optional<Window> WaitForWindow(const std::string& className, const std::string& caption,
                                     int timeoutMs);
 std::optional<Window> FindWindow(const std::string& className, const std::string& caption);
+std::vector<Window> ListWindows(const std::string& className = "",
+                                const std::string& caption = ""); // every match, hidden included
+std::optional<Window> WindowInfo(std::uint64_t handle);           // nullopt when it is gone
+std::string DescribeWindows(); // all visible top-level windows, for failure messages
 bool WaitForWindowGone(std::uint64_t handle, int timeoutMs);
 bool ClickButton(std::uint64_t window, int id);
 bool SetControlText(std::uint64_t window, int id, const std::string& text);
@@ -87,6 +105,7 @@ bool SelectListLine(std::uint64_t window, int id, int index);
 bool DoubleClickListLine(std::uint64_t window, int id, int index); // selects, then LBN_DBLCLK
 std::vector<std::string> ListLines(std::uint64_t window, int id);
 bool PostClose(std::uint64_t window);
+bool KillWindowsProcess(unsigned long windowsPid); // TerminateProcess
 struct WorkArea {
     int left, top, right, bottom;
 };
