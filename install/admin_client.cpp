@@ -1,0 +1,98 @@
+// Requests to the AdminService: one blocking connection to 127.0.0.1:13021 per request, the
+// records sent with Blowfish protection, nothing read back.
+#include "install/admin_client.h"
+
+#include <chrono>
+#include <thread>
+
+#include "install/admin_request.h"
+#include "install/admin_session.h"
+#include "transport/framing.h"
+
+namespace {
+void Wait(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void SendRecord(KlvSocket s, AdminRequestArea* area) {
+    SendMessageWithSize(s, area->bytes, static_cast<std::int32_t>(area->length), SEND_BLOWFISH);
+}
+
+void Close(KlvSocket s) {
+    shutdownAndCloseSocket(s);
+}
+} // namespace
+
+KlvSocket connectToAdminService() {
+    if (!initWsockDLL())
+        return KLV_INVALID_SOCKET;
+    KlvSocket s = KLVsocket(KLV_AF_INET, KLV_SOCK_STREAM, 0);
+    if (s == KLV_INVALID_SOCKET) {
+        WriteAdminLog("connectToAdminService() KLVsocket() ERROR");
+        return KLV_INVALID_SOCKET;
+    }
+    KlvSockAddrIn address{};
+    address.family = KLV_AF_INET;
+    address.port = KLVhtons(ADMIN_SERVICE_PORT);
+    address.addr = KLVinet_addr("127.0.0.1");
+    if (KLVconnect(s, &address, 16) == -1) {
+        WriteAdminLog("connectToAdminService() KLVconnect() ERROR");
+        KLVclosesocket(s); // a socket whose connect failed is not used again
+        return KLV_INVALID_SOCKET;
+    }
+    return s;
+}
+
+int AdminServiceCreateProcessAsAdmin(const char* program, const char* arguments) {
+    CheckAdminDebugging();
+    AdminRequestArea area;
+    if (!BuildCreateProcessRequest(&area, program, arguments)) {
+        WriteAdminLog("AdminServiceCreateProcessAsAdmin() request too long");
+        return 0;
+    }
+    KlvSocket s = connectToAdminService();
+    if (s == KLV_INVALID_SOCKET)
+        return 0;
+    SendRecord(s, &area);
+    Wait(100);
+    Close(s);
+    return 1;
+}
+
+int AdminServiceCreateProcessAsAdminUser(const char* program, const char* arguments, int option) {
+    CheckAdminDebugging();
+    // The session is filled in below; checking the size first keeps a refused request from
+    // opening a connection at all.
+    AdminRequestArea area;
+    if (!BuildCreateProcessUserRequest(&area, 0, program, arguments, option)) {
+        WriteAdminLog("AdminServiceCreateProcessAsAdminUser() request too long");
+        return 0;
+    }
+    KlvSocket s = connectToAdminService();
+    if (s == KLV_INVALID_SOCKET)
+        return 0;
+    BuildCreateProcessUserRequest(&area, CallerSessionNumber(), program, arguments, option);
+    SendRecord(s, &area);
+    Wait(100);
+    Close(s);
+    return 1;
+}
+
+int AdminServiceSetOrvanePermissions(int value) {
+    CheckAdminDebugging();
+    WriteAdminLog("AdminServiceSetOrvanePermissions");
+    KlvSocket s = connectToAdminService();
+    if (s == KLV_INVALID_SOCKET) {
+        WriteAdminLog("AdminServiceSetOrvanePermissions() FAILED");
+        return 0;
+    }
+    AdminRequestArea area;
+    BuildCreateProcessRequest(&area, "C:\\orvane\\bin\\Install.exe", "-ADMIN");
+    SendRecord(s, &area);
+    Wait(200);
+    BuildSetPermissionsRequest(&area, value);
+    SendRecord(s, &area);
+    Wait(100);
+    Close(s);
+    return 1;
+}

@@ -1,0 +1,81 @@
+#include "install/admin_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "install/admin_client.h"
+
+int AdminLogEnabled = 0;
+
+namespace {
+std::string& LogFolder() {
+    static std::string folder = "C:\\orvane\\bin\\Services\\ErrorLogs";
+    return folder;
+}
+std::string& SwitchFile() {
+    static std::string path = "c:\\orvane\\bin\\ADMIN_DEBUGGING_ON.txt";
+    return path;
+}
+} // namespace
+
+void SetAdminLogLocations(const char* logFolder, const char* switchFile) {
+    LogFolder() = logFolder;
+    SwitchFile() = switchFile;
+}
+const char* AdminLogFolder() {
+    return LogFolder().c_str();
+}
+const char* AdminLogSwitchFile() {
+    return SwitchFile().c_str();
+}
+
+std::size_t FormatAdminLogLine(char* out, std::size_t outSize, const LogTime& t,
+                               const char* message) {
+    if (outSize == 0)
+        return 0;
+    int n = std::snprintf(out, outSize, "%d/%d/%d  at %d:%d:%d:%d %.999s %c%c", t.month, t.day,
+                          t.year, t.hour, t.minute, t.second, t.millisecond, message, 13, 10);
+    if (n < 0) {
+        out[0] = '\0';
+        return 0;
+    }
+    return static_cast<std::size_t>(n) < outSize ? static_cast<std::size_t>(n) : outSize - 1;
+}
+
+void CheckAdminDebugging() {
+    std::FILE* file = std::fopen(SwitchFile().c_str(), "r");
+    if (!file)
+        return;
+    std::fclose(file);
+    AdminLogEnabled = 1;
+}
+
+void WriteAdminLog(const char* format, ...) {
+    if (!AdminLogEnabled)
+        return;
+    char message[kAdminLogMessageCapacity];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+
+    char path[300];
+    int n = std::snprintf(path, sizeof path, "%s\\AdminService.log", LogFolder().c_str());
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path)
+        return;
+#ifndef _WIN32
+    // Native hosts keep the log in an ordinary folder.
+    for (char* p = path; *p; ++p)
+        if (*p == '\\')
+            *p = '/';
+#endif
+    LogTime now = CurrentLogTime();
+    std::FILE* file = std::fopen(path, "ab");
+    if (!file)
+        return;
+    char line[kAdminLogMessageCapacity + 64];
+    std::size_t length = FormatAdminLogLine(line, sizeof line, now, message);
+    std::fwrite(line, 1, length, file);
+    std::fclose(file);
+}

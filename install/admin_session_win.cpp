@@ -1,0 +1,12 @@
+#include <windows.h>
+
+#include "app/os_version.h"
+#include "install/admin_session.h"
+
+std::uint32_t CallerSessionNumber() {
+    if (IsWindows2000())
+        return 0;
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return session;
+}
