@@ -20,6 +20,12 @@ constexpr std::int32_t KEEPALIVE_LENGTH = -11001;
 constexpr int kFrameHeaderSize = 6;
 constexpr int kCheckValueSize = 32;
 
+// Largest message a receive delivers after decompression.
+constexpr std::int64_t kMaxMessageLength = 2147483647;
+// A frame that makes no progress for this long fails as a lost connection (10060).
+constexpr int kDefaultStallLimitMs = 60000;
+
+// The data block is a malloc block: KLVrecv may enlarge or replace it.
 struct MessageBuffer {
     std::int32_t capacity;
     std::int32_t length;
@@ -40,3 +46,19 @@ int PopMessageInt(MessageBuffer* buffer);
 int PopMessageString(MessageBuffer* buffer, char* out, std::size_t outSize);
 
 bool CompressMessage(unsigned char* payload, std::int32_t* length);
+
+// Decompresses *data (a malloc block of *length bytes, zlib format). When the result is longer
+// than the input, *data is replaced by a block of *length + 1 bytes holding it; otherwise (not
+// a zlib stream, or not longer) the input stays. Returns false only when the result would pass
+// maxLength bytes or memory ran out; *data and *length are then unchanged.
+bool UncompressMessage(unsigned char** data, std::int32_t* length);
+bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length, std::int64_t maxLength);
+
+// The no-progress limit of sends and receives (tests shorten it); returns the previous value.
+int SetTransportStallLimit(int milliseconds);
+
+// Builds the bytes SendMessageWithSize puts on the wire for this payload and these options,
+// without sending (payload may be changed by compression as in a send). Returns false when the
+// frame cannot be built; an empty payload gives an empty frame.
+bool BuildFrame(unsigned char* payload, std::int32_t length, int options, unsigned char** frame,
+                std::size_t* frameLength);

@@ -10,3 +10,11 @@ void BlowfishCfbEncrypt(unsigned char* data, std::size_t length, int keySelector
 void AesCtrCrypt(unsigned char* data, std::size_t length);
 unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length);
 int UnprotectMessage(unsigned char* body, std::size_t length, int protection);
+
+// Blowfish-CFB64 decryption (the ciphertext feeds back), zero vector, position 0.
+void BlowfishCfbDecrypt(unsigned char* data, std::size_t length, int keySelector);
+
+// The key areas, built on first request (key bytes followed by a zero byte) and then unchanged.
+const unsigned char* PayloadKeyArea();    // 8 bytes + 0
+const unsigned char* CheckValueKeyArea(); // 8 bytes + 0
+const unsigned char* AesKeyArea();        // 16 bytes + 0

@@ -1,0 +1,370 @@
+// Frames on a TCP stream: send one message, take one in.
+#include "transport/framing.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "transport/protection.h"
+#include "transport/transport_errors.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWsaeNoBufs = 10055;
+constexpr int kWsaeMsgSize = 10040;
+constexpr int kBodyPauseMs = 10;
+constexpr std::int32_t kBodyStep = 1 << 20; // the body block grows by at least this much
+
+int g_stallLimitMs = kDefaultStallLimitMs;
+
+enum class Wait { Ready, NotYet, Stalled };
+
+// Waits for the socket to become readable or writable, at most capMs (or until the frame has
+// made no progress for the stall limit).
+Wait WaitForSocket(KlvSocket s, bool forWrite, Clock::time_point lastProgress, int capMs) {
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress).count();
+    if (idle >= g_stallLimitMs)
+        return Wait::Stalled;
+    long long wait = g_stallLimitMs - idle;
+    if (capMs >= 0 && wait > capMs)
+        wait = capMs;
+    const int r = KLVwaitSocket(s, forWrite, static_cast<int>(wait));
+    if (r != 0)
+        return Wait::Ready; // ready, or an error the next socket call reports
+    const auto after =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress).count();
+    return after >= g_stallLimitMs ? Wait::Stalled : Wait::NotYet;
+}
+
+void ReportSendFailure(KlvSocket s, long long unsent, int error, int options) {
+    char text[120];
+    std::snprintf(text, sizeof text, "SendMessageWithSize <%d> num_tries=<%d> socket <%d>",
+                  static_cast<int>(unsent), 0, static_cast<int>(s));
+    if (!(options & SEND_QUIET))
+        ShowWinsockError(error, text);
+}
+
+std::int32_t ReadLittleEndian32(const unsigned char* p) {
+    return static_cast<std::int32_t>(std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
+                                     (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24));
+}
+
+// Makes sure the buffer has a data block of at least one byte.
+bool EnsureData(MessageBuffer* buffer) {
+    if (buffer->data && buffer->capacity > 0)
+        return true;
+    unsigned char* block = static_cast<unsigned char*>(std::realloc(buffer->data, 4));
+    if (!block)
+        return false;
+    buffer->data = block;
+    buffer->capacity = 4;
+    return true;
+}
+
+} // namespace
+
+int SetTransportStallLimit(int milliseconds) {
+    const int previous = g_stallLimitMs;
+    g_stallLimitMs = milliseconds;
+    return previous;
+}
+
+bool InitMessageBuffer(MessageBuffer* buffer) {
+    buffer->data = static_cast<unsigned char*>(std::malloc(4));
+    buffer->capacity = buffer->data ? 4 : 0;
+    buffer->length = 0;
+    if (buffer->data)
+        buffer->data[0] = 0;
+    return buffer->data != nullptr;
+}
+
+void FreeMessageBuffer(MessageBuffer* buffer) {
+    std::free(buffer->data);
+    buffer->data = nullptr;
+    buffer->capacity = 0;
+    buffer->length = 0;
+}
+
+bool BuildFrame(unsigned char* payload, std::int32_t length, int options, unsigned char** frame,
+                std::size_t* frameLength) {
+    *frame = nullptr;
+    *frameLength = 0;
+    if (length <= 0 || !payload)
+        return true;
+    unsigned char compressed = 0;
+    if (length > 100 && !(options & SEND_NOCOMPRESS) && CompressMessage(payload, &length))
+        compressed = 1;
+    const std::int64_t checkLength = (options & SEND_AES_CHECK) ? kCheckValueSize : 0;
+    if (length + checkLength > kMaxMessageLength)
+        return false;
+    const std::size_t total = kFrameHeaderSize + static_cast<std::size_t>(length + checkLength);
+    unsigned char* block = static_cast<unsigned char*>(std::malloc(total));
+    if (!block)
+        return false;
+    block[0] = compressed;
+    block[1] = (options & SEND_AES_CHECK)  ? PROT_AES_CHECK
+               : (options & SEND_AES)      ? PROT_AES
+               : (options & SEND_BLOWFISH) ? PROT_BLOWFISH
+                                           : PROT_NONE;
+    const std::uint32_t bodyLength = static_cast<std::uint32_t>(length + checkLength);
+    for (int i = 0; i < 4; ++i)
+        block[2 + i] = static_cast<unsigned char>(bodyLength >> (8 * i));
+    unsigned char* body = block + kFrameHeaderSize;
+    std::memcpy(body, payload, static_cast<std::size_t>(length));
+    if (options & (SEND_AES | SEND_AES_CHECK)) {
+        AesCtrCrypt(body, static_cast<std::size_t>(length));
+        if (options & SEND_AES_CHECK)
+            std::memcpy(body + length, ComputeCheckValue(body, static_cast<std::size_t>(length)),
+                        kCheckValueSize);
+    } else if (options & SEND_BLOWFISH) {
+        BlowfishCfbEncrypt(body, static_cast<std::size_t>(length), kPayloadKeySelector);
+    }
+    *frame = block;
+    *frameLength = total;
+    return true;
+}
+
+int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length, int options) {
+    if (s == 0)
+        return 0;
+    if (length <= 0 || !payload)
+        return 1;
+    unsigned char* frame;
+    std::size_t total;
+    if (!BuildFrame(payload, length, options, &frame, &total)) {
+        const bool tooLong =
+            static_cast<std::int64_t>(length) + kCheckValueSize > kMaxMessageLength;
+        ReportSendFailure(s, static_cast<long long>(length) + kFrameHeaderSize,
+                          tooLong ? kWsaeMsgSize : kWsaeNoBufs, options);
+        return 1;
+    }
+    std::size_t sent = 0;
+    int error = 0;
+    auto lastProgress = Clock::now();
+    while (sent < total) {
+        const std::size_t remaining = total - sent;
+        const int ask = remaining > 0x40000000u ? 0x40000000 : static_cast<int>(remaining);
+        const int n = KLVsend(s, reinterpret_cast<const char*>(frame + sent), ask, 0);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            lastProgress = Clock::now();
+            continue;
+        }
+        if (n < 0 && (error = KLVWSAGetLastError()) == KLV_WSAEWOULDBLOCK) {
+            // Wait for room instead of spinning; give up when nothing moves for the stall limit.
+            if (WaitForSocket(s, true, lastProgress, -1) == Wait::Stalled) {
+                error = KLV_WSAETIMEDOUT;
+                break;
+            }
+            continue;
+        }
+        if (n == 0)
+            error = KLVWSAGetLastError(); // no socket library, or a call that did nothing
+        break;
+    }
+    if (sent < total)
+        ReportSendFailure(s, static_cast<long long>(total - sent), error, options);
+    std::free(frame);
+    return 1;
+}
+
+int SendMessageString(KlvSocket s, const char* text, int options) {
+    if (s == 0)
+        return 0;
+    if (!text)
+        return 1;
+    const std::size_t length = std::strlen(text);
+    if (length == 0)
+        return 1;
+    if (length > static_cast<std::size_t>(kMaxMessageLength)) {
+        ReportSendFailure(s, static_cast<long long>(length), kWsaeMsgSize, options);
+        return 1;
+    }
+    if ((options & SEND_NOCOMPRESS) || length <= 100) // the text is only read
+        return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
+                                   static_cast<std::int32_t>(length), options | SEND_NOCOMPRESS);
+    // Compression works in place: give it a copy, the caller's text is constant.
+    unsigned char* copy = static_cast<unsigned char*>(std::malloc(length));
+    if (!copy) {
+        options |= SEND_NOCOMPRESS;
+        return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
+                                   static_cast<std::int32_t>(length), options);
+    }
+    std::memcpy(copy, text, length);
+    const int result = SendMessageWithSize(s, copy, static_cast<std::int32_t>(length), options);
+    std::free(copy);
+    return result;
+}
+
+int KLVrecv(KlvSocket s, MessageBuffer* buffer) {
+    if (!EnsureData(buffer))
+        return 0;
+    buffer->data[0] = 0;
+    buffer->length = 0;
+
+    // Header phase: before the first byte the call may return with nothing; after it, the
+    // frame is completed or the connection is given up.
+    unsigned char header[kFrameHeaderSize];
+    int got = 0;
+    auto lastProgress = Clock::now();
+    for (;;) {
+        if (got > 0) {
+            const Wait w = WaitForSocket(s, false, lastProgress, -1);
+            if (w == Wait::Stalled) {
+                LogWinsockError(KLV_WSAETIMEDOUT, "1-KLVrecv()");
+                return 0;
+            }
+            if (w == Wait::NotYet)
+                continue;
+        }
+        const int n =
+            KLVrecvBytes(s, reinterpret_cast<char*>(header + got), kFrameHeaderSize - got, 0);
+        if (n < 0) {
+            const int error = KLVWSAGetLastError();
+            if (error != KLV_WSAEWOULDBLOCK) {
+                LogWinsockError(error, "1-KLVrecv()");
+                return 0;
+            }
+            if (got == 0)
+                return 1; // nothing was waiting
+            continue;
+        }
+        if (n == 0)
+            return 0; // the peer closed the connection
+        got += n;
+        lastProgress = Clock::now();
+        if (got >= kFrameHeaderSize)
+            break;
+    }
+    const unsigned char compressed = header[0];
+    const unsigned char protection = header[1];
+    std::int32_t bodyLength = ReadLittleEndian32(header + 2);
+    if (bodyLength == KEEPALIVE_LENGTH)
+        return 1; // keep-alive: nothing to deliver
+    if (bodyLength < 0)
+        return 0;
+    const std::int64_t needed = static_cast<std::int64_t>(bodyLength) + 10;
+    if (needed > kMaxMessageLength)
+        return 0;
+
+    // Body phase: straight into the caller's block, which grows as the bytes arrive (a header
+    // alone never makes the receiver reserve its whole claimed length).
+    std::int32_t received = 0;
+    while (received < bodyLength) {
+        const Wait w = WaitForSocket(s, false, lastProgress, kBodyPauseMs);
+        if (w == Wait::Stalled) {
+            LogWinsockError(KLV_WSAETIMEDOUT, "2-KLVrecv()");
+            return 0;
+        }
+        if (w == Wait::NotYet)
+            continue;
+        if (static_cast<std::int64_t>(buffer->capacity) - 10 - received <= 0) {
+            std::int64_t grown = static_cast<std::int64_t>(buffer->capacity) * 2;
+            if (grown < static_cast<std::int64_t>(received) + kBodyStep)
+                grown = static_cast<std::int64_t>(received) + kBodyStep;
+            if (grown > needed)
+                grown = needed;
+            unsigned char* block = static_cast<unsigned char*>(
+                std::realloc(buffer->data, static_cast<std::size_t>(grown)));
+            if (!block)
+                return 0;
+            buffer->data = block;
+            buffer->capacity = static_cast<std::int32_t>(grown);
+        }
+        const std::int64_t room = static_cast<std::int64_t>(buffer->capacity) - 10 - received;
+        const std::int32_t remaining = bodyLength - received;
+        const int ask = room < remaining ? static_cast<int>(room) : remaining;
+        const int n = KLVrecvBytes(s, reinterpret_cast<char*>(buffer->data + received), ask, 0);
+        if (n == 0)
+            return 0;
+        if (n < 0) {
+            const int error = KLVWSAGetLastError();
+            if (error != KLV_WSAEWOULDBLOCK) {
+                LogWinsockError(error, "2-KLVrecv()");
+                return 0;
+            }
+            continue;
+        }
+        received += n;
+        lastProgress = Clock::now();
+    }
+    buffer->length = bodyLength;
+
+    if (protection != 0) {
+        const int r =
+            UnprotectMessage(buffer->data, static_cast<std::size_t>(bodyLength), protection);
+        if (protection & PROT_AES_CHECK) {
+            if (r != 0) {
+                buffer->length = 0;
+                buffer->data[0] = 0;
+                return 0;
+            }
+            bodyLength -= kCheckValueSize;
+            buffer->length = bodyLength;
+        }
+    }
+    if (compressed != 0) {
+        std::int32_t length = buffer->length;
+        unsigned char* before = buffer->data;
+        if (!UncompressMessage(&buffer->data, &length)) {
+            buffer->length = 0;
+            buffer->data[0] = 0;
+            return 0;
+        }
+        if (buffer->data != before)
+            buffer->capacity = length;
+        buffer->length = length;
+    }
+    buffer->data[buffer->length] = 0;
+    return 1;
+}
+
+int PopMessageByte(MessageBuffer* buffer) {
+    if (buffer->length <= 0)
+        return POP_EMPTY;
+    const int value = buffer->data[0];
+    const std::int32_t rest = buffer->length - 1;
+    std::memmove(buffer->data, buffer->data + 1, static_cast<std::size_t>(rest));
+    buffer->data[rest] = 0;
+    buffer->length = rest;
+    return value;
+}
+
+int PopMessageInt(MessageBuffer* buffer) {
+    if (buffer->length < 4)
+        return POP_EMPTY;
+    const std::int32_t value = ReadLittleEndian32(buffer->data);
+    const std::int32_t rest = buffer->length - 4;
+    std::memmove(buffer->data, buffer->data + 4, static_cast<std::size_t>(rest));
+    buffer->data[rest] = 0;
+    buffer->length = rest;
+    return value;
+}
+
+int PopMessageString(MessageBuffer* buffer, char* out, std::size_t outSize) {
+    if (buffer->length <= 0) {
+        if (outSize > 0)
+            out[0] = 0;
+        return POP_EMPTY;
+    }
+    const std::size_t length = static_cast<std::size_t>(buffer->length);
+    const void* mark = std::memchr(buffer->data, 0x01, length);
+    const std::size_t field =
+        mark ? static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - buffer->data)
+             : length;
+    if (outSize > 0) {
+        const std::size_t copy = field < outSize - 1 ? field : outSize - 1;
+        std::memcpy(out, buffer->data, copy);
+        out[copy] = 0;
+    }
+    const std::size_t removed = mark ? field + 1 : field;
+    const std::size_t rest = length - removed;
+    std::memmove(buffer->data, buffer->data + removed, rest);
+    buffer->data[rest] = 0;
+    buffer->length = static_cast<std::int32_t>(rest);
+    return 0;
+}

@@ -1,1 +1,0 @@
-// Placeholder until the transport is written; delete when a real source exists.

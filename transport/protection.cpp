@@ -1,0 +1,143 @@
+#include "transport/protection.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "klv_build_config.h"
+#include "transport/aes128.h"
+#include "transport/blowfish.h"
+#include "transport/sha256.h"
+
+namespace {
+
+// The key texts are kept as 32-bit constants and laid out little-endian on first use.
+constexpr std::uint32_t PackLittleEndian(const char* text, int offset) {
+    return std::uint32_t(static_cast<unsigned char>(text[offset])) |
+           (std::uint32_t(static_cast<unsigned char>(text[offset + 1])) << 8) |
+           (std::uint32_t(static_cast<unsigned char>(text[offset + 2])) << 16) |
+           (std::uint32_t(static_cast<unsigned char>(text[offset + 3])) << 24);
+}
+
+static_assert(sizeof(KLV_PAYLOAD_KEY) == 9 && sizeof(KLV_CHECK_VALUE_KEY) == 9 &&
+                  sizeof(KLV_AES_KEY) == 17,
+              "key lengths: 8, 8 and 16 bytes");
+
+constexpr std::uint32_t kPayloadKeyWords[2] = {PackLittleEndian(KLV_PAYLOAD_KEY, 0),
+                                               PackLittleEndian(KLV_PAYLOAD_KEY, 4)};
+constexpr std::uint32_t kCheckValueKeyWords[2] = {PackLittleEndian(KLV_CHECK_VALUE_KEY, 0),
+                                                  PackLittleEndian(KLV_CHECK_VALUE_KEY, 4)};
+constexpr std::uint32_t kAesKeyWords[4] = {
+    PackLittleEndian(KLV_AES_KEY, 0), PackLittleEndian(KLV_AES_KEY, 4),
+    PackLittleEndian(KLV_AES_KEY, 8), PackLittleEndian(KLV_AES_KEY, 12)};
+
+bool FillKeyArea(unsigned char* area, const std::uint32_t* words, int count) {
+    for (int i = 0; i < count; ++i)
+        for (int b = 0; b < 4; ++b)
+            area[4 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
+    area[4 * count] = 0;
+    return true;
+}
+
+void SelectedKey(int keySelector, const unsigned char** key, std::size_t* length) {
+    *key = keySelector == kCheckValueKeySelector ? CheckValueKeyArea() : PayloadKeyArea();
+    *length = std::strlen(reinterpret_cast<const char*>(*key));
+}
+
+// Shared CFB-64 walk: the feedback byte is the ciphertext byte in both directions.
+void BlowfishCfb(unsigned char* data, std::size_t length, int keySelector, bool decrypt) {
+    const unsigned char* key;
+    std::size_t keyLength;
+    SelectedKey(keySelector, &key, &keyLength);
+    BlowfishContext context;
+    BlowfishSetKey(&context, key, keyLength);
+    unsigned char v[8] = {0};
+    std::size_t i = 0;
+    while (i < length) {
+        BlowfishEncryptBytes(&context, v, v);
+        const std::size_t chunk = length - i < 8 ? length - i : 8;
+        for (std::size_t n = 0; n < chunk; ++n) {
+            const unsigned char in = data[i + n];
+            const unsigned char out = static_cast<unsigned char>(in ^ v[n]);
+            data[i + n] = out;
+            v[n] = decrypt ? in : out;
+        }
+        i += chunk;
+    }
+}
+
+} // namespace
+
+const unsigned char* PayloadKeyArea() {
+    static unsigned char area[9];
+    static const bool built = FillKeyArea(area, kPayloadKeyWords, 2);
+    (void)built;
+    return area;
+}
+
+const unsigned char* CheckValueKeyArea() {
+    static unsigned char area[9];
+    static const bool built = FillKeyArea(area, kCheckValueKeyWords, 2);
+    (void)built;
+    return area;
+}
+
+const unsigned char* AesKeyArea() {
+    static unsigned char area[17];
+    static const bool built = FillKeyArea(area, kAesKeyWords, 4);
+    (void)built;
+    return area;
+}
+
+void BlowfishCfbEncrypt(unsigned char* data, std::size_t length, int keySelector) {
+    BlowfishCfb(data, length, keySelector, false);
+}
+
+void BlowfishCfbDecrypt(unsigned char* data, std::size_t length, int keySelector) {
+    BlowfishCfb(data, length, keySelector, true);
+}
+
+void AesCtrCrypt(unsigned char* data, std::size_t length) {
+    Aes128Context context;
+    Aes128SetKey(&context, AesKeyArea());
+    unsigned char counter[16] = {0};
+    unsigned char keystream[16];
+    std::size_t i = 0;
+    while (i < length) {
+        Aes128EncryptBlock(&context, counter, keystream);
+        for (int k = 15; k >= 0; --k) // 128-bit big-endian increment
+            if (++counter[k] != 0)
+                break;
+        const std::size_t chunk = length - i < 16 ? length - i : 16;
+        for (std::size_t n = 0; n < chunk; ++n)
+            data[i + n] ^= keystream[n];
+        i += chunk;
+    }
+}
+
+unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length) {
+    // One area per thread: a peer and a client in one test process may protect at once.
+    static thread_local unsigned char checkValue[32];
+    Sha256(data, length, checkValue);
+    BlowfishCfbEncrypt(checkValue, sizeof checkValue, kCheckValueKeySelector);
+    return checkValue;
+}
+
+int UnprotectMessage(unsigned char* body, std::size_t length, int protection) {
+    int result = 0;
+    if (protection & 4) {
+        result = -1;
+        protection |= 2;
+        if (length > 32) {
+            const unsigned char* expected = ComputeCheckValue(body, length - 32);
+            if (std::memcmp(expected, body + length - 32, 32) == 0) {
+                length -= 32;
+                result = 0;
+            }
+        }
+    }
+    if (protection & 2)
+        AesCtrCrypt(body, length);
+    else if (protection != 0)
+        BlowfishCfbDecrypt(body, length, kPayloadKeySelector);
+    return result;
+}
