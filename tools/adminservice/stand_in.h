@@ -1,0 +1,20 @@
+// The stand-in AdminService: serves requests on 127.0.0.1:13021, one frame per connection.
+#pragma once
+#include <windows.h>
+
+constexpr unsigned short kStandInPort = 13021;
+constexpr const char* kStandInLogFolder = "C:\\orvane\\bin\\Services\\ErrorLogs";
+constexpr const char* kStandInLogName = "AdminServiceStandIn.log";
+constexpr const char* kHelperProgram = "C:\\orvane\\bin\\Install.exe";
+constexpr const char* kHelperArguments = "-ADMIN";
+constexpr const char* kHelperWindowClass = "InstallAdminProcess";
+constexpr DWORD kHelperWindowWaitMs = 10000;
+
+// Appends one time-stamped line to the stand-in's log (creating its folder) and, in console
+// mode, prints it.
+void StandInLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void StandInLogToConsole(bool on);
+
+// Serves until *stop becomes nonzero (checked at least twice a second). Returns the process
+// exit code: 0 after a stop, 1 when the port could not be opened.
+int RunStandInServer(volatile LONG* stop);

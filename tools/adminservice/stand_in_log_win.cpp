@@ -1,0 +1,54 @@
+#include <cstdarg>
+#include <cstdio>
+
+#include "tools/adminservice/stand_in.h"
+
+namespace {
+bool toConsole = false;
+
+void MakeFolders(const char* path) {
+    char partial[MAX_PATH];
+    for (int i = 0; path[i] && i < MAX_PATH - 1; ++i) {
+        if (path[i] == '\\' && i > 2) {
+            partial[i] = '\0';
+            CreateDirectoryA(partial, nullptr);
+        }
+        partial[i] = path[i];
+        partial[i + 1] = '\0';
+    }
+    CreateDirectoryA(path, nullptr);
+}
+} // namespace
+
+void StandInLogToConsole(bool on) {
+    toConsole = on;
+}
+
+void StandInLog(const char* format, ...) {
+    char message[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char line[2200];
+    int n =
+        std::snprintf(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s\r\n", t.wYear,
+                      t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, message);
+    if (n < 0)
+        return;
+    if (n >= static_cast<int>(sizeof line))
+        n = sizeof line - 1;
+    MakeFolders(kStandInLogFolder);
+    char path[MAX_PATH];
+    std::snprintf(path, sizeof path, "%s\\%s", kStandInLogFolder, kStandInLogName);
+    if (std::FILE* file = std::fopen(path, "ab")) {
+        std::fwrite(line, 1, n, file);
+        std::fclose(file);
+    }
+    if (toConsole) {
+        std::fwrite(line, 1, n, stdout);
+        std::fflush(stdout);
+    }
+}
