@@ -1,12 +1,294 @@
-// Placeholder main window procedure until the session is written.
+// The main window: preparation, the start of the session, socket events, reading and
+// dispatching server messages, the steps after a complete file and the end of the session.
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "app/app_win.h"
+#include "app/install_log.h"
+#include "app/modes.h"
+#include "install/admin_client.h"
+#include "install/permissions.h"
+#include "install/run_setup.h"
+#include "session/protocol.h"
+#include "session/reception.h"
+#include "session/session_state.h"
 #include "session/session_win.h"
+#include "transport/framing.h"
+#include "transport/transport_errors.h"
 
 HWND MainWindow = nullptr;
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
+namespace {
+
+// A message for the user: a box with a user, an Install.log line (the text itself) without.
+void ReportOrLog(HWND owner, const char* text, const char* caption) {
+    if (UserInteraction)
+        MessageBoxA(owner, text, caption, MB_OK);
+    else
+        WriteInstallLogText(text);
+}
+
+void EndWithInvalidBufferType(HWND window) {
+    IgnoreSocketEvents = 1;
+    ReportOrLog(window, "Invalid Buffer Type", "ERROR");
+    EndSession();
+}
+
+// Acts on a reception step that went wrong; true when the session goes on.
+bool ReceptionGoesOn(HWND window, ReceptionResult result) {
+    if (result == ReceptionResult::InvalidMessage) {
+        EndWithInvalidBufferType(window);
+        return false;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    if (result == ReceptionResult::Failed) {
+        IgnoreSocketEvents = 1;
+        ReportOrLog(window, ReceptionErrorText(), "ERROR");
+        EndSession();
+        return false;
+    }
+    return true;
+}
+
+void CreateProductFolders() {
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
+    for (const char* folder : {"C:\\KLV", "C:\\orvane\\winsupport", "C:\\KLV\\transfer"}) {
+        CreateDirectoryA(folder, &attributes);
+        SetFileAttributesA(folder, FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
+    MainWindow = window;
+    InstallReceptionHooks();
+    if (std::FILE* names = std::fopen("FileNames.txt", "r")) {
+        std::fclose(names);
+        std::remove("FileNames.txt");
+    }
+    CreateProductFolders();
+    if (AdminServiceSetOrvanePermissions(0) == 0)
+        SetOrvanePermissions();
+    if (SetupMode)
+        std::snprintf(RequestedFileName, sizeof RequestedFileName, "%s",
+                      FullSetup ? "SetupImaging.exe" : "Setup.exe");
+    PostMessageA(window, WM_START_SESSION, wParam, lParam);
+}
+
+bool Confirmed(HWND window, const char* text, const char* caption) {
+    if (MessageBoxA(window, text, caption, MB_YESNO) == IDYES)
+        return true;
+    PostQuitMessage(0);
+    return false;
+}
+
+void OnStartSession(HWND window) {
+    if (ConfirmInstall &&
+        !Confirmed(window,
+                   "This Utility will Install and Setup the GRAPHICAL ORVANE. Do You Wish to "
+                   "Continue?",
+                   "GRAPHICAL ORVANE Setup"))
+        return;
+    if (PushMode) {
+        if (UserInteraction && OptionServerAddress[0] == '\0' &&
+            !Confirmed(window,
+                       "This utility will Transfer Files from this PC to /usr/orvane/klvtransfer "
+                       "on the Server. Do You Wish to Continue?",
+                       "GRAPHICAL ORVANE File Transfer"))
+            return;
+    } else if (!SetupMode) {
+        if (!UserInteraction) {
+            WriteInstallLog("This utility will Transfer Files from the Server machine to "
+                            "C:\\klv\\transfer on this machine and Requires User Interaction.");
+            PostQuitMessage(0);
+            return;
+        }
+        if (OptionServerAddress[0] == '\0' &&
+            !Confirmed(window,
+                       "This utility will Transfer Files from the Server machine to "
+                       "C:\\klv\\transfer on this machine. Do You Wish to Continue?",
+                       "GRAPHICAL ORVANE File Transfer"))
+            return;
+    }
+    if (!UserInteraction)
+        SetTimer(window, CONNECT_TIMER_ID, CONNECT_TIMEOUT_MS, nullptr);
+    connectAndStartInstall(window);
+}
+
+void AfterCompleteFile(HWND window) {
+    AddAceToFileSecurity(LocalFilePath, "Everyone", kGenericAll);
+    IgnoreSocketEvents = 1;
+    if (SetupMode) {
+        RunSetup(window);
+        return;
+    }
+    if (std::strstr(LocalFilePath, "qorvath.exe") != nullptr) {
+        MoveFileA(LocalFilePath, "c:\\orvane\\bin\\qorvath.exe");
+        std::snprintf(LocalFilePath, sizeof LocalFilePath, "%s", "c:\\orvane\\bin\\qorvath.exe");
+    }
+    if (UserInteraction && OptionServerAddress[0] == '\0')
+        MessageBoxA(window, "File Transfer Complete!", "", MB_OK);
+    else
+        WriteInstallLog("File Transfer Complete!");
+    char copy[kLocalFilePathCapacity];
+    std::memcpy(copy, LocalFilePath, sizeof copy);
+    RunReceivedExe(LocalFilePath, window);
+    RunReceivedMsi(copy, window);
+    EndSession();
+}
+
+void Dispatch(HWND window, MessageBuffer* buffer) {
+    char text[kTextFieldCapacity];
+    int type = ReadServerMessage(buffer, text);
+    switch (type) {
+    case POP_EMPTY:
+        break;
+    case FILE_SIZE:
+        ReceptionGoesOn(window, OnFileSize(text));
+        break;
+    case FILE_DESTINATION:
+        ReceptionGoesOn(window, OnFileDestination(text));
+        break;
+    case DATA_SIZE:
+        ReceptionGoesOn(window, OnDataSize(text));
+        break;
+    case FILE_DATA: {
+        Sleep(1);
+        ReceptionResult result = OnFileData(buffer);
+        FreeMessageBuffer(buffer); // the piece is copied; release it before the long steps
+        *buffer = MessageBuffer{0, 0, nullptr};
+        if (result == ReceptionResult::Complete)
+            AfterCompleteFile(window);
+        else
+            ReceptionGoesOn(window, result);
+        break;
+    }
+    case SERVER_ERROR:
+        IgnoreSocketEvents = 1;
+        if (UserInteraction)
+            MessageBoxA(window, text, "ERROR", MB_OK);
+        else
+            WriteInstallLog("ERROR");
+        EndSession();
+        break;
+    case FILE_NAME:
+        if (std::strcmp(text, kEndOfFileList) != 0) {
+            AddFileName(text);
+        } else {
+            ShowStatusLabel(" ", MainWindow, 0);
+            if (FileCount != 0 && !ShowFileListDialog(window))
+                EndSession();
+        }
+        break;
+    case PUSH_REQUEST:
+        if (text[0] != '\0') {
+            PushFile(window, text);
+            EndSession();
+        } else if (!ShowPushListDialog(window)) {
+            EndSession();
+        }
+        break;
+    default:
+        EndWithInvalidBufferType(window);
+        break;
+    }
+}
+
+void ReadAndDispatch(HWND window) {
+    if (SessionReadBusy)
+        return;
+    SessionReadBusy = 1;
+    MessageBuffer buffer;
+    if (!InitMessageBuffer(&buffer)) {
+        SessionReadBusy = 0;
+        return;
+    }
+    if (!KLVrecv(ServerSocket, &buffer)) {
+        ShowErrorBox("READ: Connection Lost", 0, 0);
+        EndSession();
+        SessionReadBusy = 0;
+        FreeMessageBuffer(&buffer);
+        return;
+    }
+    SessionReadBusy = 0;
+    Dispatch(window, &buffer);
+    FreeMessageBuffer(&buffer);
+}
+
+void OnSocketEvent(HWND window, LPARAM lParam) {
+    if (IgnoreSocketEvents)
+        return;
+    int error = HIWORD(lParam);
+    int event = LOWORD(lParam);
+    if (error != 0) {
+        char caption[40];
+        std::snprintf(caption, sizeof caption, "Socket Error <%d>", error);
+        if (UserInteraction)
+            MessageBoxA(window, "WSOCK_MESSAGE error", caption, MB_OK);
+        else
+            WriteInstallLog("WSOCK_MESSAGE error");
+        if (error == KLV_WSAECONNABORTED) {
+            shutdownAndCloseSocket(ServerSocket);
+            ServerSocket = KLV_INVALID_SOCKET;
+            cleanupWinsock();
+            connectAndStartInstall(window);
+        }
+    }
+    switch (event) {
+    case KLV_FD_READ:
+        ReadAndDispatch(window);
+        break;
+    case KLV_FD_CONNECT:
+        WriteInstallLog("FD_CONNECT (KillTimer())");
+        KillTimer(window, CONNECT_TIMER_ID);
+        break;
+    case KLV_FD_CLOSE:
+        EndSession();
+        break;
+    default:
+        SessionReadBusy = 0;
+        break;
+    }
+}
+
+} // namespace
+
+void EndSession() {
+    AbandonReception();
+    if (IsWinsockLibraryLoaded()) {
+        shutdownAndCloseSocket(ServerSocket);
+        ServerSocket = KLV_INVALID_SOCKET;
+        cleanupWinsock();
+        unloadWinsockLibrary();
+    }
+    if (!SetupMode)
+        DeleteFileA("FileNames.txt");
+    PostQuitMessage(0);
+    if (SetupMode && UserInteraction)
+        DeleteFileA(FullSetup ? "C:\\orvane\\bin\\SetupImaging.exe" : "C:\\orvane\\bin\\Setup.exe");
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window, wParam, lParam);
+        return 0;
+    case WM_DESTROY:
+        EndSession();
+        return 0;
+    case WM_TIMER:
+        WriteInstallLog("Exiting Due To Connect Timeout");
+        PostQuitMessage(0);
+        return DefWindowProcA(window, message, wParam, lParam);
+    case WM_SOCKET_EVENT:
+        OnSocketEvent(window, lParam);
+        return 0;
+    case WM_START_SESSION:
+        OnStartSession(window);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include "transport/klv_socket.h"
+
 extern HWND MainWindow;
 extern HWND TransferStatusDialog;
 
@@ -10,6 +12,20 @@ void EndSession();
 void connectAndStartInstall(HWND mainWindow);
 void CenterOnParent(HWND window);
 INT_PTR CALLBACK TransferStatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Connecting.
+int StartConversation(HWND mainWindow);
+int ConnectToServer(HWND mainWindow, KlvSocket* socket, const char* address);
+bool ConnectDialog(HWND mainWindow, KlvSocket* socket, const char* address);
+INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void ReadServerAddress(char* destination); // 100 bytes
+void SaveServerAddress(const char* address);
+constexpr int CONNECT_TIMED_OUT = -1000;
+constexpr UINT CONNECT_PROGRESS_TIMER_ID = 2;
+
+// Reception: connects the portable receiver to the Transfer Status dialog and the socket.
+void InstallReceptionHooks();
 
 // File list (download without -F) and upload.
 void AddFileName(const char* name);

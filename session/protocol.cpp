@@ -1,0 +1,91 @@
+#include "session/protocol.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "app/modes.h"
+
+const char kDataAcknowledgement[] = "NO NEED TO ARGUE";
+const char kSetupServerFolder[] = "/usr/orvane/bin/";
+const char kEndOfFileList[] = "NoMore";
+
+namespace {
+
+bool Fits(int written, std::size_t outSize) {
+    return written >= 0 && static_cast<std::size_t>(written) < outSize;
+}
+
+} // namespace
+
+bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outSize) {
+    if (outSize == 0)
+        return false;
+    const char* fileName = input.fileName ? input.fileName : "";
+    const char* serverFolder = input.serverFolder ? input.serverFolder : "";
+    int written;
+    if (fileName[0] != '\0') {
+        if (input.pushMode)
+            written = std::snprintf(out, outSize, "-EFTPPUSHMODE -F%s", fileName);
+        else
+            written = std::snprintf(out, outSize, "-EFTPMODE -F%s%s", serverFolder, fileName);
+    } else if (input.pushMode) {
+        written = std::snprintf(out, outSize, "-EFTPPUSHMODE");
+    } else if (input.setupMode) {
+        written = std::snprintf(out, outSize, "-EFTPMODE -F%s%s", kSetupServerFolder,
+                                input.fullSetup ? "SetupImaging.exe" : "Setup.exe");
+    } else {
+        written = std::snprintf(out, outSize, "-EFTPMODE");
+    }
+    if (Fits(written, outSize) && input.removeAfterTransfer) {
+        std::size_t length = static_cast<std::size_t>(written);
+        written += std::snprintf(out + length, outSize - length, " -X");
+    }
+    if (!Fits(written, outSize)) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool BuildModeCommandFromFlags(char* out, std::size_t outSize) {
+    ModeCommandInput input{SetupMode != 0,           PushMode != 0,  FullSetup != 0,
+                           RemoveAfterTransfer != 0, OptionFileName, OptionServerFolder};
+    return BuildModeCommand(input, out, outSize);
+}
+
+bool IsValidBufferType(int type) {
+    return type >= FILE_SIZE && type <= PUSH_REQUEST;
+}
+
+int ReadServerMessage(MessageBuffer* buffer, char* text) {
+    text[0] = '\0';
+    int type = PopMessageByte(buffer);
+    if (type == POP_EMPTY || type == FILE_DATA)
+        return type;
+    PopMessageString(buffer, text, kTextFieldCapacity);
+    return type;
+}
+
+std::int32_t ParseDecimalField(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+    }
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value <= static_cast<long long>(INT32_MAX) + 1)
+            value = value * 10 + (*p - '0');
+    }
+    if (negative)
+        value = -value;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}

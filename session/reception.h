@@ -1,0 +1,52 @@
+// Receiving one file from the server: FILE_SIZE, FILE_DESTINATION, DATA_SIZE and FILE_DATA,
+// the write-behind buffer, the percent bookkeeping and the checks that keep a bad message from
+// reading or writing out of bounds (portable: the dialog is reached through hooks).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "transport/framing.h"
+
+constexpr std::int32_t kFlushThreshold = 3000000;         // pending bytes written at this size
+constexpr std::int32_t kLargeReceiveBufferSize = 3000100; // buffer for files above it
+
+enum class ReceptionResult {
+    Continue,       // message taken in, file not complete
+    Complete,       // the file is written and closed
+    InvalidMessage, // out of order, negative or oversized: ends like an invalid buffer type
+    Failed,         // local trouble (path too long, file not created or not written)
+};
+
+struct ReceptionHooks {
+    void (*openProgress)();        // first piece, with a user or -T: show the Transfer Status
+    void (*advanceProgress)();     // the whole percent changed: move the bar by ProgressDelta
+    void (*closeProgress)();       // file complete, with a user: end the Transfer Status
+    void (*sendAcknowledgement)(); // once per piece, after it has been taken in
+};
+// Null members fall back to doing nothing (acknowledgement: sent on ServerSocket).
+void SetReceptionHooks(const ReceptionHooks& hooks);
+
+// ExpectedSize bytes up to the flush threshold, kLargeReceiveBufferSize above it.
+std::int32_t ReceiveBufferSizeFor(std::int32_t expectedSize);
+// Whole percent of bytes in expectedSize, truncated; 100 for an empty file.
+std::int32_t PercentOf(std::int32_t bytes, std::int32_t expectedSize);
+
+// The local path for a FILE_DESTINATION text under the mode flags (server text + requested
+// name; the setup path in setup mode; -D folder + "\" + -F name when -D is given). The whole
+// path is always written to out (if outSize allows); false when it does not fit LocalFilePath.
+bool BuildLocalFilePath(const char* destination, char* out, std::size_t outSize);
+
+ReceptionResult OnFileSize(const char* text);
+ReceptionResult OnFileDestination(const char* text);
+ReceptionResult OnDataSize(const char* text);
+// buffer: the FILE_DATA payload after its type byte.
+ReceptionResult OnFileData(MessageBuffer* buffer);
+
+// Text for a Failed result (names the path concerned).
+const char* ReceptionErrorText();
+
+// Ends a reception that will not complete: releases the buffer, closes the partial file and
+// deletes it with an Install.log line naming it. Does nothing when no reception is under way.
+void AbandonReception();
+// Back to the state before any FILE_SIZE (tests, and the start of a new file).
+void ResetReception();
