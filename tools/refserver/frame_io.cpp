@@ -1,0 +1,277 @@
+#include "tools/refserver/frame_io.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "transport/framing.h"
+#include "transport/klv_socket.h"
+
+namespace refsrv {
+
+namespace {
+
+// Larger bodies are refused: nothing this system sends comes near it.
+constexpr std::int32_t kMaxBodyLength = 256 * 1024 * 1024;
+
+int RemainingMs(std::int64_t deadlineMs) {
+    if (deadlineMs < 0)
+        return -1;
+    std::int64_t left = deadlineMs - NowMs();
+    return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+std::int64_t DeadlineAfter(int timeoutMs) {
+    return timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+}
+
+// Reads a local socket to its end.
+std::string DrainToEnd(int fd) {
+    std::string out;
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n > 0) {
+            out.append(chunk, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void EnsureTransportStarted() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!IsWinsockLibraryLoaded())
+            loadWinsockLibrary();
+        initWsockDLL();
+    });
+}
+
+std::string BuildFrame(const std::string& payload, int options) {
+    EnsureTransportStarted();
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return std::string();
+    std::string frame;
+    std::thread reader([&] { frame = DrainToEnd(pair[1]); });
+    // SendMessageWithSize may overwrite the payload with its compressed form: give it a copy.
+    std::vector<unsigned char> copy(payload.begin(), payload.end());
+    copy.push_back(0);
+    SendMessageWithSize(static_cast<KlvSocket>(pair[0]), copy.data(),
+                        static_cast<std::int32_t>(payload.size()), options | SEND_QUIET);
+    ::shutdown(pair[0], SHUT_WR);
+    reader.join();
+    ::close(pair[0]);
+    ::close(pair[1]);
+    return frame;
+}
+
+bool DecodeFrame(const std::string& raw, std::string* payload) {
+    EnsureTransportStarted();
+    payload->clear();
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return false;
+    std::thread writer([&] {
+        std::size_t done = 0;
+        while (done < raw.size()) {
+            ssize_t n = ::send(pair[0], raw.data() + done, raw.size() - done, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::shutdown(pair[0], SHUT_WR);
+    });
+    MessageBuffer buffer;
+    bool ok = false;
+    if (InitMessageBuffer(&buffer)) {
+        ok = KLVrecv(static_cast<KlvSocket>(pair[1]), &buffer) == 1;
+        if (ok && buffer.length > 0)
+            payload->assign(reinterpret_cast<const char*>(buffer.data),
+                            static_cast<std::size_t>(buffer.length));
+        FreeMessageBuffer(&buffer);
+    }
+    // Let the writer finish even when KLVrecv stopped early.
+    ::shutdown(pair[1], SHUT_RDWR);
+    writer.join();
+    ::close(pair[0]);
+    ::close(pair[1]);
+    return ok;
+}
+
+int ListenOn(const std::string& address, std::uint16_t port, int backlog,
+             std::uint16_t* boundPort) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::listen(fd, backlog) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (boundPort) {
+        socklen_t len = sizeof sa;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+        *boundPort = ntohs(sa.sin_port);
+    }
+    return fd;
+}
+
+int AcceptWithin(int listenFd, int timeoutMs) {
+    std::int64_t deadline = DeadlineAfter(timeoutMs);
+    for (;;) {
+        pollfd p{listenFd, POLLIN, 0};
+        int r = ::poll(&p, 1, RemainingMs(deadline));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return -1;
+        int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            return fd;
+        if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN)
+            return -1;
+    }
+}
+
+std::string PeerName(int fd) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return "?";
+    char text[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(sa.sin_port));
+}
+
+FrameChannel::~FrameChannel() {
+    Close();
+}
+
+void FrameChannel::Reset(int fd) {
+    Close();
+    fd_ = fd;
+}
+
+void FrameChannel::Close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    peerClosed_ = false;
+    pending_.clear();
+}
+
+ReadStatus FrameChannel::Fill(std::size_t count, std::int64_t deadlineMs) {
+    char chunk[65536];
+    while (pending_.size() < count) {
+        if (fd_ < 0 || peerClosed_)
+            return ReadStatus::Closed;
+        pollfd p{fd_, POLLIN, 0};
+        int r = ::poll(&p, 1, RemainingMs(deadlineMs));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return ReadStatus::Closed;
+        if (r == 0)
+            return ReadStatus::Timeout;
+        ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n > 0) {
+            pending_.append(chunk, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            peerClosed_ = true;
+        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            peerClosed_ = true; // reset by the peer
+        }
+    }
+    return ReadStatus::Frame;
+}
+
+ReadStatus FrameChannel::Read(int timeoutMs, Frame* frame) {
+    std::int64_t deadline = DeadlineAfter(timeoutMs);
+    ReadStatus status = Fill(kFrameHeaderSize, deadline);
+    if (status != ReadStatus::Frame)
+        return status;
+    const auto* h = reinterpret_cast<const unsigned char*>(pending_.data());
+    std::int32_t bodyLength = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(h[2]) | static_cast<std::uint32_t>(h[3]) << 8 |
+        static_cast<std::uint32_t>(h[4]) << 16 | static_cast<std::uint32_t>(h[5]) << 24);
+    const int compressed = h[0];
+    const int protection = h[1];
+    if (bodyLength > kMaxBodyLength) {
+        peerClosed_ = true;
+        return ReadStatus::Closed;
+    }
+    std::size_t total = kFrameHeaderSize + (bodyLength > 0 ? bodyLength : 0);
+    status = Fill(total, deadline);
+    if (status != ReadStatus::Frame)
+        return status;
+    Frame f;
+    f.compressed = compressed;
+    f.protection = protection;
+    f.bodyLength = bodyLength;
+    f.raw = pending_.substr(0, total);
+    pending_.erase(0, total);
+    if (bodyLength > 0) {
+        f.decoded = DecodeFrame(f.raw, &f.payload);
+    } else {
+        f.decoded = true; // keep-alive or empty frame: no payload
+    }
+    *frame = std::move(f);
+    return ReadStatus::Frame;
+}
+
+bool FrameChannel::WriteAll(const std::string& bytes, int timeoutMs) {
+    std::int64_t deadline = DeadlineAfter(timeoutMs);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        if (fd_ < 0)
+            return false;
+        pollfd p{fd_, POLLOUT, 0};
+        int r = ::poll(&p, 1, RemainingMs(deadline));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        ssize_t n =
+            ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FrameChannel::SendPayload(const std::string& payload, int options, int timeoutMs) {
+    return WriteAll(BuildFrame(payload, options), timeoutMs);
+}
+
+} // namespace refsrv

@@ -1,0 +1,68 @@
+#include "tools/refserver/serve.h"
+
+namespace refsrv {
+
+const char kDataAck[] = "NO NEED TO ARGUE";
+const char kEndOfList[] = "NoMore";
+const char kDefaultDestination[] = "C:\\klv\\transfer\\";
+
+std::vector<std::size_t> PiecePlan(std::size_t size, std::size_t pieceSize) {
+    std::vector<std::size_t> plan;
+    if (pieceSize == 0)
+        pieceSize = 1;
+    for (std::size_t left = size; left > 0;) {
+        std::size_t n = left < pieceSize ? left : pieceSize;
+        plan.push_back(n);
+        left -= n;
+    }
+    if (plan.empty())
+        plan.push_back(0);
+    return plan;
+}
+
+bool SendTyped(FrameChannel& channel, int type, const std::string& text, int options,
+               int timeoutMs) {
+    std::string payload(1, static_cast<char>(type));
+    payload += text;
+    return channel.SendPayload(payload, options, timeoutMs);
+}
+
+ServeResult ServeContent(FrameChannel& channel, const std::string& content,
+                         const ServeOptions& options, const FrameObserver& observer) {
+    ServeResult result;
+    const int opts = options.sendOptions;
+    if (!SendTyped(channel, kFileSize, std::to_string(content.size()), opts, options.timeoutMs) ||
+        !SendTyped(channel, kFileDestination, options.destination, opts, options.timeoutMs)) {
+        result.failure = "send failed";
+        return result;
+    }
+    std::size_t offset = 0;
+    for (std::size_t piece : PiecePlan(content.size(), options.pieceSize)) {
+        if (!SendTyped(channel, kDataSize, std::to_string(piece), opts, options.timeoutMs) ||
+            !SendTyped(channel, kFileData, content.substr(offset, piece), opts,
+                       options.timeoutMs)) {
+            result.failure = "send failed";
+            return result;
+        }
+        offset += piece;
+        ++result.piecesSent;
+        Frame frame;
+        ReadStatus status = channel.Read(options.timeoutMs, &frame);
+        if (status != ReadStatus::Frame) {
+            result.failure = status == ReadStatus::Timeout ? "no acknowledgement"
+                                                           : "client closed during the transfer";
+            return result;
+        }
+        if (observer)
+            observer(frame);
+        if (frame.payload != kDataAck) {
+            result.failure = "unexpected reply instead of the acknowledgement";
+            return result;
+        }
+        ++result.acks;
+    }
+    result.complete = true;
+    return result;
+}
+
+} // namespace refsrv

@@ -1,0 +1,56 @@
+// Serving one file over a connection, the way the file-transfer server does: FILE_SIZE,
+// FILE_DESTINATION, then DATA_SIZE / FILE_DATA pieces, each acknowledged by the client with
+// "NO NEED TO ARGUE" before the next one goes out.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tools/refserver/frame_io.h"
+
+namespace refsrv {
+
+// Server buffer types and the client's fixed texts.
+constexpr int kFileSize = 1;
+constexpr int kServerError = 2;
+constexpr int kFileDestination = 3;
+constexpr int kFileData = 4;
+constexpr int kDataSize = 5;
+constexpr int kFileName = 6;
+constexpr int kPushRequest = 7;
+constexpr unsigned char kPushData = 0x11;
+constexpr std::size_t kUploadPieceSize = 1100;
+extern const char kDataAck[];            // "NO NEED TO ARGUE"
+extern const char kEndOfList[];          // "NoMore"
+extern const char kDefaultDestination[]; // "C:\klv\transfer\"
+
+struct ServeOptions {
+    std::string destination = kDefaultDestination;
+    std::size_t pieceSize = 64 * 1024;
+    int sendOptions = 0x002; // SEND_NOCOMPRESS
+    int timeoutMs = 60000;   // for every send and for each acknowledgement
+};
+
+// Sizes of the FILE_DATA pieces for a file of `size` bytes: full pieces, then the rest;
+// an empty file still gets one empty piece (the client completes it at the first FILE_DATA).
+std::vector<std::size_t> PiecePlan(std::size_t size, std::size_t pieceSize);
+
+// A server message: the type byte followed by the text.
+bool SendTyped(FrameChannel& channel, int type, const std::string& text, int options,
+               int timeoutMs);
+
+struct ServeResult {
+    std::size_t piecesSent = 0;
+    std::size_t acks = 0;
+    bool complete = false; // every piece sent and acknowledged
+    std::string failure;   // why it stopped early
+};
+
+using FrameObserver = std::function<void(const Frame&)>;
+
+// Serves `content`; every frame read from the client is passed to `observer`.
+ServeResult ServeContent(FrameChannel& channel, const std::string& content,
+                         const ServeOptions& options, const FrameObserver& observer = {});
+
+} // namespace refsrv
