@@ -1,5 +1,169 @@
-// Placeholder until upload mode is written.
-#include "session/session_win.h"
+// Upload mode: sends a file from C:\orvane\winsupport to the server, the file named by the
+// server's PUSH_REQUEST or picked by the user in dialog 105.
+#include <cstdio>
+#include <cstring>
 
-bool ShowPushListDialog(HWND) { return false; }
-void PushFile(HWND, const char*) {}
+#include "app/app_win.h"
+#include "app/install_log.h"
+#include "app/modes.h"
+#include "app/resource.h"
+#include "session/session_state.h"
+#include "session/session_win.h"
+#include "session/upload_plan.h"
+#include "transport/framing.h"
+
+namespace {
+
+void ReportOpenFailure(const char* name) {
+    char text[600];
+    std::snprintf(text, sizeof text, "ERROR Unable To Open File For Transfer: %s", name);
+    if (UserInteraction)
+        MessageBoxA(nullptr, text, "Transfer File To Server Error!", MB_OK);
+    else
+        WriteInstallLogText(text);
+}
+
+HWND OpenStatusDialog(HWND owner, const char* name) {
+    HWND dialog =
+        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TRANSFER_STATUS), owner,
+                           TransferStatusDialogProc, 0);
+    if (!dialog)
+        return nullptr;
+    SendMessageA(dialog, WM_COMMAND, CMD_TRANSFER_SET_TEXT, 0);
+    // Command 26 names the file in transfer; for an upload that is the uploaded file,
+    // which may be longer than RequestedFileName, so the text is set here from the name.
+    char text[600];
+    std::snprintf(text, sizeof text,
+                  RemoteCacheUnavailable ? "Transferring %s From Server" : "Transferring %s", name);
+    SetDlgItemTextA(dialog, IDC_TRANSFER_TEXT, text);
+    EnableWindow(dialog, TRUE);
+    CenterOnParent(dialog);
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    UpdateWindow(dialog);
+    return dialog;
+}
+
+void FillPushList(HWND dialog) {
+    FileCount = 0;
+    HWND list = GetDlgItem(dialog, IDC_FILE_LIST);
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA("c:\\orvane\\winsupport\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (entry.cFileName[0] == '.')
+            continue;
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.cFileName));
+        ++FileCount;
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
+// The text of the selected line into out (kUploadPathCapacity bytes); false when none.
+bool SelectedName(HWND dialog, char* out) {
+    HWND list = GetDlgItem(dialog, IDC_FILE_LIST);
+    LRESULT position = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    if (position == LB_ERR)
+        return false;
+    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(position), 0);
+    if (length == LB_ERR || length >= static_cast<LRESULT>(kUploadPathCapacity))
+        return false; // entries come from MAX_PATH names, so this does not happen
+    SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(out));
+    return true;
+}
+
+INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SendDlgItemMessageA(dialog, IDC_FILE_LIST, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont),
+                            0);
+        FillPushList(dialog);
+        SetFocus(GetDlgItem(dialog, IDC_FILE_LIST));
+        CenterOnParent(dialog);
+        return FALSE;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        const int notification = HIWORD(wParam);
+        char name[kUploadPathCapacity];
+        if (id == IDOK) {
+            if (!SelectedName(dialog, name)) {
+                EndDialog(dialog, 0);
+                return TRUE;
+            }
+            PushFile(GetParent(dialog), name);
+            EndDialog(dialog, 1);
+            return TRUE;
+        }
+        if (id == IDC_FILE_LIST && notification == LBN_DBLCLK) {
+            if (SelectedName(dialog, name)) {
+                PushFile(GetParent(dialog), name);
+                EndDialog(dialog, 1);
+            }
+            return TRUE;
+        }
+        if (id == IDCANCEL) {
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+bool ShowPushListDialog(HWND mainWindow) {
+    IgnoreSocketEvents = 1;
+    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FILE_LIST),
+                                     mainWindow, PushListDialogProc, 0);
+    return result != 0 && result != -1;
+}
+
+void PushFile(HWND owner, const char* name) {
+    char path[kUploadPathCapacity];
+    std::FILE* file = nullptr;
+    // A path that does not fit is refused like a file that does not open.
+    if (FormUploadPath(kUploadFolder, name, path, sizeof path))
+        file = std::fopen(path, "rb");
+    if (!file) {
+        ReportOpenFailure(name);
+        return;
+    }
+    const bool showStatus = UserInteraction || ShowTransferStatus;
+    HWND status = showStatus ? OpenStatusDialog(owner, name) : nullptr;
+    TransferStatusDialog = status;
+
+    std::int64_t size = 0;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long end = std::ftell(file);
+        size = end > 0 ? end : 0;
+    }
+    std::fseek(file, 0, SEEK_SET);
+    LastPercent = 0;
+
+    UploadSink sink;
+    sink.send = [](const unsigned char* bytes, int length) {
+        SendMessageWithSize(ServerSocket, const_cast<unsigned char*>(bytes), length,
+                            SEND_NOCOMPRESS | SEND_QUIET);
+    };
+    sink.progress = [status](int delta) {
+        ProgressDelta = delta;
+        LastPercent += delta;
+        if (UserInteraction && status)
+            SendMessageA(status, WM_COMMAND, CMD_TRANSFER_ADVANCE, 0);
+    };
+    SendUpload(file, name, size, sink);
+
+    std::fclose(file);
+    if (RemoveAfterTransfer)
+        std::remove(path);
+    if (status) {
+        // A modeless dialog: end it by destroying it.
+        DestroyWindow(status);
+        if (TransferStatusDialog == status)
+            TransferStatusDialog = nullptr;
+    }
+}

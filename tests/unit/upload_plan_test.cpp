@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "session/upload_plan.h"
+
+namespace {
+
+struct Upload {
+    std::vector<std::string> messages;
+    std::vector<int> deltas;
+    std::int64_t sent = 0;
+};
+
+std::string Content(std::size_t size) {
+    std::string s;
+    for (std::size_t i = 0; i < size; ++i)
+        s += static_cast<char>((i * 13 + 5) & 0xFF);
+    return s;
+}
+
+// Uploads `content` from a real temporary file, capturing what would go to the server.
+Upload UploadFile(const std::string& content, std::int64_t size, const char* name = "f.bin") {
+    std::FILE* file = std::tmpfile();
+    EXPECT_NE(file, nullptr);
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::rewind(file);
+    Upload upload;
+    UploadSink sink;
+    sink.send = [&](const unsigned char* bytes, int length) {
+        upload.messages.emplace_back(reinterpret_cast<const char*>(bytes), length);
+    };
+    sink.progress = [&](int delta) { upload.deltas.push_back(delta); };
+    upload.sent = SendUpload(file, name, size, sink);
+    std::fclose(file);
+    return upload;
+}
+
+const std::string kDone("\x11"
+                        "DONE\0",
+                        6);
+
+} // namespace
+
+TEST(UploadPlan, MessagesForEachLengthAroundThePieceSize) {
+    struct Case {
+        std::size_t size;
+        std::vector<std::size_t> dataLengths; // message lengths (content + the type byte)
+        bool done;
+    };
+    const std::vector<Case> cases = {
+        {0, {}, true},
+        {1, {2}, false},
+        {1099, {1100}, false},
+        {1100, {1101}, true},
+        {1101, {1101, 2}, false},
+        {2199, {1101, 1100}, false},
+        {2200, {1101, 1101}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::string content = Content(c.size);
+        Upload u = UploadFile(content, static_cast<std::int64_t>(c.size), "report.log");
+        ASSERT_EQ(u.messages.size(), 1 + c.dataLengths.size() + (c.done ? 1 : 0));
+        EXPECT_EQ(u.messages[0], std::string("\x11report.log", 11) + std::string(1, '\0'));
+        std::string rebuilt;
+        for (std::size_t i = 0; i < c.dataLengths.size(); ++i) {
+            const std::string& m = u.messages[1 + i];
+            EXPECT_EQ(m.size(), c.dataLengths[i]);
+            EXPECT_EQ(m[0], '\x11');
+            rebuilt += m.substr(1);
+        }
+        EXPECT_EQ(rebuilt, content);
+        if (c.done) {
+            EXPECT_EQ(u.messages.back(), kDone);
+        }
+        EXPECT_EQ(u.sent, static_cast<std::int64_t>(c.size));
+    }
+}
+
+TEST(UploadPlan, ProgressMovesBeforeEachPieceByTheChangeOfWholePercent) {
+    // 2200 bytes: 0 % before the first piece (no change), 50 % before the second.
+    EXPECT_EQ(UploadFile(Content(2200), 2200).deltas, (std::vector<int>{50}));
+    // 3300 bytes: 33 then 66 (a change of 33 each time, truncated).
+    EXPECT_EQ(UploadFile(Content(3300), 3300).deltas, (std::vector<int>{33, 33}));
+    // A single piece never moves the bar.
+    EXPECT_TRUE(UploadFile(Content(1099), 1099).deltas.empty());
+}
+
+TEST(UploadPlan, UnknownOrWrongSizeNeverDividesByZeroOrPassesAHundred) {
+    // The size could not be found: the file is still sent, progress stays at 0.
+    Upload unknown = UploadFile(Content(2500), 0);
+    EXPECT_EQ(unknown.sent, 2500);
+    EXPECT_TRUE(unknown.deltas.empty());
+    // The file grew after its size was taken: the bar stops at 100.
+    Upload grown = UploadFile(Content(4400), 1100);
+    int total = 0;
+    for (int d : grown.deltas)
+        total += d;
+    EXPECT_EQ(total, 100);
+    EXPECT_EQ(UploadPercent(1, 3), 33);
+    EXPECT_EQ(UploadPercent(5, 0), 0);
+    EXPECT_EQ(UploadPercent(-1, 10), 0);
+}
+
+TEST(UploadPlan, PathMustFitTheBufferOrNothingIsOpened) {
+    char path[kUploadPathCapacity];
+    ASSERT_TRUE(FormUploadPath(kUploadFolder, "a.txt", path, sizeof path));
+    EXPECT_STREQ(path, "C:\\orvane\\winsupport\\a.txt");
+    // The folder is 20 characters and the separator one: 238 characters of name fill 259.
+    std::string fits(238, 'n');
+    EXPECT_TRUE(FormUploadPath(kUploadFolder, fits.c_str(), path, sizeof path));
+    EXPECT_EQ(std::string(path).size(), 259u);
+    std::string tooLong(239, 'n');
+    EXPECT_FALSE(FormUploadPath(kUploadFolder, tooLong.c_str(), path, sizeof path));
+    EXPECT_STREQ(path, "");
+}
