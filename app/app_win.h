@@ -11,6 +11,12 @@ extern HWND StatusLabel;       // the one status label, or none
 int ShowStatusLabel(const char* text, HWND window, int repaintOnly);
 LRESULT CALLBACK LabelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The version record read once at start-up (its platform id, major and minor version are also
+// in OsVersion, app/os_version.h).
+extern OSVERSIONINFOA OsVersionInfo;
+
 // Start-up helpers.
 HFONT CreateDialogFont();
 void QueryOsVersion();
+// Fills the mode flags and option values from a copy of the process command line.
+void ParseCommandLine();

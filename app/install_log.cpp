@@ -18,15 +18,19 @@ void AppendLine(const char* message) {
     std::FILE* file = std::fopen(LogPath().c_str(), "ab");
     if (!file)
         return;
-    char line[kLogMessageCapacity + 64];
+    char line[kLogMessageCapacity + 128]; // time stamp, message, blank, CR LF
     std::size_t length = FormatInstallLogLine(line, sizeof line, now, message);
     std::fwrite(line, 1, length, file);
     std::fclose(file);
 }
 } // namespace
 
-void SetInstallLogPath(const char* path) { LogPath() = path; }
-const char* InstallLogPath() { return LogPath().c_str(); }
+void SetInstallLogPath(const char* path) {
+    LogPath() = path;
+}
+const char* InstallLogPath() {
+    return LogPath().c_str();
+}
 
 LogTime CurrentLogTime() {
     auto now = std::chrono::system_clock::now();
@@ -40,9 +44,9 @@ LogTime CurrentLogTime() {
 #else
     localtime_r(&seconds, &local);
 #endif
-    return LogTime{local.tm_mon + 1, local.tm_mday,  local.tm_year + 1900,
-                   local.tm_hour,    local.tm_min,   local.tm_sec,
-                   millis};
+    return LogTime{
+        local.tm_mon + 1, local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min,
+        local.tm_sec,     millis};
 }
 
 std::size_t FormatInstallLogLine(char* out, std::size_t outSize, const LogTime& t,

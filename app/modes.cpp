@@ -32,3 +32,7 @@ void ResetModeFlags() {
     std::memset(OptionServerFolder, 0, sizeof OptionServerFolder);
     std::memset(OptionLocalFolder, 0, sizeof OptionLocalFolder);
 }
+
+const char* MainWindowTitle() {
+    return SetupMode ? "GRAPHICAL ORVANE Setup Utility" : "GRAPHICAL ORVANE File Transfer Utility";
+}

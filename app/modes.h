@@ -18,5 +18,8 @@ extern char OptionFileName[kOptionCapacity];             // "-F"
 extern char OptionServerFolder[kOptionCapacity];         // "-G"
 extern char OptionLocalFolder[kOptionCapacity];          // "-D"
 
+// "GRAPHICAL ORVANE Setup Utility" in setup mode, else "GRAPHICAL ORVANE File Transfer Utility".
+const char* MainWindowTitle();
+
 // Back to the values the process starts with (used by tests and by start-up).
 void ResetModeFlags();

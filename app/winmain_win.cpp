@@ -1,4 +1,128 @@
-// Placeholder entry until start-up is written.
+// Program entry: start-up objects, window classes, the elevated-helper branch, the main window
+// and the message loop.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include <cstring>
+#include <vector>
+
+#include "app/app_win.h"
+#include "app/cmdline.h"
+#include "app/install_log.h"
+#include "app/label_geometry.h"
+#include "app/modes.h"
+#include "app/os_version.h"
+#include "app/resource.h"
+#include "install/admin_helper.h"
+#include "session/session_win.h"
+#include "transport/klv_socket.h"
+
+HFONT DialogFont = nullptr;
+HBRUSH BackgroundBrush = nullptr;
+OSVERSIONINFOA OsVersionInfo;
+
+namespace {
+
+constexpr DWORD kMainWindowStyle =
+    WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX; // 0x60A0000
+static_assert(kMainWindowStyle == 0x60A0000, "main window style");
+
+void RegisterWindowClasses(HINSTANCE instance) {
+    WNDCLASSEXA main{};
+    main.cbSize = sizeof main;
+    main.style = CS_HREDRAW | CS_VREDRAW;
+    main.lpfnWndProc = MainWindowProc;
+    main.hInstance = instance;
+    main.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALL));
+    main.hIconSm = main.hIcon;
+    main.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    main.hbrBackground = BackgroundBrush;
+    main.lpszClassName = "Install";
+    RegisterClassExA(&main);
+
+    WNDCLASSEXA label{};
+    label.cbSize = sizeof label;
+    label.style = CS_HREDRAW | CS_VREDRAW;
+    label.lpfnWndProc = LabelWindowProc;
+    label.hInstance = instance;
+    label.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    label.hbrBackground = BackgroundBrush;
+    label.lpszClassName = "Label Class";
+    RegisterClassExA(&label);
+}
+
+void DeleteStartupObjects() {
+    DeleteObject(BackgroundBrush);
+    DeleteObject(DialogFont);
+    BackgroundBrush = nullptr;
+    DialogFont = nullptr;
+}
+
+} // namespace
+
+HFONT CreateDialogFont() {
+    HDC screen = GetDC(nullptr);
+    int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    LOGFONTA font{};
+    font.lfHeight = DialogFontHeight(pixelsPerInch);
+    std::strcpy(font.lfFaceName, "Segoe UI");
+    return CreateFontIndirectA(&font);
+}
+
+void QueryOsVersion() {
+    std::memset(&OsVersionInfo, 0, sizeof OsVersionInfo);
+    OsVersionInfo.dwOSVersionInfoSize = sizeof OsVersionInfo; // 148
+    GetVersionExA(&OsVersionInfo);
+    OsVersion.platformId = OsVersionInfo.dwPlatformId;
+    OsVersion.major = OsVersionInfo.dwMajorVersion;
+    OsVersion.minor = OsVersionInfo.dwMinorVersion;
+}
+
+void ParseCommandLine() {
+    // Parsed from a copy: the trimmed text must not change what GetCommandLineA returns.
+    const char* processLine = GetCommandLineA();
+    std::vector<char> commandLine(processLine, processLine + std::strlen(processLine) + 1);
+    ParseCommandLineText(commandLine.data());
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    const char* commandLine = GetCommandLineA();
+
+    BackgroundBrush = CreateSolidBrush(RGB(0, 0, 255));
+    DialogFont = CreateDialogFont();
+    RegisterWindowClasses(instance);
+
+    if (IsHelperCommandLine(commandLine)) {
+        WriteInstallLogText(commandLine);
+        loadWinsockLibrary();
+        return RunInstallAdminProcess(instance);
+    }
+
+    ParseCommandLine();
+
+    RECT workArea{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+
+    loadWinsockLibrary();
+    QueryOsVersion();
+
+    HWND window =
+        CreateWindowExA(0, "Install", MainWindowTitle(), kMainWindowStyle, workArea.left,
+                        workArea.top, workArea.right - workArea.left,
+                        workArea.bottom - workArea.top, nullptr, nullptr, instance, nullptr);
+    ShowWindow(window, SW_SHOW);
+    if (!UserInteraction)
+        ShowWindow(window, SW_HIDE);
+    else
+        UpdateWindow(window);
+
+    MSG message{};
+    // GetMessageA returns -1 on failure: that ends the loop too instead of spinning on it.
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+
+    DeleteStartupObjects();
+    return static_cast<int>(message.wParam);
+}

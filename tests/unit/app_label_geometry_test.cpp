@@ -1,0 +1,78 @@
+// Status label placement, text centring, dialog font height, window titles and version tests.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/label_geometry.h"
+#include "app/modes.h"
+#include "app/os_version.h"
+
+namespace {
+
+TEST(LabelGeometry, FullWidthFortyHighJustBelowTheMiddle) {
+    struct Case {
+        int width, height;
+        LabelRect expected;
+    };
+    const std::vector<Case> cases = {
+        {1280, 1024, {0, 502, 1280, 40}}, {1024, 768, {0, 374, 1024, 40}},
+        {800, 601, {0, 290, 800, 40}},    {640, 20, {0, 0, 640, 40}},
+        {300, 9, {0, -5, 300, 40}}, // (9 - 20) / 2 truncates toward zero
+    };
+    for (const Case& c : cases) {
+        LabelRect r = ComputeLabelRect(c.width, c.height);
+        EXPECT_EQ(r.left, c.expected.left);
+        EXPECT_EQ(r.top, c.expected.top) << c.width << "x" << c.height;
+        EXPECT_EQ(r.width, c.expected.width);
+        EXPECT_EQ(r.height, c.expected.height);
+    }
+}
+
+TEST(LabelGeometry, TextCentredOnTheOuterWidth) {
+    EXPECT_EQ(ComputeLabelTextX(1280, 300), 490);
+    EXPECT_EQ(ComputeLabelTextX(1281, 300), 490);
+    EXPECT_EQ(ComputeLabelTextX(1280, 0), 640);
+    EXPECT_EQ(ComputeLabelTextX(100, 100), 0);
+    EXPECT_EQ(ComputeLabelTextX(100, 301), -100); // wider than the owner: truncated toward zero
+}
+
+TEST(DialogFont, SixteenPointsAtTheScreenResolution) {
+    EXPECT_EQ(DialogFontHeight(96), 21);
+    EXPECT_EQ(DialogFontHeight(120), 26);
+    EXPECT_EQ(DialogFontHeight(144), 32);
+    EXPECT_EQ(DialogFontHeight(72), 16);
+    EXPECT_EQ(DialogFontHeight(100), 22);
+}
+
+TEST(MainWindowTitle, SetupOrFileTransfer) {
+    ResetModeFlags();
+    EXPECT_STREQ(MainWindowTitle(), "GRAPHICAL ORVANE Setup Utility");
+    SetupMode = 0; // download
+    EXPECT_STREQ(MainWindowTitle(), "GRAPHICAL ORVANE File Transfer Utility");
+    PushMode = 1; // upload
+    EXPECT_STREQ(MainWindowTitle(), "GRAPHICAL ORVANE File Transfer Utility");
+    ResetModeFlags();
+    EXPECT_EQ(SetupMode, 1);
+    EXPECT_EQ(PushMode, 0);
+}
+
+TEST(OsVersionPredicates, Windows2000AndMajorVersion6) {
+    struct Case {
+        OsVersionFields version;
+        bool windows2000, major6;
+    };
+    const std::vector<Case> cases = {
+        {{2, 5, 0}, true, false},  {{2, 5, 1}, false, false}, {{1, 5, 0}, false, false},
+        {{2, 6, 1}, false, true},  {{2, 6, 0}, false, true},  {{2, 10, 0}, false, false},
+        {{2, 4, 0}, false, false},
+    };
+    for (const Case& c : cases) {
+        OsVersion = c.version;
+        EXPECT_EQ(IsWindows2000(), c.windows2000)
+            << c.version.platformId << " " << c.version.major << "." << c.version.minor;
+        EXPECT_EQ(IsOsMajorVersion6(), c.major6) << c.version.major;
+    }
+    OsVersion = {0, 0, 0};
+}
+
+} // namespace
