@@ -5,19 +5,62 @@
 
 #include "transport/framing.h"
 
+namespace {
+
+// One deflate and one inflate stream per thread, reset for each message: a reset stream works
+// exactly like a freshly initialised one, without setting up its state blocks again.
+struct DeflateStream {
+    z_stream stream;
+    bool ready = false;
+    ~DeflateStream() {
+        if (ready)
+            deflateEnd(&stream);
+    }
+    z_stream* Get() {
+        if (!ready) {
+            std::memset(&stream, 0, sizeof stream);
+            ready = deflateInit(&stream, Z_DEFAULT_COMPRESSION) == Z_OK;
+        } else if (deflateReset(&stream) != Z_OK) {
+            return nullptr;
+        }
+        return ready ? &stream : nullptr;
+    }
+};
+
+struct InflateStream {
+    z_stream stream;
+    bool ready = false;
+    ~InflateStream() {
+        if (ready)
+            inflateEnd(&stream);
+    }
+    z_stream* Get() {
+        if (!ready) {
+            std::memset(&stream, 0, sizeof stream);
+            ready = inflateInit(&stream) == Z_OK;
+        } else if (inflateReset(&stream) != Z_OK) {
+            return nullptr;
+        }
+        return ready ? &stream : nullptr;
+    }
+};
+
+thread_local DeflateStream t_deflate;
+thread_local InflateStream t_inflate;
+
+} // namespace
+
 bool CompressMessage(unsigned char* payload, std::int32_t* length) {
     if (*length < 1)
         return false;
-    z_stream stream;
-    std::memset(&stream, 0, sizeof stream);
-    if (deflateInit(&stream, Z_DEFAULT_COMPRESSION) != Z_OK)
+    z_stream* deflating = t_deflate.Get();
+    if (!deflating)
         return false;
+    z_stream& stream = *deflating;
     const std::size_t size = static_cast<std::size_t>(*length);
     unsigned char* out = static_cast<unsigned char*>(std::malloc(size));
-    if (!out) {
-        deflateEnd(&stream);
+    if (!out)
         return false;
-    }
     stream.next_in = payload;
     stream.avail_in = static_cast<uInt>(size);
     stream.next_out = out;
@@ -31,7 +74,6 @@ bool CompressMessage(unsigned char* payload, std::int32_t* length) {
         shrunk = true;
     }
     std::free(out);
-    deflateEnd(&stream);
     return shrunk;
 }
 
@@ -41,10 +83,10 @@ bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length,
         return true;
     if (maxLength > kMaxMessageLength)
         maxLength = kMaxMessageLength;
-    z_stream stream;
-    std::memset(&stream, 0, sizeof stream);
-    if (inflateInit(&stream) != Z_OK)
+    z_stream* inflating = t_inflate.Get();
+    if (!inflating)
         return false;
+    z_stream& stream = *inflating;
     const std::size_t received = static_cast<std::size_t>(*length);
     // The result grows geometrically, so the total time stays linear in its size; one byte more
     // than the limit is allowed for so that passing the limit can be seen.
@@ -53,10 +95,8 @@ bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length,
     if (capacity > ceiling)
         capacity = ceiling;
     unsigned char* result = static_cast<unsigned char*>(std::malloc(capacity + 1));
-    if (!result) {
-        inflateEnd(&stream);
+    if (!result)
         return false;
-    }
     stream.next_in = *data;
     stream.avail_in = static_cast<uInt>(received);
     std::size_t total = 0;
@@ -88,7 +128,6 @@ bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length,
     }
     if (!failed && total > static_cast<std::size_t>(maxLength))
         failed = true;
-    inflateEnd(&stream);
     if (failed) {
         std::free(result);
         return false;

@@ -38,18 +38,36 @@ bool FillKeyArea(unsigned char* area, const std::uint32_t* words, int count) {
     return true;
 }
 
-void SelectedKey(int keySelector, const unsigned char** key, std::size_t* length) {
-    *key = keySelector == kCheckValueKeySelector ? CheckValueKeyArea() : PayloadKeyArea();
-    *length = std::strlen(reinterpret_cast<const char*>(*key));
+// The keys never change while the program runs, so each schedule is built once, on first use
+// (a thread-safe static), instead of once per message: same bytes, far less work per frame.
+const BlowfishContext& BlowfishSchedule(int keySelector) {
+    static const BlowfishContext payload = [] {
+        BlowfishContext c;
+        const unsigned char* key = PayloadKeyArea();
+        BlowfishSetKey(&c, key, std::strlen(reinterpret_cast<const char*>(key)));
+        return c;
+    }();
+    static const BlowfishContext check = [] {
+        BlowfishContext c;
+        const unsigned char* key = CheckValueKeyArea();
+        BlowfishSetKey(&c, key, std::strlen(reinterpret_cast<const char*>(key)));
+        return c;
+    }();
+    return keySelector == kCheckValueKeySelector ? check : payload;
+}
+
+const Aes128Context& AesSchedule() {
+    static const Aes128Context context = [] {
+        Aes128Context c;
+        Aes128SetKey(&c, AesKeyArea());
+        return c;
+    }();
+    return context;
 }
 
 // Shared CFB-64 walk: the feedback byte is the ciphertext byte in both directions.
 void BlowfishCfb(unsigned char* data, std::size_t length, int keySelector, bool decrypt) {
-    const unsigned char* key;
-    std::size_t keyLength;
-    SelectedKey(keySelector, &key, &keyLength);
-    BlowfishContext context;
-    BlowfishSetKey(&context, key, keyLength);
+    const BlowfishContext& context = BlowfishSchedule(keySelector);
     unsigned char v[8] = {0};
     std::size_t i = 0;
     while (i < length) {
@@ -97,8 +115,7 @@ void BlowfishCfbDecrypt(unsigned char* data, std::size_t length, int keySelector
 }
 
 void AesCtrCrypt(unsigned char* data, std::size_t length) {
-    Aes128Context context;
-    Aes128SetKey(&context, AesKeyArea());
+    const Aes128Context& context = AesSchedule();
     unsigned char counter[16] = {0};
     unsigned char keystream[16];
     std::size_t i = 0;
