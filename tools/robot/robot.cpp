@@ -11,7 +11,9 @@
 //
 // Output lines, fields separated by tabs, texts escaped (\\ \t \n \r and \xHH below 0x20):
 //   W <handle> <pid> <class> <caption> <left> <top> <right> <bottom> <visible> <style> <exstyle>
-//   C <handle> <id> <visible> <class> <text>          (every descendant of the last W)
+//     <client left> <client top> <client right> <client bottom>   (screen pixels)
+//   C <handle> <id> <visible> <class> <text> <left> <top> <right> <bottom>
+//                                                      (every descendant of the last W)
 //   L <text>                                           (list-box lines)
 //   A <left> <top> <right> <bottom>                    (work area)
 //   P <pid>                                            (launched process)
@@ -126,7 +128,12 @@ BOOL CALLBACK DescribeChild(HWND child, LPARAM) {
     std::snprintf(line, sizeof line, "C\t%llu\t%d\t%d\t", HandleValue(child), GetDlgCtrlID(child),
                   IsWindowVisible(child) ? 1 : 0);
     Out += line;
-    Out += Escape(ClassOf(child)) + "\t" + Escape(WindowText(child)) + "\n";
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    char tail[96];
+    std::snprintf(tail, sizeof tail, "\t%ld\t%ld\t%ld\t%ld\n", rect.left, rect.top, rect.right,
+                  rect.bottom);
+    Out += Escape(ClassOf(child)) + "\t" + Escape(WindowText(child)) + tail;
     return TRUE;
 }
 
@@ -138,11 +145,16 @@ void DescribeWindow(HWND window) {
     char head[64];
     std::snprintf(head, sizeof head, "W\t%llu\t%lu\t", HandleValue(window),
                   static_cast<unsigned long>(pid));
-    char tail[160];
-    std::snprintf(tail, sizeof tail, "\t%ld\t%ld\t%ld\t%ld\t%d\t%lX\t%lX\n", rect.left, rect.top,
-                  rect.right, rect.bottom, IsWindowVisible(window) ? 1 : 0,
+    RECT client{};
+    GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    char tail[256];
+    std::snprintf(tail, sizeof tail, "\t%ld\t%ld\t%ld\t%ld\t%d\t%lX\t%lX\t%ld\t%ld\t%ld\t%ld\n",
+                  rect.left, rect.top, rect.right, rect.bottom, IsWindowVisible(window) ? 1 : 0,
                   static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
-                  static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)));
+                  static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)), origin.x,
+                  origin.y, origin.x + client.right, origin.y + client.bottom);
     Out += head + Escape(ClassOf(window)) + "\t" + Escape(WindowText(window)) + tail;
     EnumChildWindows(window, DescribeChild, 0);
 }

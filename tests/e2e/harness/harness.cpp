@@ -210,6 +210,12 @@ std::vector<Window> ParseWindows(const RobotResult& result) {
             w.bottom = std::atoi(f[8].c_str());
             w.visible = f[9] == "1";
             w.style = std::strtoul(f[10].c_str(), nullptr, 16);
+            if (f.size() >= 16) {
+                w.clientLeft = std::atoi(f[12].c_str());
+                w.clientTop = std::atoi(f[13].c_str());
+                w.clientRight = std::atoi(f[14].c_str());
+                w.clientBottom = std::atoi(f[15].c_str());
+            }
             windows.push_back(w);
         } else if (f[0] == "C" && f.size() >= 6 && !windows.empty()) {
             Control c;
@@ -217,6 +223,12 @@ std::vector<Window> ParseWindows(const RobotResult& result) {
             c.visible = f[3] == "1";
             c.className = Unescape(f[4]);
             c.text = Unescape(f[5]);
+            if (f.size() >= 10) {
+                c.left = std::atoi(f[6].c_str());
+                c.top = std::atoi(f[7].c_str());
+                c.right = std::atoi(f[8].c_str());
+                c.bottom = std::atoi(f[9].c_str());
+            }
             windows.back().controls.push_back(c);
         }
     }
@@ -533,10 +545,14 @@ std::string Window::ControlText(int id) const {
 }
 
 bool Window::HasControl(int id) const {
+    return FindControl(id) != nullptr;
+}
+
+const Control* Window::FindControl(int id) const {
     for (const Control& c : controls)
         if (c.id == id)
-            return true;
-    return false;
+            return &c;
+    return nullptr;
 }
 
 std::string Window::Describe() const {
@@ -546,7 +562,8 @@ std::string Window::Describe() const {
          << (visible ? " visible" : " hidden") << " style 0x" << std::hex << style << std::dec
          << "\n";
     for (const Control& c : controls)
-        text << "  control " << c.id << " \"" << c.className << "\" \"" << c.text << "\""
+        text << "  control " << c.id << " \"" << c.className << "\" \"" << c.text << "\" rect "
+             << c.left << "," << c.top << "," << c.right << "," << c.bottom
              << (c.visible ? "" : " hidden") << "\n";
     return text.str();
 }

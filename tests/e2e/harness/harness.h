@@ -73,6 +73,7 @@ struct Control {
     int id = 0;
     std::string text;
     bool visible = false;
+    int left = 0, top = 0, right = 0, bottom = 0; // outer rectangle, screen pixels
 };
 
 struct Window {
@@ -83,9 +84,11 @@ struct Window {
     int left = 0, top = 0, right = 0, bottom = 0; // outer rectangle, screen pixels
     bool visible = false;
     unsigned long style = 0;
+    int clientLeft = 0, clientTop = 0, clientRight = 0, clientBottom = 0; // screen pixels
     std::vector<Control> controls;
     std::string ControlText(int id) const; // "" when absent
     bool HasControl(int id) const;
+    const Control* FindControl(int id) const; // first with this id, or nullptr
     std::string Describe() const; // one readable line per window and control (diagnostics)
 };
 
