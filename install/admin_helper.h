@@ -2,4 +2,20 @@
 #pragma once
 #include <windows.h>
 
+#include "transport/klv_socket.h"
+
+constexpr const char* kAdminWindowClass = "InstallAdminProcess";
+constexpr const char* kAdminWindowTitle = "GRAPHICAL ORVANE INSTALL ADMINISTRATOR PROCESS";
+constexpr UINT WM_ADMIN_READY = WM_USER + 1;
+
+extern KlvSocket AdminSocket; // the socket made from the handed-over connection, or -1
+extern int AdminReadBusy;     // a read of the connection is under way
+extern int AdminSocketFailed; // a socket error was reported; later notifications are ignored
+
+// The helper's whole run; the result is the process exit code (0).
 int RunInstallAdminProcess(HINSTANCE instance);
+LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Makes *place from a WSAPROTOCOL_INFOA record and asks for FD_READ and FD_CLOSE messages.
+int startAdminSocket(HWND window, KlvSocket* place, void* protocolRecord);
+int setAdminSockNonBlocking(KlvSocket s, HWND window, UINT message);
+int HandleSetOrvanePermissionsAsAdmin();

@@ -1,6 +1,175 @@
-// Placeholder elevated helper entry until the helper is written.
+// The elevated helper: a hidden window that receives the normal instance's connection from the
+// AdminService (WM_COPYDATA with a duplicated socket's protocol record), reads one request from
+// it and, for kind 5, grants the folder permissions; then the process ends.
 #include "install/admin_helper.h"
 
-int RunInstallAdminProcess(HINSTANCE) {
+#include "app/resource.h"
+#include "install/admin_client.h"
+#include "install/admin_request.h"
+#include "install/permissions.h"
+#include "transport/framing.h"
+
+KlvSocket AdminSocket = KLV_INVALID_SOCKET;
+int AdminReadBusy = 0;
+int AdminSocketFailed = 0;
+
+namespace {
+constexpr int kFromProtocolInfo = -1;
+constexpr unsigned kFlagOverlapped = 1;
+
+void CloseAdminSocket() {
+    if (AdminSocket == KLV_INVALID_SOCKET)
+        return;
+    shutdownAndCloseSocket(AdminSocket);
+    AdminSocket = KLV_INVALID_SOCKET;
+    cleanupWinsock();
+}
+
+void ReadRequest(HWND window, KlvSocket s) {
+    if (AdminReadBusy)
+        return;
+    AdminReadBusy = 1;
+    MessageBuffer buffer;
+    bool haveBuffer = InitMessageBuffer(&buffer);
+    if (!haveBuffer || !KLVrecv(s, &buffer)) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        AdminSocketFailed = 1;
+    }
+    AdminReadBusy = 0;
+    int kind = haveBuffer ? PopMessageInt(&buffer) : POP_EMPTY;
+    if (haveBuffer)
+        FreeMessageBuffer(&buffer);
+    if (kind == ADMIN_REQUEST_SET_PERMISSIONS) {
+        HandleSetOrvanePermissionsAsAdmin();
+        DestroyWindow(window);
+    }
+}
+
+LRESULT SocketNotification(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (AdminSocketFailed)
+        return 0;
+    WORD event = LOWORD(lParam);
+    if (HIWORD(lParam) != 0) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        AdminSocketFailed = 1;
+    }
+    switch (event) {
+    case KLV_FD_READ:
+        ReadRequest(window, static_cast<KlvSocket>(wParam));
+        break;
+    case KLV_FD_CLOSE:
+        CloseAdminSocket();
+        DestroyWindow(window);
+        AdminReadBusy = 0;
+        break;
+    default:
+        AdminReadBusy = 0;
+        break;
+    }
     return 0;
+}
+} // namespace
+
+int HandleSetOrvanePermissionsAsAdmin() {
+    WriteAdminLog("Install -ADMIN HandleSetOrvanePermissionsAsAdmin");
+    SetOrvanePermissions();
+    return 1;
+}
+
+int setAdminSockNonBlocking(KlvSocket s, HWND window, UINT message) {
+    if (KLVWSAAsyncSelect(s, window, message, KLV_FD_READ | KLV_FD_CLOSE) == -1) {
+        WriteAdminLog("setAdminSockNonBlocking() KLVWSAAsyncSelect() ERROR");
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    return 1;
+}
+
+int startAdminSocket(HWND window, KlvSocket* place, void* protocolRecord) {
+    if (!initWsockDLL())
+        return 0;
+    *place = KLVWSASocket(kFromProtocolInfo, kFromProtocolInfo, kFromProtocolInfo, protocolRecord,
+                          0, kFlagOverlapped);
+    if (*place == KLV_INVALID_SOCKET) {
+        WriteAdminLog("startAdminSocket() KLVWSASocket() ERROR");
+        return 0;
+    }
+    return setAdminSockNonBlocking(*place, window, WM_USER);
+}
+
+LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        AdminSocket = KLV_INVALID_SOCKET;
+        if (!initWsockDLL()) {
+            WriteAdminLog("Install -ADMIN initWsockDLL==FALSE");
+            PostMessageA(window, WM_CLOSE, wParam, lParam);
+        } else {
+            PostMessageA(window, WM_ADMIN_READY, wParam, lParam);
+        }
+        return 0;
+    case WM_ADMIN_READY:
+        AdminReadBusy = 0;
+        return 0;
+    case WM_COPYDATA: {
+        // A message without its COPYDATASTRUCT describes no socket either.
+        auto* data = reinterpret_cast<COPYDATASTRUCT*>(lParam);
+        if (!startAdminSocket(window, &AdminSocket, data ? data->lpData : nullptr)) {
+            WriteAdminLog("Install -ADMIN WM_COPYDATA startAdminSocket() failed");
+            PostMessageA(window, WM_CLOSE, wParam, lParam);
+        }
+        return 0;
+    }
+    case WM_USER:
+        return SocketNotification(window, wParam, lParam);
+    case WM_TIMER:
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        CloseAdminSocket();
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int RunInstallAdminProcess(HINSTANCE instance) {
+    CheckAdminDebugging();
+    HBRUSH background = CreateSolidBrush(RGB(255, 255, 255));
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = InstallAdminWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALL));
+    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALL));
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    windowClass.hbrBackground = background;
+    windowClass.lpszClassName = kAdminWindowClass;
+    RegisterClassExA(&windowClass);
+
+    HWND window = CreateWindowExA(0, kAdminWindowClass, kAdminWindowTitle,
+                                  WS_OVERLAPPEDWINDOW | WS_MINIMIZE | WS_VSCROLL | WS_HSCROLL,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, nullptr, instance, nullptr);
+    if (!window) {
+        // Nothing could ever reach a helper without its window: end now.
+        WriteAdminLog("Install -ADMIN CreateWindow(FAILURE)");
+        DeleteObject(background);
+        return 0;
+    }
+    ShowWindow(window, SW_HIDE);
+    UpdateWindow(window);
+
+    MSG message{};
+    int result;
+    while ((result = GetMessageA(&message, nullptr, 0, 0)) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    DeleteObject(background);
+    return result == 0 ? static_cast<int>(message.wParam) : 0;
 }
