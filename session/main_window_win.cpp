@@ -206,6 +206,9 @@ void ReadAndDispatch(HWND window) {
         return;
     }
     if (!KLVrecv(ServerSocket, &buffer)) {
+        // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
+        // ending the session (and taking the box down) before the box is answered.
+        IgnoreSocketEvents = 1;
         ShowErrorBox("READ: Connection Lost", 0, 0);
         EndSession();
         SessionReadBusy = 0;

@@ -3,7 +3,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -88,6 +92,13 @@ inline std::string CompressibleContent(std::size_t size) {
     return s;
 }
 
+inline std::string ReadHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 inline bool Contains(const std::vector<std::string>& lines, const std::string& text) {
     for (const std::string& line : lines)
         if (line == text)
@@ -102,11 +113,30 @@ inline std::string Joined(const std::vector<std::string>& lines) {
     return all;
 }
 
+// A box of this caption once it is fully built (visible, with its controls).
+inline std::optional<e2e::Window> WaitForBox(const std::string& caption, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::optional<e2e::Window> box = e2e::WaitForWindow("#32770", caption, timeoutMs);
+        if (!box)
+            return box;
+        for (int i = 0; i < 20; ++i) {
+            std::optional<e2e::Window> info = e2e::WindowInfo(box->handle);
+            if (!info)
+                break;
+            if (info->visible && !BoxText(*info).empty())
+                return info;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    return std::nullopt;
+}
+
 // Waits for a message box of this caption (class #32770), checks its text, screenshots it and
 // presses the button.
 inline bool AnswerBox(const std::string& caption, const std::string& text, int button,
                       const std::string& screenshot, int timeoutMs = 20000) {
-    std::optional<e2e::Window> box = e2e::WaitForWindow("#32770", caption, timeoutMs);
+    std::optional<e2e::Window> box = WaitForBox(caption, timeoutMs);
     if (!box) {
         ADD_FAILURE() << "no box captioned \"" << caption << "\"\n" << e2e::DescribeWindows();
         return false;

@@ -10,12 +10,12 @@ using session_e2e::Contains;
 using session_e2e::Joined;
 
 struct SetupCase {
-    std::string options;      // after the program path
-    std::string modeCommand;  // what the server must receive first
-    std::string localPath;    // where the file must land
-    std::int32_t kind;        // AdminService request for the setup program
+    std::string options;     // after the program path
+    std::string modeCommand; // what the server must receive first
+    std::string localPath;   // where the file must land
+    std::int32_t kind;       // AdminService request for the setup program
     std::string program, arguments;
-    std::string screenshot;   // taken while the Transfer Status dialog is up, when set
+    std::string screenshot; // taken while the Transfer Status dialog is up, when set
 };
 
 class SessionSetupE2E : public ::testing::Test {
@@ -116,8 +116,7 @@ TEST_F(SessionSetupE2E, WithAKind16RequestCarriesEregA) {
 
 TEST_F(SessionSetupE2E, EfullFetchesAndStartsSetupImagingOverProtectedCompressedMessages) {
     // The server's messages compressed where that helps and protected with Blowfish.
-    RunSetupCase({" -N -A EFULL -I \"127.0.0.1\"",
-                  "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe",
+    RunSetupCase({" -N -A EFULL -I \"127.0.0.1\"", "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe",
                   "C:\\klv\\transfer\\SetupImaging.exe", 16, "C:\\klv\\transfer\\SetupImaging.exe",
                   "-EFULL -A", ""},
                  0x040);
@@ -130,16 +129,16 @@ TEST_F(SessionSetupE2E, AesCheckedServerMessagesAreTakenIn) {
 }
 
 TEST_F(SessionSetupE2E, MissingIpAddFileUsesTheBuiltInAddressAndIpAddFileIsRead) {
-    RunSetupCase({" -N", "-EFTPMODE -F/usr/orvane/bin/Setup.exe", "C:\\klv\\transfer\\Setup.exe",
-                  1, "C:\\klv\\transfer\\Setup.exe", "-N", ""});
+    RunSetupCase({" -N", "-EFTPMODE -F/usr/orvane/bin/Setup.exe", "C:\\klv\\transfer\\Setup.exe", 1,
+                  "C:\\klv\\transfer\\Setup.exe", "-N", ""});
     EXPECT_TRUE(Contains(log_, "connectAndStartInstall( IpAddress:127.0.0.1 )")) << Joined(log_);
 
     // An address file with a line end and blanks-free address: the line end is dropped.
     e2e::ResetDriveC();
     program_ = e2e::InstallProgram();
     e2e::WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1\r\nignored\r\n");
-    RunSetupCase({" -N", "-EFTPMODE -F/usr/orvane/bin/Setup.exe", "C:\\klv\\transfer\\Setup.exe",
-                  1, "C:\\klv\\transfer\\Setup.exe", "-N", ""});
+    RunSetupCase({" -N", "-EFTPMODE -F/usr/orvane/bin/Setup.exe", "C:\\klv\\transfer\\Setup.exe", 1,
+                  "C:\\klv\\transfer\\Setup.exe", "-N", ""});
     EXPECT_TRUE(Contains(log_, "connectAndStartInstall( IpAddress:127.0.0.1 )")) << Joined(log_);
 }
 
