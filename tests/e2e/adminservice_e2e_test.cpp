@@ -193,4 +193,50 @@ TEST_F(AdminServiceE2E, HelperThatNeverShowsItsWindowIsAFailedHandOver) {
     EXPECT_TRUE(standIn_->Running());
 }
 
+// The same program registered as a Windows service: started by the service control manager,
+// serving, then stopped and removed again.
+class AdminServiceAsServiceE2E : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        e2e::EnsureWine();
+        e2e::ResetDriveC();
+        standIn_ = e2e::WindowsPathOfHost(e2e::WinBin() + "/AdminService.exe");
+    }
+    void TearDown() override { Run(standIn_ + " remove"); }
+    static int Run(const std::string& commandLine) {
+        e2e::WinProcess process(commandLine);
+        return process.Wait(kRunMs).value_or(-1);
+    }
+    std::string standIn_;
+};
+
+TEST_F(AdminServiceAsServiceE2E, InstallStartsTheServiceAndRemoveStopsIt) {
+    std::string marker = e2e::WindowsPathOfHost(e2e::WinBin() + "/marker.exe");
+    std::string admincall = e2e::WindowsPathOfHost(e2e::WinBin() + "/admincall.exe");
+    ASSERT_EQ(Run(standIn_ + " install"), 0);
+    ASSERT_TRUE(WaitFor(
+        [] {
+            std::string log = e2e::ReadFile(kStandInLog);
+            return log.find("started as a service") != std::string::npos &&
+                   log.find("listening on 127.0.0.1:13021") != std::string::npos;
+        },
+        kRunMs))
+        << e2e::ReadFile(kStandInLog);
+    EXPECT_EQ(Run(admincall + " admin " + marker + " C:\\work\\service.txt"), 1);
+    EXPECT_TRUE(WaitFor([] { return e2e::FileExists("C:\\work\\service.txt"); }, kRunMs))
+        << e2e::ReadFile(kStandInLog);
+
+    EXPECT_EQ(Run(standIn_ + " remove"), 0);
+    EXPECT_TRUE(WaitFor(
+        [] { return e2e::ReadFile(kStandInLog).find("stopped") != std::string::npos; }, kRunMs));
+    EXPECT_EQ(Run(admincall + " admin NULL x"), 0) << "nothing listens any more";
+    EXPECT_NE(Run(standIn_ + " remove"), 0) << "already removed";
+}
+
+TEST_F(AdminServiceAsServiceE2E, UnknownWordsPrintTheUsageAndFail) {
+    EXPECT_EQ(Run(standIn_ + " bogus"), 2);
+    EXPECT_EQ(Run(standIn_ + " service"), 1) << "not started by the service control manager";
+    EXPECT_FALSE(e2e::FileExists(kStandInLog));
+}
+
 } // namespace
