@@ -238,8 +238,8 @@ TEST_F(AppE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
     int visibleWidth = std::min(label->right, main->clientRight) - label->left;
     std::string crop = std::to_string(visibleWidth) + "x40+" + std::to_string(label->left) + "+" +
                        std::to_string(label->top);
-    auto fraction = [&](const char* colour) {
-        std::string command = "convert '" + shot + "' -crop " + crop + " -fill black +opaque '" +
+    auto fraction = [&](const std::string& file, const char* colour) {
+        std::string command = "convert '" + file + "' -crop " + crop + " -fill black +opaque '" +
                               colour + "' -fill white -opaque '" + colour +
                               "' -format '%[fx:mean]' info: 2>/dev/null";
         std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
@@ -248,9 +248,33 @@ TEST_F(AppE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
             return -1.0;
         return std::atof(text);
     };
-    double yellow = fraction("#FFFF00"), blue = fraction("#0000FF");
+    double yellow = fraction(shot, "#FFFF00"), blue = fraction(shot, "#0000FF");
     EXPECT_GT(yellow, 0.01) << crop;
     EXPECT_GT(blue, 0.5) << crop;
+
+    // The end of an empty file list replaces the label by one showing a single blank: still
+    // exactly one label, and a plain blue band.
+    ASSERT_TRUE(server.SendType(e2e::FILE_NAME, "NoMore"));
+    std::vector<const e2e::Control*> labels;
+    for (int i = 0; i < 50; ++i) {
+        main = MainWindowOf(process, true, 10000);
+        ASSERT_TRUE(main.has_value()) << e2e::DescribeWindows();
+        labels.clear();
+        for (const e2e::Control& c : main->controls)
+            if (c.className == "Label Class")
+                labels.push_back(&c);
+        if (labels.size() == 1 && labels[0]->text == " ")
+            break;
+        Pause(200);
+    }
+    ASSERT_EQ(labels.size(), 1u) << main->Describe();
+    EXPECT_EQ(labels[0]->text, " ");
+    EXPECT_EQ(labels[0]->bottom - labels[0]->top, 40);
+    Pause(500);
+    e2e::Screenshot("app_status_label_blank");
+    std::string blank = e2e::ScreenshotDir() + "/app_status_label_blank.png";
+    EXPECT_EQ(fraction(blank, "#FFFF00"), 0.0) << crop;
+    EXPECT_GT(fraction(blank, "#0000FF"), 0.99) << crop;
 
     server.CloseClient();
     std::optional<int> code = process.Wait(15000);

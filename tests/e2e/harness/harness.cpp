@@ -443,9 +443,10 @@ WinProcess::WinProcess(const std::string& commandLine, const std::string& workDi
     std::string base = NextIoName("launch");
     exitFile_ = base + ".exit";
     pidFile_ = base + ".pid";
+    logFile_ = base + ".log";
     launcherPid_ = Spawn({"wine", RobotExe(), "launch", WindowsPathOfHost(pidFile_),
                           Hex(commandLine), Hex(workDir), WindowsPathOfHost(exitFile_)},
-                         base + ".log");
+                         logFile_);
 }
 
 WinProcess::~WinProcess() {
@@ -456,6 +457,8 @@ WinProcess::~WinProcess() {
     std::error_code error;
     fs::remove(exitFile_, error);
     fs::remove(pidFile_, error);
+    if (fs::exists(logFile_, error) && fs::file_size(logFile_, error) == 0)
+        fs::remove(logFile_, error); // kept when Wine said something
 }
 
 void WinProcess::Reap(int timeoutMs) {

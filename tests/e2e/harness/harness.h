@@ -57,6 +57,7 @@ class WinProcess {
     int launcherPid_ = -1;
     std::string exitFile_;
     std::string pidFile_;
+    std::string logFile_;
     bool finished_ = false;
     std::optional<int> exitCode_;
     unsigned long windowsPid_ = 0;
