@@ -10,6 +10,8 @@
 #include "transport/framing.h"
 
 namespace {
+unsigned short servicePort = ADMIN_SERVICE_PORT;
+
 void Wait(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -23,6 +25,10 @@ void Close(KlvSocket s) {
 }
 } // namespace
 
+void SetAdminServicePort(unsigned short port) {
+    servicePort = port;
+}
+
 KlvSocket connectToAdminService() {
     if (!initWsockDLL())
         return KLV_INVALID_SOCKET;
@@ -33,7 +39,7 @@ KlvSocket connectToAdminService() {
     }
     KlvSockAddrIn address{};
     address.family = KLV_AF_INET;
-    address.port = KLVhtons(ADMIN_SERVICE_PORT);
+    address.port = KLVhtons(servicePort);
     address.addr = KLVinet_addr("127.0.0.1");
     if (KLVconnect(s, &address, 16) == -1) {
         WriteAdminLog("connectToAdminService() KLVconnect() ERROR");

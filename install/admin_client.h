@@ -5,6 +5,9 @@
 constexpr unsigned short ADMIN_SERVICE_PORT = 13021;
 extern int AdminLogEnabled;
 
+// The port requests go to (13021); native tests point the client at a listener of their own.
+void SetAdminServicePort(unsigned short port);
+
 KlvSocket connectToAdminService(); // KLV_INVALID_SOCKET on failure
 int AdminServiceCreateProcessAsAdmin(const char* program, const char* arguments);
 int AdminServiceCreateProcessAsAdminUser(const char* program, const char* arguments, int option);
