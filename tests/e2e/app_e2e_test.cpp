@@ -116,8 +116,9 @@ TEST_F(AppE2E, InteractiveSetupWindowCoversTheWorkAreaWithTheSetupTitle) {
     ExpectMainWindowShape(*main);
 
     std::optional<e2e::Window> dialog = DialogOf(process, 10000);
-    if (dialog) // the session's first question, in front of the blue window
+    if (dialog) { // the session's first question, in front of the blue window
         EXPECT_EQ(dialog->caption, "Enter IP Address To Connect To") << dialog->Describe();
+    }
     e2e::Screenshot("app_setup_main_window");
 
     std::vector<std::string> log = e2e::InstallLogMessages();
