@@ -198,6 +198,23 @@ TEST_F(SessionFailuresE2E, LocalFolderOptionStoresTheFileThereAndAFailedSetupSta
     EXPECT_TRUE(Contains(log_, "UNABLE TO CREATE SETUP PROCESS!!")) << Joined(log_);
 }
 
+TEST_F(SessionFailuresE2E, FileThatCannotBeCreatedEndsTheSessionNamingThePath) {
+    e2e::ScriptServer server(11001);
+    process_ = std::make_unique<e2e::WinProcess>(program_ + " -N -I \"127.0.0.1\" -F \"Setup.exe\" "
+                                                            "-D \"C:\\no\\such\\folder\"");
+    ASSERT_TRUE(server.Accept(30000));
+    ASSERT_TRUE(server.ReceivePayload(10000).has_value());
+    ASSERT_TRUE(server.SendType(e2e::FILE_SIZE, "5"));
+    ASSERT_TRUE(server.SendType(e2e::FILE_DESTINATION, "C:\\klv\\transfer\\"));
+    ASSERT_TRUE(server.SendType(e2e::DATA_SIZE, "5"));
+    server.Send(std::string("\x04"
+                            "abcde"));
+    ExpectExitZero();
+    EXPECT_TRUE(Contains(log_, "Unable to create C:\\no\\such\\folder\\Setup.exe")) << Joined(log_);
+    EXPECT_FALSE(Contains(log_, "RunSetup"));
+    EXPECT_FALSE(server.Receive(300).has_value()) << "no acknowledgement";
+}
+
 TEST_F(SessionFailuresE2E, QorvathIsMovedToTheProgramFolderAndStartedFromThere) {
     std::string sample = session_e2e::ReadHostFile(e2e::WinBin() + "/SampleSetup.exe");
     ASSERT_FALSE(sample.empty());

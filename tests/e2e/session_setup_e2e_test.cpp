@@ -52,6 +52,7 @@ class SessionSetupE2E : public ::testing::Test {
                 if (std::optional<e2e::Window> status =
                         e2e::WaitForWindow("#32770", "Transfer Status", 20000)) {
                     statusText_ = status->ControlText(102);
+                    statusSecond_ = status->ControlText(103);
                     e2e::Screenshot(c.screenshot);
                 }
             });
@@ -84,7 +85,7 @@ class SessionSetupE2E : public ::testing::Test {
 
     std::string program_;
     std::vector<std::string> log_;
-    std::string statusText_;
+    std::string statusText_, statusSecond_;
 };
 
 TEST_F(SessionSetupE2E, UnattendedRunHandsTheSetupProgramToTheAdminServiceWithN) {
@@ -104,6 +105,14 @@ TEST_F(SessionSetupE2E, WithTTheTransferStatusShowsAndTheSetupProgramGetsT) {
                   "session_transfer_status_T"});
     EXPECT_EQ(statusText_, "Transferring Setup.exe");
     EXPECT_TRUE(Contains(log_, "End RECEIVE_FILE")) << "no user: the end is logged";
+}
+
+TEST_F(SessionSetupE2E, WithSTheTransferStatusNamesTheServerAsTheSource) {
+    RunSetupCase({" -N -T -S -I \"127.0.0.1\"", "-EFTPMODE -F/usr/orvane/bin/Setup.exe",
+                  "C:\\klv\\transfer\\Setup.exe", 1, "C:\\klv\\transfer\\Setup.exe", "-N -T",
+                  "session_transfer_status_S"});
+    EXPECT_EQ(statusText_, "Transferring Setup.exe From Server");
+    EXPECT_EQ(statusSecond_, "(Unavailable From Remote Cache)");
 }
 
 TEST_F(SessionSetupE2E, WithAKind16RequestCarriesEregA) {
