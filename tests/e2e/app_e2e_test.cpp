@@ -287,6 +287,15 @@ TEST_F(AppE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
     EXPECT_EQ(*code, 0);
 }
 
+TEST_F(AppE2E, ProgramIconIsOne32By32SixteenColourImage) {
+    std::vector<e2e::IconImage> images = e2e::ProgramIcons(program_, 104);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].width, 32);
+    EXPECT_EQ(images[0].height, 32);
+    EXPECT_EQ(images[0].colours, 16);
+    EXPECT_EQ(images[0].bitsPerPixel, 4);
+}
+
 TEST_F(AppE2E, HelperCommandLineIsLoggedLiterallyAndCreatesNoMainWindow) {
     const std::string commandLine = program_ + " -ADMIN -N -EFTP -F \"100%s%n.txt\"";
     e2e::WinProcess process(commandLine);

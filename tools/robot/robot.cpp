@@ -17,6 +17,7 @@
 //   L <text>                                           (list-box lines)
 //   A <left> <top> <right> <bottom>                    (work area)
 //   P <pid>                                            (launched process)
+//   I <width> <height> <colours> <bits per pixel>      (images of an icon group resource)
 //   OK | NONE | ERROR <text>
 #include <windows.h>
 
@@ -371,6 +372,33 @@ int Run(int argc, char** argv) {
         std::snprintf(line, sizeof line, "A\t%ld\t%ld\t%ld\t%ld\nOK\n", area.left, area.top,
                       area.right, area.bottom);
         Out += line;
+    } else if (command == "icons") {
+        // icons <out> <program file> <icon group id>: the images of that program's icon group.
+        HMODULE module = LoadLibraryExA(arg(3).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        HRSRC found = module ? FindResourceA(module, MAKEINTRESOURCEA(number(4)),
+                                             MAKEINTRESOURCEA(14)) // RT_GROUP_ICON
+                             : nullptr;
+        const unsigned char* group =
+            found ? static_cast<const unsigned char*>(LockResource(LoadResource(module, found)))
+                  : nullptr;
+        if (group && SizeofResource(module, found) >= 6) {
+            // 6-byte header (reserved, type, count), then 14-byte entries.
+            unsigned count = group[4] | (group[5] << 8);
+            for (unsigned i = 0; i < count && 6 + 14 * (i + 1) <= SizeofResource(module, found);
+                 ++i) {
+                const unsigned char* entry = group + 6 + 14 * i;
+                char line[80];
+                std::snprintf(line, sizeof line, "I\t%u\t%u\t%u\t%u\n", entry[0] ? entry[0] : 256u,
+                              entry[1] ? entry[1] : 256u, entry[2],
+                              static_cast<unsigned>(entry[6] | (entry[7] << 8)));
+                Out += line;
+            }
+            Out += "OK\n";
+        } else {
+            status = Fail("no such icon group");
+        }
+        if (module)
+            FreeLibrary(module);
     } else if (command == "kill") {
         DWORD pid = static_cast<DWORD>(std::strtoul(argc > 3 ? argv[3] : "0", nullptr, 10));
         HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);

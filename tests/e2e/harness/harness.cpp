@@ -657,6 +657,16 @@ WorkArea DesktopWorkArea() {
     return WorkArea{0, 0, 0, 0};
 }
 
+std::vector<IconImage> ProgramIcons(const std::string& program, int id) {
+    EnsureWine();
+    std::vector<IconImage> images;
+    for (const auto& f : Robot("icons", {Hex(program), std::to_string(id)}).lines)
+        if (f[0] == "I" && f.size() >= 5)
+            images.push_back(IconImage{std::atoi(f[1].c_str()), std::atoi(f[2].c_str()),
+                                       std::atoi(f[3].c_str()), std::atoi(f[4].c_str())});
+    return images;
+}
+
 void Screenshot(const std::string& name) {
     EnsureWine();
     std::string file = ScreenshotDir() + "/" + name + ".png";

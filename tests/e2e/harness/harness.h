@@ -114,6 +114,11 @@ struct WorkArea {
     int left, top, right, bottom;
 };
 WorkArea DesktopWorkArea();
+struct IconImage {
+    int width, height, colours, bitsPerPixel;
+};
+// The images of icon group `id` in a program file (Windows path), read as Windows loads them.
+std::vector<IconImage> ProgramIcons(const std::string& program, int id);
 
 // Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png.
 void Screenshot(const std::string& name);
