@@ -2,7 +2,10 @@
 // the scriptable server: the "Select File to Transfer" dialog, the choice sent back, the file
 // that follows, and the ways the choice can end the session.
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
+#include <unistd.h>
 
 #include "tests/e2e/session_e2e_support.h"
 
@@ -204,6 +207,41 @@ TEST_F(FileListE2E, CancelEndsTheSession) {
     e2e::ScriptServer server(11001);
     Start(server);
     ExpectSessionEndsWithoutChoice(server, kCancel);
+}
+
+TEST_F(FileListE2E, ReferenceServerOffersItsFolderSendsTheChoiceAndHonoursRemove) {
+    namespace fs = std::filesystem;
+    const fs::path root =
+        fs::temp_directory_path() / ("file_list_e2e_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "usr/orvane/klvtransfer");
+    const std::string first = session_e2e::Content(700, 1), second = session_e2e::Content(2500, 2);
+    std::ofstream(root / "usr/orvane/klvtransfer/a-first.txt", std::ios::binary) << first;
+    std::ofstream(root / "usr/orvane/klvtransfer/b-second.txt", std::ios::binary) << second;
+    {
+        e2e::RefServerProcess refserver(e2e::NativeBin() + "/refserver", root.string(),
+                                        {"--piece-size", "1000", "--timeout", "60"});
+        ASSERT_TRUE(refserver.WaitReady(10000));
+        process_ = std::make_unique<e2e::WinProcess>(program_ + " -EFTP -R -I \"127.0.0.1\"");
+        e2e::Window dialog = WaitForList();
+        ASSERT_NE(dialog.handle, 0u);
+        // The reference server offers its transfer folder sorted by name.
+        EXPECT_EQ(e2e::ListLines(dialog.handle, kFileList),
+                  (std::vector<std::string>{"a-first.txt", "b-second.txt"}));
+        ASSERT_TRUE(e2e::SelectListLine(dialog.handle, kFileList, 1));
+        ASSERT_TRUE(e2e::ClickButton(dialog.handle, kOk));
+        ExpectExitZero();
+        EXPECT_TRUE(e2e::ReadFile("C:\\klv\\transfer\\b-second.txt") == second);
+        ASSERT_TRUE(refserver.WaitForRequests(1, 10000));
+        const std::string line = refserver.LogLines()[1];
+        EXPECT_NE(line.find("\"-EFTPMODE -X\""), std::string::npos) << line;
+        EXPECT_NE(line.find("chose \"b-second.txt\""), std::string::npos) << line;
+        EXPECT_NE(line.find("3/3 pieces acknowledged"), std::string::npos) << line;
+        EXPECT_NE(line.find("-X: removed"), std::string::npos) << line;
+    }
+    EXPECT_FALSE(fs::exists(root / "usr/orvane/klvtransfer/b-second.txt"));
+    EXPECT_TRUE(fs::exists(root / "usr/orvane/klvtransfer/a-first.txt"));
+    fs::remove_all(root);
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 // named upload, -R, open failures, and the user's pick from C:\orvane\winsupport.
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 #include "tests/e2e/session_e2e_support.h"
 
@@ -219,6 +221,30 @@ TEST_F(UploadE2E, PickedNameTooLongForThePathIsRefusedWithTheOpenFailureBox) {
     EXPECT_FALSE(server.Receive(500).has_value()) << "nothing uploaded";
     EXPECT_TRUE(e2e::FileExists(std::string(kWinsupport) + "\\" + longName)) << "-R: kept";
     CloseMainWindowAndExpectExit(server);
+}
+
+TEST_F(UploadE2E, ReferenceServerStoresANamedUploadInItsTransferFolder) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("upload_e2e_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    const std::string content = session_e2e::Content(5000, 77);
+    e2e::WriteFile(std::string(kWinsupport) + "\\sent.log", content);
+    {
+        e2e::RefServerProcess refserver(e2e::NativeBin() + "/refserver", root.string(),
+                                        {"--timeout", "60"});
+        ASSERT_TRUE(refserver.WaitReady(10000));
+        process_ = std::make_unique<e2e::WinProcess>(
+            program_ + " -EFTPPUSH -N -I \"127.0.0.1\" -F \"sent.log\"");
+        ExpectExitZero();
+        ASSERT_TRUE(refserver.WaitForRequests(1, 10000));
+        const std::string line = refserver.LogLines()[1];
+        EXPECT_NE(line.find("\"-EFTPPUSHMODE -Fsent.log\""), std::string::npos) << line;
+        EXPECT_NE(line.find("stored"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(session_e2e::ReadHostFile((root / "usr/orvane/klvtransfer/sent.log").string()) ==
+                content);
+    fs::remove_all(root);
 }
 
 } // namespace

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
+#include "klv_build_config.h"
 #include "tests/e2e/harness/script_server.h"
 #include "tools/refserver/frame_io.h"
 #include "transport/framing.h"
@@ -186,4 +189,48 @@ TEST(ScriptServer, ServeFileCountsAcknowledgementsAndStopsWithoutOne) {
     client.join();
     EXPECT_EQ(e2e::ScriptServer::PieceCount(2500, 1000), 3u);
     EXPECT_EQ(e2e::ScriptServer::PieceCount(0, 1000), 1u);
+}
+
+TEST(RefServerProcess, RunsTheBuiltServerAndLogsOneLinePerRequest) {
+    namespace fs = std::filesystem;
+    const std::string program = std::string(KLV_BUILD_ROOT) + "/native/bin/refserver";
+    if (!fs::exists(program))
+        GTEST_SKIP() << "refserver not built at " << program;
+    const fs::path root =
+        fs::temp_directory_path() / ("refserver_proc_" + std::to_string(::getpid()));
+    fs::create_directories(root / "usr/orvane/bin");
+    std::ofstream(root / "usr/orvane/bin/Setup.exe", std::ios::binary) << std::string(150, 's');
+    {
+        e2e::RefServerProcess server(program, root.string(),
+                                     {"--piece-size", "100", "--destination", "D:\\x\\",
+                                      "--compress", "--protect", "blowfish"},
+                                     0);
+        ASSERT_TRUE(server.WaitReady(10000));
+        const std::string first = server.LogLines()[0];
+        const auto colon = first.rfind(':', first.find(", root"));
+        const int port = std::atoi(first.c_str() + colon + 1);
+        ASSERT_GT(port, 0) << first;
+        refsrv::FrameChannel client(ConnectTo(static_cast<std::uint16_t>(port)));
+        ASSERT_TRUE(
+            client.SendPayload("-EFTPMODE -F/usr/orvane/bin/Setup.exe", SEND_NOCOMPRESS, 5000));
+        std::vector<std::string> payloads;
+        for (int i = 0; i < 6; ++i) {
+            refsrv::Frame f;
+            ASSERT_EQ(client.Read(5000, &f), refsrv::ReadStatus::Frame);
+            EXPECT_EQ(f.protection, 1);
+            payloads.push_back(f.payload);
+            if (f.payload[0] == e2e::FILE_DATA)
+                client.SendPayload("NO NEED TO ARGUE", SEND_NOCOMPRESS, 5000);
+        }
+        EXPECT_EQ(payloads[0], "\x01"
+                               "150");
+        EXPECT_EQ(payloads[1], "\x03"
+                               "D:\\x\\");
+        EXPECT_EQ(payloads[2], "\x05"
+                               "100");
+        EXPECT_EQ(payloads[5], "\x04" + std::string(50, 's'));
+        ASSERT_TRUE(server.WaitForRequests(1, 5000));
+        EXPECT_NE(server.LogLines()[1].find("2/2 pieces acknowledged"), std::string::npos);
+    }
+    fs::remove_all(root);
 }

@@ -5,7 +5,13 @@
 // ---------------------------------------------------------------------------------------------
 #include "tests/e2e/harness/script_server.h"
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -141,6 +147,104 @@ int ScriptServer::ServeFile(const std::string& content, const std::string& desti
 
 std::size_t ScriptServer::PieceCount(std::size_t size, std::size_t pieceSize) {
     return refsrv::PiecePlan(size, pieceSize).size();
+}
+
+} // namespace e2e
+
+namespace e2e {
+
+namespace {
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file)
+        return lines;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, file)) {
+        std::string line = buffer;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        lines.push_back(line);
+    }
+    std::fclose(file);
+    return lines;
+}
+
+bool WaitUntil(int timeoutMs, const std::function<bool()>& done) {
+    std::int64_t deadline = refsrv::NowMs() + timeoutMs;
+    for (;;) {
+        if (done())
+            return true;
+        if (refsrv::NowMs() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+} // namespace
+
+RefServerProcess::RefServerProcess(const std::string& program, const std::string& root,
+                                   const std::vector<std::string>& options, std::uint16_t port) {
+    char pattern[] = "/tmp/refserver_e2e_XXXXXX";
+    int logFd = ::mkstemp(pattern);
+    if (logFd < 0)
+        throw std::runtime_error("RefServerProcess: no log file");
+    logPath_ = pattern;
+    std::vector<std::string> args = {program, "--root", root, "--port", std::to_string(port)};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(logFd, 1);
+        ::dup2(logFd, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(logFd);
+    if (pid < 0)
+        throw std::runtime_error("RefServerProcess: cannot start " + program);
+    pid_ = pid;
+}
+
+RefServerProcess::~RefServerProcess() {
+    Stop();
+    if (!logPath_.empty())
+        std::remove(logPath_.c_str());
+}
+
+bool RefServerProcess::WaitReady(int timeoutMs) {
+    return WaitUntil(timeoutMs, [this] {
+        for (const std::string& line : LogLines())
+            if (line.find("listening on") != std::string::npos)
+                return true;
+        return false;
+    });
+}
+
+bool RefServerProcess::WaitForRequests(std::size_t lines, int timeoutMs) {
+    return WaitUntil(timeoutMs, [this, lines] { return LogLines().size() >= lines + 1; });
+}
+
+std::vector<std::string> RefServerProcess::LogLines() const {
+    return ReadLines(logPath_);
+}
+
+void RefServerProcess::Stop() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    bool reaped =
+        WaitUntil(5000, [this, &status] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
+    if (!reaped) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
 }
 
 } // namespace e2e

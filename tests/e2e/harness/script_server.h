@@ -74,6 +74,28 @@ class ScriptServer {
     std::vector<ReceivedFrame> received_;
 };
 
+// The reference server (tools/refserver) run as its own process for a test: started on
+// 127.0.0.1:port with the given root and options, its log lines written to a file, stopped
+// by its process id (SIGTERM, then SIGKILL after a bounded wait).
+class RefServerProcess {
+  public:
+    RefServerProcess(const std::string& program, const std::string& root,
+                     const std::vector<std::string>& options = {}, std::uint16_t port = 11001);
+    ~RefServerProcess();
+    RefServerProcess(const RefServerProcess&) = delete;
+    RefServerProcess& operator=(const RefServerProcess&) = delete;
+
+    bool WaitReady(int timeoutMs); // true once it listens
+    // Waits until the log holds `lines` request lines (after the "listening" line).
+    bool WaitForRequests(std::size_t lines, int timeoutMs);
+    std::vector<std::string> LogLines() const;
+    void Stop();
+
+  private:
+    int pid_ = -1;
+    std::string logPath_;
+};
+
 // Server buffer types.
 constexpr int FILE_SIZE = 1;
 constexpr int SERVER_ERROR = 2;
