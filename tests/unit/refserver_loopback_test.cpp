@@ -145,12 +145,31 @@ TEST_F(RefserverLoopback, SetupRequestSendsTheFileInAcknowledgedPieces) {
     std::string destination;
     int pieces = 0;
     EXPECT_EQ(Receive(client, &destination, &pieces), setup);
-    EXPECT_EQ(destination, "C:\\klv\\transfer\\");
+    EXPECT_EQ(destination, "C:\\klv\\transfer\\Setup.exe");
     EXPECT_EQ(pieces, 3); // 1000 + 1000 + 500
     auto log = WaitLog(1);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_NE(log[0].find("\"-EFTPMODE -F/usr/orvane/bin/Setup.exe\""), std::string::npos);
     EXPECT_NE(log[0].find("3/3 pieces acknowledged"), std::string::npos);
+}
+
+TEST_F(RefserverLoopback, NamedDownloadGetsTheWholeLocalPathAndAChosenFileTheFolderOnly) {
+    // A download with -F keeps no requested name on the client, so the destination text must
+    // name the file itself; a file chosen from the list is joined with its name there.
+    Put("usr/orvane/klvtransfer/tool.exe", "tool");
+    StartServer();
+    refsrv::FrameChannel named(ConnectTo(server_->Port()));
+    Say(named, "-EFTPMODE -Ftool.exe");
+    std::string destination;
+    EXPECT_EQ(Receive(named, &destination), "tool");
+    EXPECT_EQ(destination, "C:\\klv\\transfer\\tool.exe");
+    refsrv::FrameChannel chosen(ConnectTo(server_->Port()));
+    Say(chosen, "-EFTPMODE");
+    EXPECT_EQ(Next(chosen), std::string("\x06") + "tool.exe");
+    EXPECT_EQ(Next(chosen), std::string("\x06") + "NoMore");
+    Say(chosen, "tool.exe");
+    EXPECT_EQ(Receive(chosen, &destination), "tool");
+    EXPECT_EQ(destination, "C:\\klv\\transfer\\");
 }
 
 TEST_F(RefserverLoopback, WaitsForEachAcknowledgementBeforeTheNextPiece) {

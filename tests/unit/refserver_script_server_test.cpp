@@ -225,7 +225,7 @@ TEST(RefServerProcess, RunsTheBuiltServerAndLogsOneLinePerRequest) {
         EXPECT_EQ(payloads[0], "\x01"
                                "150");
         EXPECT_EQ(payloads[1], "\x03"
-                               "D:\\x\\");
+                               "D:\\x\\Setup.exe");
         EXPECT_EQ(payloads[2], "\x05"
                                "100");
         EXPECT_EQ(payloads[5], "\x04" + std::string(50, 's'));

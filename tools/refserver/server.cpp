@@ -47,14 +47,20 @@ std::string Refuse(FrameChannel& channel, const ServerConfig& config, const std:
     return "SERVER_ERROR " + Quoted(text);
 }
 
-// Serves the file at `path` (already checked to lie under the root) as `shownName`.
+// Serves the file at `path` (already checked to lie under the root) as `shownName`. A file
+// asked for with -F gets the destination text followed by its own name: the client joins the
+// text with the name it requested, which is empty for a download with -F (and a setup run
+// puts its own path in place of the text). A file chosen from the list gets the text alone.
 std::string ServePath(FrameChannel& channel, const ServerConfig& config, const fs::path& path,
-                      const std::string& shownName, bool removeAfter) {
+                      const std::string& shownName, bool removeAfter, bool namedByRequest) {
     std::error_code ec;
     std::string content;
     if (!fs::is_regular_file(path, ec) || !ReadWhole(path, &content))
         return Refuse(channel, config, "File Not Found: " + shownName);
-    ServeResult result = ServeContent(channel, content, config.serve);
+    ServeOptions serve = config.serve;
+    if (namedByRequest)
+        serve.destination += path.filename().string();
+    ServeResult result = ServeContent(channel, content, serve);
     std::string line = "sent " + path.string() + " (" + std::to_string(content.size()) +
                        " bytes, " + std::to_string(result.acks) + "/" +
                        std::to_string(PiecePlan(content.size(), config.serve.pieceSize).size()) +
@@ -107,7 +113,7 @@ std::string HandleList(FrameChannel& channel, const ServerConfig& config, bool r
     auto path = ResolveServedPath(config.root, choice.payload);
     if (!offered || !path)
         return line + Refuse(channel, config, "File Not Found: " + choice.payload);
-    return line + ServePath(channel, config, *path, choice.payload, removeAfter);
+    return line + ServePath(channel, config, *path, choice.payload, removeAfter, false);
 }
 
 std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const Request& request) {
@@ -172,7 +178,7 @@ std::string HandleConnection(FrameChannel& channel, const ServerConfig& config) 
         auto path = ResolveServedPath(config.root, request.name);
         if (!path)
             return line + Refuse(channel, config, "Access Denied: " + request.name);
-        return line + ServePath(channel, config, *path, request.name, request.removeAfter);
+        return line + ServePath(channel, config, *path, request.name, request.removeAfter, true);
     }
     case RequestKind::List:
         return line + HandleList(channel, config, request.removeAfter);
