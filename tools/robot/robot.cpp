@@ -336,11 +336,14 @@ int Run(int argc, char** argv) {
             static_cast<LRESULT>(count) != LB_ERR) {
             for (DWORD_PTR i = 0; i < count; ++i) {
                 DWORD_PTR length = 0;
-                SendMessageTimeoutA(control, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 5000, &length);
-                std::vector<char> buffer(length + 2, '\0');
+                SendMessageTimeoutW(control, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 5000, &length);
+                std::vector<wchar_t> wide(length + 2, L'\0');
                 DWORD_PTR copied = 0;
-                SendMessageTimeoutA(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data()),
+                SendMessageTimeoutW(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide.data()),
                                     SMTO_ABORTIFHUNG, 5000, &copied);
+                std::vector<char> buffer(4 * (length + 2), '\0');
+                WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, buffer.data(),
+                                    static_cast<int>(buffer.size()), nullptr, nullptr);
                 Out += "L\t" + Escape(buffer.data()) + "\n";
             }
             Out += "OK\n";
