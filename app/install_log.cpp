@@ -49,17 +49,23 @@ LogTime CurrentLogTime() {
         local.tm_sec,     millis};
 }
 
-std::size_t FormatInstallLogLine(char* out, std::size_t outSize, const LogTime& t,
-                                 const char* message) {
+std::size_t FormatStampedLogLine(char* out, std::size_t outSize, const LogTime& t,
+                                 const char* gapBeforeAt, const char* message) {
     if (outSize == 0)
         return 0;
-    int n = std::snprintf(out, outSize, "%d/%d/%d at %d:%d:%d:%d %.999s %c%c", t.month, t.day,
-                          t.year, t.hour, t.minute, t.second, t.millisecond, message, 13, 10);
+    int n = std::snprintf(out, outSize, "%d/%d/%d%sat %d:%d:%d:%d %.999s %c%c", t.month, t.day,
+                          t.year, gapBeforeAt, t.hour, t.minute, t.second, t.millisecond, message,
+                          13, 10);
     if (n < 0) {
         out[0] = '\0';
         return 0;
     }
     return static_cast<std::size_t>(n) < outSize ? static_cast<std::size_t>(n) : outSize - 1;
+}
+
+std::size_t FormatInstallLogLine(char* out, std::size_t outSize, const LogTime& t,
+                                 const char* message) {
+    return FormatStampedLogLine(out, outSize, t, " ", message);
 }
 
 void WriteInstallLog(const char* format, ...) {

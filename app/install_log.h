@@ -16,6 +16,9 @@ void WriteInstallLogText(const char* text);
 // "%d/%d/%d at %d:%d:%d:%d %s \r\n" into out (cut to fit outSize); returns the length written.
 std::size_t FormatInstallLogLine(char* out, std::size_t outSize, const LogTime& time,
                                  const char* message);
+// The same line with another gap before "at" (the admin log has two blanks there).
+std::size_t FormatStampedLogLine(char* out, std::size_t outSize, const LogTime& time,
+                                 const char* gapBeforeAt, const char* message);
 // The current local time with milliseconds.
 LogTime CurrentLogTime();
 

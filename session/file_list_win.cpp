@@ -13,6 +13,13 @@
 #include "session/session_win.h"
 #include "transport/framing.h"
 
+void PrepareFileListDialog(HWND dialog, void (*fill)(HWND)) {
+    SendDlgItemMessageA(dialog, IDC_FILE_LIST, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont), 0);
+    fill(dialog);
+    SetFocus(GetDlgItem(dialog, IDC_FILE_LIST));
+    CenterOnParent(dialog);
+}
+
 namespace {
 
 enum class ChoiceResult { Sent, Refused, Missing };
@@ -70,11 +77,7 @@ bool Choose(HWND dialog, int position, INT_PTR* result) {
 INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        SendDlgItemMessageA(dialog, IDC_FILE_LIST, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont),
-                            0);
-        FillFileList(dialog);
-        SetFocus(GetDlgItem(dialog, IDC_FILE_LIST));
-        CenterOnParent(dialog);
+        PrepareFileListDialog(dialog, FillFileList);
         return FALSE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);

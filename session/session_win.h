@@ -29,6 +29,8 @@ void InstallReceptionHooks();
 
 // File list (download without -F) and upload.
 void AddFileName(const char* name);
+// Dialog 105's common start: the shared font on the list, the list filled, focus, centred.
+void PrepareFileListDialog(HWND dialog, void (*fill)(HWND));
 bool ShowFileListDialog(HWND mainWindow);
 bool ShowPushListDialog(HWND mainWindow);
 void PushFile(HWND owner, const char* name);

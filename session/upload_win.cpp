@@ -76,11 +76,7 @@ bool SelectedName(HWND dialog, char* out) {
 INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        SendDlgItemMessageA(dialog, IDC_FILE_LIST, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont),
-                            0);
-        FillPushList(dialog);
-        SetFocus(GetDlgItem(dialog, IDC_FILE_LIST));
-        CenterOnParent(dialog);
+        PrepareFileListDialog(dialog, FillPushList);
         return FALSE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);

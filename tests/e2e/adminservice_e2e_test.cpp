@@ -3,6 +3,8 @@
 // serving afterwards.
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
@@ -22,15 +24,8 @@ namespace {
 constexpr int kRunMs = 30000;
 const char* kStandInLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
 
-std::string Le32(std::uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-}
-std::string Z(const std::string& text) {
-    return text + std::string(1, '\0');
-}
+using testbytes::Le32;
+using testbytes::Z;
 
 // A frame as the product's transport sends it with SEND_BLOWFISH (payloads here stay under the
 // compression threshold), or with the protection byte given.

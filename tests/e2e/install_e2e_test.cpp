@@ -2,6 +2,8 @@
 // admin log without a listener, and the permissions seen as file modes on the Linux side.
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
+
 #include <string>
 #include <vector>
 
@@ -15,15 +17,8 @@ const char* kSwitch = "C:\\orvane\\bin\\ADMIN_DEBUGGING_ON.txt";
 const char* kLogFolder = "C:\\orvane\\bin\\Services\\ErrorLogs";
 const char* kAdminLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminService.log";
 
-std::string Le32(std::uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-}
-std::string Z(const std::string& text) {
-    return text + std::string(1, '\0');
-}
+using testbytes::Le32;
+using testbytes::Z;
 
 // Messages of AdminService.log; each line must be "M/D/Y  at h:m:s:ms <message> \r\n".
 std::vector<std::string> AdminLogMessages() {

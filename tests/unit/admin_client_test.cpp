@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
+
 #include <arpa/inet.h>
 #include <cstring>
 #include <dirent.h>
@@ -20,15 +22,8 @@
 namespace fs = std::filesystem;
 
 namespace {
-std::string Le32(std::uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-}
-std::string Z(const std::string& text) {
-    return text + std::string(1, '\0');
-}
+using testbytes::Le32;
+using testbytes::Z;
 
 int OpenFds() {
     int n = 0;

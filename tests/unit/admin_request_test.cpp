@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
+
 #include <cstring>
 #include <string>
 
@@ -9,15 +11,8 @@ namespace {
 std::string Bytes(const AdminRequestArea& area) {
     return std::string(reinterpret_cast<const char*>(area.bytes), area.length);
 }
-std::string Le32(std::uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-}
-std::string Z(const std::string& text) {
-    return text + std::string(1, '\0');
-}
+using testbytes::Le32;
+using testbytes::Z;
 
 struct Pair {
     const char* program;

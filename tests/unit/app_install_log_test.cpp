@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
+// GCC 12 reports a false maybe-uninitialized inside <regex> when built with sanitizers.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
 #include <sstream>
 #include <string>

@@ -101,10 +101,10 @@ class Reception : public ::testing::Test {
     std::string dir_, log_, destination_, target_;
 };
 
-std::string Pattern(std::size_t size, unsigned seed) {
+std::string Pattern(std::size_t size, unsigned salt) {
     std::string s(size, '\0');
     for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+        s[i] = static_cast<char>((i * 131 + salt * 7 + (i >> 9)) & 0xFF);
     return s;
 }
 

@@ -28,8 +28,8 @@ std::string Repetitive(std::size_t n) {
     return s;
 }
 
-std::string Random(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
+std::string Random(std::size_t n, unsigned salt) {
+    std::mt19937 rng(salt);
     std::string s(n, '\0');
     for (auto& c : s)
         c = static_cast<char>(rng());
@@ -74,8 +74,9 @@ Received Receive(KlvSocket s) {
     Received r;
     r.result = KLVrecv(s, &buffer);
     r.payload.assign(reinterpret_cast<char*>(buffer.data), static_cast<std::size_t>(buffer.length));
-    if (r.result == 1) // the delivered payload is always zero-terminated
+    if (r.result == 1) { // the delivered payload is always zero-terminated
         EXPECT_EQ(0, buffer.data[buffer.length]);
+    }
     FreeMessageBuffer(&buffer);
     return r;
 }

@@ -3,6 +3,7 @@
 // (port 13021): it accepts one client at a time, sends any payload or raw bytes, reads whole
 // frames and records everything it received. Every wait is bounded.
 #pragma once
+#include "session/protocol.h"
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -96,13 +97,13 @@ class RefServerProcess {
     std::string logPath_;
 };
 
-// Server buffer types.
-constexpr int FILE_SIZE = 1;
-constexpr int SERVER_ERROR = 2;
-constexpr int FILE_DESTINATION = 3;
-constexpr int FILE_DATA = 4;
-constexpr int DATA_SIZE = 5;
-constexpr int FILE_NAME = 6;
-constexpr int PUSH_REQUEST = 7;
+// Server buffer types, as the product names them.
+using ::DATA_SIZE;
+using ::FILE_DATA;
+using ::FILE_DESTINATION;
+using ::FILE_NAME;
+using ::FILE_SIZE;
+using ::PUSH_REQUEST;
+using ::SERVER_ERROR;
 
 } // namespace e2e
