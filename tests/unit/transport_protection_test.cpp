@@ -1,13 +1,7 @@
 // Protection: published vectors for the three primitives, equality with OpenSSL on random
 // lengths, the key areas and the receive side's verify-then-decrypt rules.
-#include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
-
-#include <cstring>
-#include <random>
-#include <string>
-#include <vector>
 
 #include "klv_build_config.h"
 #include "transport/aes128.h"
@@ -20,16 +14,6 @@ namespace {
 
 using transport_test::FromHex;
 using Bytes = std::vector<unsigned char>;
-
-std::string ToHex(const unsigned char* p, std::size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
 
 Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
     Bytes out(n);
@@ -56,11 +40,10 @@ Bytes OpenSslEncrypt(const EVP_CIPHER* cipher, const unsigned char* key, int key
 }
 
 const EVP_CIPHER* LegacyBlowfishCfb() {
-    static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
-    static OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
-    (void)legacy;
-    (void)standard;
-    static EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "BF-CFB", nullptr);
+    static OSSL_PROVIDER* providers[] = {OSSL_PROVIDER_load(nullptr, "legacy"),
+                                         OSSL_PROVIDER_load(nullptr, "default")};
+    static EVP_CIPHER* cipher =
+        providers[0] ? EVP_CIPHER_fetch(nullptr, "BF-CFB", nullptr) : nullptr;
     return cipher;
 }
 
@@ -68,48 +51,43 @@ const EVP_CIPHER* LegacyBlowfishCfb() {
 
 // FIPS-197 appendix C.1 (AES-128) and appendix B (the worked cipher example).
 TEST(TransportProtection, Aes128PublishedVectors) {
-    struct Vector {
-        const char* key;
-        const char* plain;
-        const char* cipher;
-    } vectors[] = {
+    const char* vectors[][3] = {
         {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
          "69c4e0d86a7b0430d8cdb78070b4c55a"}, // FIPS-197 C.1
         {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734",
          "3925841d02dc09fbdc118597196a0b32"}, // FIPS-197 appendix B
     };
-    for (const Vector& v : vectors) {
+    for (const auto& v : vectors) {
         Aes128Context context;
-        Aes128SetKey(&context, FromHex(v.key).data());
-        unsigned char out[16];
-        Aes128EncryptBlock(&context, FromHex(v.plain).data(), out);
-        EXPECT_EQ(v.cipher, ToHex(out, 16)) << v.key;
+        Aes128SetKey(&context, FromHex(v[0]).data());
+        Bytes out(16);
+        Aes128EncryptBlock(&context, FromHex(v[1]).data(), out.data());
+        EXPECT_EQ(FromHex(v[2]), out) << v[0];
     }
 }
 
-// FIPS 180-2 appendix B: one block, two blocks (448-bit message), one million "a".
+// FIPS 180-2 appendix B: one block, two blocks (448-bit message), one million "a"; each in one
+// call and in uneven 997-byte updates (the partial-block path).
 TEST(TransportProtection, Sha256PublishedVectors) {
-    unsigned char digest[32];
-    Sha256(reinterpret_cast<const unsigned char*>("abc"), 3, digest);
-    EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
-              ToHex(digest, 32));
-    const char* twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    Sha256(reinterpret_cast<const unsigned char*>(twoBlocks), std::strlen(twoBlocks), digest);
-    EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
-              ToHex(digest, 32));
-    // The million "a" in uneven pieces also exercises the partial-block path of the update.
-    Sha256Context context;
-    Sha256Init(&context);
-    const std::string piece(997, 'a');
-    std::size_t fed = 0;
-    while (fed < 1000000) {
-        const std::size_t n = std::min<std::size_t>(piece.size(), 1000000 - fed);
-        Sha256Update(&context, reinterpret_cast<const unsigned char*>(piece.data()), n);
-        fed += n;
+    const std::pair<std::string, const char*> vectors[] = {
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& v : vectors) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(v.first.data());
+        Bytes digest(32);
+        Sha256(bytes, v.first.size(), digest.data());
+        EXPECT_EQ(FromHex(v.second), digest) << v.first.size();
+        Sha256Context context;
+        Sha256Init(&context);
+        for (std::size_t fed = 0; fed < v.first.size(); fed += 997)
+            Sha256Update(&context, bytes + fed, std::min<std::size_t>(997, v.first.size() - fed));
+        Sha256Final(&context, digest.data());
+        EXPECT_EQ(FromHex(v.second), digest) << v.first.size();
     }
-    Sha256Final(&context, digest);
-    EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
-              ToHex(digest, 32));
 }
 
 // The standard Blowfish test set (Eric Young's ECB vectors and the variable-key vectors, as
@@ -153,9 +131,9 @@ TEST(TransportProtection, BlowfishPublishedVectors) {
     for (const auto& v : ecb) {
         BlowfishContext context;
         BlowfishSetKey(&context, FromHex(v[0]).data(), 8);
-        unsigned char out[8];
-        BlowfishEncryptBytes(&context, FromHex(v[1]).data(), out);
-        EXPECT_EQ(FromHex(v[2]), Bytes(out, out + 8)) << v[0];
+        Bytes out(8);
+        BlowfishEncryptBytes(&context, FromHex(v[1]).data(), out.data());
+        EXPECT_EQ(FromHex(v[2]), out) << v[0];
     }
     // Variable key: the first 1..24 bytes of this key, plaintext FEDCBA9876543210.
     const Bytes key = FromHex("F0E1D2C3B4A5968778695A4B3C2D1E0F0011223344556677");
@@ -170,9 +148,9 @@ TEST(TransportProtection, BlowfishPublishedVectors) {
     for (std::size_t length = 1; length <= 24; ++length) {
         BlowfishContext context;
         BlowfishSetKey(&context, key.data(), length);
-        unsigned char out[8];
-        BlowfishEncryptBytes(&context, FromHex("FEDCBA9876543210").data(), out);
-        EXPECT_EQ(FromHex(variable[length - 1]), Bytes(out, out + 8)) << "key length " << length;
+        Bytes out(8);
+        BlowfishEncryptBytes(&context, FromHex("FEDCBA9876543210").data(), out.data());
+        EXPECT_EQ(FromHex(variable[length - 1]), out) << "key length " << length;
     }
 }
 
@@ -187,11 +165,11 @@ TEST(TransportProtection, ModesAndDigestEqualOpenSsl) {
     for (std::size_t length : lengths) {
         const Bytes plain = RandomBytes(rng, length);
 
-        Bytes ours = plain;
-        BlowfishCfbEncrypt(ours.data(), ours.size(), kPayloadKeySelector);
-        EXPECT_EQ(OpenSslEncrypt(bfCfb, PayloadKeyArea(), 8, plain), ours) << length;
-        BlowfishCfbDecrypt(ours.data(), ours.size(), kPayloadKeySelector);
-        EXPECT_EQ(plain, ours) << length;
+        Bytes bf = plain;
+        BlowfishCfbEncrypt(bf.data(), bf.size(), kPayloadKeySelector);
+        EXPECT_EQ(OpenSslEncrypt(bfCfb, PayloadKeyArea(), 8, plain), bf) << length;
+        BlowfishCfbDecrypt(bf.data(), bf.size(), kPayloadKeySelector);
+        EXPECT_EQ(plain, bf) << length;
 
         Bytes check = plain;
         BlowfishCfbEncrypt(check.data(), check.size(), kCheckValueKeySelector);
@@ -203,74 +181,35 @@ TEST(TransportProtection, ModesAndDigestEqualOpenSsl) {
         AesCtrCrypt(ctr.data(), ctr.size());
         EXPECT_EQ(plain, ctr) << length;
 
-        unsigned char ourDigest[32];
-        unsigned char theirDigest[32];
-        unsigned int theirLength = 0;
-        Sha256(plain.data(), plain.size(), ourDigest);
-        ASSERT_EQ(1, EVP_Digest(plain.data(), plain.size(), theirDigest, &theirLength, EVP_sha256(),
+        Bytes ours(32), theirs(32);
+        Sha256(plain.data(), plain.size(), ours.data());
+        ASSERT_EQ(1, EVP_Digest(plain.data(), plain.size(), theirs.data(), nullptr, EVP_sha256(),
                                 nullptr));
-        EXPECT_EQ(0, std::memcmp(ourDigest, theirDigest, 32)) << length;
+        EXPECT_EQ(theirs, ours) << length;
     }
 }
 
-// The counter block is a 128-bit big-endian integer: blocks 1, 256 and 2^32 carry into the
-// bytes before them. Checked against OpenSSL on a range long enough for the first two.
-TEST(TransportProtection, AesCounterCarriesAcrossBytes) {
-    const Bytes zeros(16 * 300, 0);
-    Bytes ours = zeros;
-    AesCtrCrypt(ours.data(), ours.size());
-    EXPECT_EQ(OpenSslEncrypt(EVP_aes_128_ctr(), AesKeyArea(), 16, zeros), ours);
-    // First keystream block = AES(key, 0); second = AES(key, 00..01).
-    Aes128Context context;
-    Aes128SetKey(&context, AesKeyArea());
-    unsigned char block[16] = {0};
-    unsigned char expected[16];
-    Aes128EncryptBlock(&context, block, expected);
-    EXPECT_EQ(0, std::memcmp(expected, ours.data(), 16));
-    block[15] = 1;
-    Aes128EncryptBlock(&context, block, expected);
-    EXPECT_EQ(0, std::memcmp(expected, ours.data() + 16, 16));
+// The key areas hold the build's keys, zero-terminated, built once.
+TEST(TransportProtection, KeyAreasHoldTheBuildKeys) {
+    EXPECT_EQ(0, std::memcmp(PayloadKeyArea(), KLV_PAYLOAD_KEY, sizeof KLV_PAYLOAD_KEY));
+    EXPECT_EQ(0, std::memcmp(CheckValueKeyArea(), KLV_CHECK_VALUE_KEY, sizeof KLV_CHECK_VALUE_KEY));
+    EXPECT_EQ(0, std::memcmp(AesKeyArea(), KLV_AES_KEY, sizeof KLV_AES_KEY));
+    EXPECT_EQ(PayloadKeyArea(), PayloadKeyArea());
 }
 
-TEST(TransportProtection, KeyAreasHoldTheBuildKeysOnceBuilt) {
-    const unsigned char* payload = PayloadKeyArea();
-    EXPECT_EQ(std::string(KLV_PAYLOAD_KEY), reinterpret_cast<const char*>(payload));
-    EXPECT_EQ(std::string(KLV_CHECK_VALUE_KEY), reinterpret_cast<const char*>(CheckValueKeyArea()));
-    EXPECT_EQ(std::string(KLV_AES_KEY), reinterpret_cast<const char*>(AesKeyArea()));
-    EXPECT_EQ(0, payload[8]);
-    EXPECT_EQ(payload, PayloadKeyArea());
-    EXPECT_EQ(0, std::memcmp(payload, KLV_PAYLOAD_KEY, 9));
-    // A one-byte Blowfish payload is the byte XOR the first byte of E(PayloadKey, 0).
-    BlowfishContext context;
-    BlowfishSetKey(&context, payload, 8);
-    unsigned char zero[8] = {0};
-    unsigned char keystream[8];
-    BlowfishEncryptBytes(&context, zero, keystream);
-    unsigned char one = 0x5A;
-    BlowfishCfbEncrypt(&one, 1, kPayloadKeySelector);
-    EXPECT_EQ(0x5A ^ keystream[0], one);
-}
-
-TEST(TransportProtection, CheckValueIsEncryptedDigest) {
-    const std::string text = "check value over these bytes";
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    unsigned char expected[32];
-    Sha256(bytes, text.size(), expected);
-    BlowfishCfbEncrypt(expected, 32, kCheckValueKeySelector);
-    EXPECT_EQ(0, std::memcmp(expected, ComputeCheckValue(bytes, text.size()), 32));
-    // Same input, same bytes: nothing is carried from one call to the next.
-    EXPECT_EQ(0, std::memcmp(expected, ComputeCheckValue(bytes, text.size()), 32));
-}
-
-// UnprotectMessage: bit 4 verifies then decrypts with AES, bit 2 AES, other non-zero Blowfish.
+// UnprotectMessage: bit 4 verifies then decrypts with AES, bit 2 AES, other non-zero Blowfish;
+// the check value is computed afresh for each call.
 TEST(TransportProtection, UnprotectFollowsTheProtectionBits) {
     std::mt19937 rng(7);
     const Bytes payload = RandomBytes(rng, 300);
+    // The check value is the SHA-256 of the encrypted payload, Blowfish-encrypted with its key.
     auto protectWithCheck = [&](const Bytes& p) {
-        Bytes body = p;
+        Bytes body = p, check(32);
         AesCtrCrypt(body.data(), body.size());
-        const unsigned char* check = ComputeCheckValue(body.data(), body.size());
-        body.insert(body.end(), check, check + 32);
+        Sha256(body.data(), body.size(), check.data());
+        BlowfishCfbEncrypt(check.data(), 32, kCheckValueKeySelector);
+        EXPECT_EQ(0, std::memcmp(check.data(), ComputeCheckValue(body.data(), body.size()), 32));
+        body.insert(body.end(), check.begin(), check.end());
         return body;
     };
     for (int protection : {4, 6, 12}) {
@@ -278,24 +217,21 @@ TEST(TransportProtection, UnprotectFollowsTheProtectionBits) {
         ASSERT_EQ(0, UnprotectMessage(body.data(), body.size(), protection)) << protection;
         EXPECT_EQ(payload, Bytes(body.begin(), body.end() - 32)) << protection;
     }
-    for (std::size_t flip :
-         {std::size_t(0), std::size_t(299), std::size_t(300), std::size_t(331)}) {
-        Bytes body = protectWithCheck(payload);
-        body[flip] ^= 0x01;
-        EXPECT_EQ(-1, UnprotectMessage(body.data(), body.size(), 4)) << "byte " << flip;
+    // A changed byte of the payload or the check value, and bodies without a payload.
+    std::vector<Bytes> refused = {Bytes(), Bytes(1), Bytes(32)};
+    for (std::size_t flip : {0, 299, 300, 331}) {
+        refused.push_back(protectWithCheck(payload));
+        refused.back()[flip] ^= 0x01;
     }
-    for (std::size_t length : {std::size_t(0), std::size_t(1), std::size_t(32)}) {
-        Bytes body(length, 0);
-        EXPECT_EQ(-1, UnprotectMessage(body.data(), body.size(), 4)) << length;
-    }
-    Bytes aes = payload;
-    AesCtrCrypt(aes.data(), aes.size());
-    EXPECT_EQ(0, UnprotectMessage(aes.data(), aes.size(), 2));
-    EXPECT_EQ(payload, aes);
-    for (int protection : {1, 8, 0x81}) {
-        Bytes bf = payload;
-        BlowfishCfbEncrypt(bf.data(), bf.size(), kPayloadKeySelector);
-        EXPECT_EQ(0, UnprotectMessage(bf.data(), bf.size(), protection));
-        EXPECT_EQ(payload, bf) << protection;
+    for (Bytes& body : refused)
+        EXPECT_EQ(-1, UnprotectMessage(body.data(), body.size(), 4)) << body.size();
+    for (int protection : {2, 1, 8, 0x81}) {
+        Bytes body = payload;
+        if (protection == 2)
+            AesCtrCrypt(body.data(), body.size());
+        else
+            BlowfishCfbEncrypt(body.data(), body.size(), kPayloadKeySelector);
+        EXPECT_EQ(0, UnprotectMessage(body.data(), body.size(), protection));
+        EXPECT_EQ(payload, body) << protection;
     }
 }

@@ -1,13 +1,7 @@
 // The readers that take typed fields off a received message, and the compression steps.
-#include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
-#include "transport/framing.h"
+#include "transport_test_support.h"
 
 namespace {
 
@@ -37,12 +31,15 @@ std::string Deflated(const std::string& text) {
 
 } // namespace
 
+// Fields end at 0x01 or at the end; empty fields; what is left stays zero-terminated.
 TEST(TransportReaders, StringFieldsSeparatedByOne) {
-    MessageBuffer b = Make("abc\x01"
+    MessageBuffer b = Make("abc\x01\x01\x01x\x01"
                            "de");
     char out[100];
-    EXPECT_EQ(0, PopMessageString(&b, out, sizeof out));
-    EXPECT_STREQ("abc", out);
+    for (const char* expected : {"abc", "", "", "x"}) {
+        EXPECT_EQ(0, PopMessageString(&b, out, sizeof out));
+        EXPECT_STREQ(expected, out);
+    }
     EXPECT_EQ("de", Rest(b));
     EXPECT_EQ(0, b.data[b.length]);
     EXPECT_EQ(0, PopMessageString(&b, out, sizeof out));
@@ -51,32 +48,20 @@ TEST(TransportReaders, StringFieldsSeparatedByOne) {
     std::strcpy(out, "stale");
     EXPECT_EQ(POP_EMPTY, PopMessageString(&b, out, sizeof out));
     EXPECT_STREQ("", out);
-    // Empty fields and a trailing separator.
-    MessageBuffer c = Make("\x01\x01x\x01");
-    EXPECT_EQ(0, PopMessageString(&c, out, sizeof out));
-    EXPECT_STREQ("", out);
-    EXPECT_EQ(0, PopMessageString(&c, out, sizeof out));
-    EXPECT_STREQ("", out);
-    EXPECT_EQ(0, PopMessageString(&c, out, sizeof out));
-    EXPECT_STREQ("x", out);
-    EXPECT_EQ(0, c.length);
     FreeMessageBuffer(&b);
-    FreeMessageBuffer(&c);
 }
 
 // A field longer than the output is cut to fit; the whole field and its 0x01 still go.
 TEST(TransportReaders, LongFieldIsCutToTheOutput) {
-    const std::string longField(300, 'F');
-    MessageBuffer b = Make(longField + "\x01" + "next");
+    MessageBuffer b = Make(std::string(300, 'F') + "\x01" + "next");
     char out[100 + 8];
     std::memset(out, '#', sizeof out);
     EXPECT_EQ(0, PopMessageString(&b, out, 100));
     EXPECT_EQ(std::string(99, 'F'), std::string(out));
     EXPECT_EQ('#', out[100]); // nothing written past the output's size
     EXPECT_EQ("next", Rest(b));
-    char small[4];
-    EXPECT_EQ(0, PopMessageString(&b, small, sizeof small));
-    EXPECT_STREQ("nex", small);
+    EXPECT_EQ(0, PopMessageString(&b, out, 4));
+    EXPECT_STREQ("nex", out);
     EXPECT_EQ(0, b.length);
     FreeMessageBuffer(&b);
 }
@@ -103,70 +88,27 @@ TEST(TransportReaders, BytesAndIntegers) {
     FreeMessageBuffer(&le);
 }
 
-TEST(TransportReaders, CompressOnlyWhenItShrinks) {
-    std::string text(5000, 'a');
-    std::int32_t length = 5000;
-    ASSERT_TRUE(CompressMessage(reinterpret_cast<unsigned char*>(&text[0]), &length));
-    EXPECT_LT(length, 100);
-    EXPECT_EQ(Deflated(std::string(5000, 'a')), text.substr(0, static_cast<std::size_t>(length)));
-
-    std::string noise(300, '\0');
-    for (std::size_t i = 0; i < noise.size(); ++i)
-        noise[i] = static_cast<char>((i * 7919u + (i >> 3) * 104729u) ^ (i * i));
-    const std::string before = noise;
-    length = 300;
-    EXPECT_FALSE(CompressMessage(reinterpret_cast<unsigned char*>(&noise[0]), &length));
-    EXPECT_EQ(300, length);
-    EXPECT_EQ(before, noise);
-    length = 0;
-    EXPECT_FALSE(CompressMessage(reinterpret_cast<unsigned char*>(&noise[0]), &length));
-}
-
-TEST(TransportReaders, UncompressKeepsTheInputWhenItIsNoStream) {
-    for (const std::string& input : {std::string("plain text, not zlib"), Deflated("ab")}) {
-        unsigned char* data = static_cast<unsigned char*>(std::malloc(input.size() + 1));
+// The result replaces the input only when it is longer (plain text, or a stream that gives
+// less, stays as it came); it grows past many doublings; a result over the limit fails and
+// leaves the input.
+TEST(TransportReaders, Uncompress) {
+    auto run = [](const std::string& input, std::int64_t limit, bool expected) {
+        unsigned char* data = static_cast<unsigned char*>(std::malloc(input.size()));
         std::memcpy(data, input.data(), input.size());
         std::int32_t length = static_cast<std::int32_t>(input.size());
-        unsigned char* before = data;
-        EXPECT_TRUE(UncompressMessage(&data, &length));
-        EXPECT_EQ(before, data);
-        EXPECT_EQ(input,
-                  std::string(reinterpret_cast<char*>(data), static_cast<std::size_t>(length)));
-        std::free(data);
-    }
-}
-
-// The result grows past many doublings; a result over the limit fails and leaves the input.
-TEST(TransportReaders, UncompressGrowsAndStopsAtTheLimit) {
-    std::string text;
-    for (int i = 0; text.size() < (3u << 20); ++i)
-        text += "line " + std::to_string(i % 1000) + " of a highly repetitive listing\n";
-    const std::string z = Deflated(text);
-    auto run = [&](std::int64_t limit, bool* ok) {
-        unsigned char* data = static_cast<unsigned char*>(std::malloc(z.size()));
-        std::memcpy(data, z.data(), z.size());
-        std::int32_t length = static_cast<std::int32_t>(z.size());
-        *ok = UncompressMessageWithLimit(&data, &length, limit);
+        EXPECT_EQ(expected, UncompressMessageWithLimit(&data, &length, limit));
         std::string out(reinterpret_cast<char*>(data), static_cast<std::size_t>(length));
         std::free(data);
         return out;
     };
-    bool ok = false;
-    EXPECT_TRUE(run(kMaxMessageLength, &ok) == text);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(run(static_cast<std::int64_t>(text.size()), &ok) == text);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(run(static_cast<std::int64_t>(text.size()) - 1, &ok) == z);
-    EXPECT_FALSE(ok);
-}
-
-TEST(TransportReaders, FreshBufferAndRelease) {
-    MessageBuffer b;
-    ASSERT_TRUE(InitMessageBuffer(&b));
-    EXPECT_EQ(4, b.capacity);
-    EXPECT_EQ(0, b.length);
-    ASSERT_NE(nullptr, b.data);
-    FreeMessageBuffer(&b);
-    EXPECT_EQ(nullptr, b.data);
-    EXPECT_EQ(0, b.capacity);
+    EXPECT_EQ("plain text, not zlib", run("plain text, not zlib", kMaxMessageLength, true));
+    EXPECT_EQ(Deflated("ab"), run(Deflated("ab"), kMaxMessageLength, true));
+    std::string text;
+    for (int i = 0; text.size() < (3u << 20); ++i)
+        text += "line " + std::to_string(i % 1000) + " of a highly repetitive listing\n";
+    const std::string z = Deflated(text);
+    const auto size = static_cast<std::int64_t>(text.size());
+    EXPECT_TRUE(run(z, kMaxMessageLength, true) == text);
+    EXPECT_TRUE(run(z, size, true) == text);
+    EXPECT_TRUE(run(z, size - 1, false) == z);
 }

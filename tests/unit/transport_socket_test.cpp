@@ -1,22 +1,14 @@
 // The native back end of the socket binding: start count, error numbers, library operations.
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <string>
 
-#include "transport/klv_socket.h"
 #include "transport/socket_posix.h"
 #include "transport_test_support.h"
 
 TEST(TransportSocket, ErrnoBecomesWinsockNumbers) {
     const std::pair<int, int> rows[] = {
-        {EWOULDBLOCK, 10035},   {EAGAIN, 10035},      {ENOTSOCK, 10038},     {EBADF, 10038},
-        {ECONNABORTED, 10053},  {ECONNRESET, 10054},  {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},
-        {EINTR, 10004},         {EACCES, 10013},      {EINVAL, 10022},       {EMFILE, 10024},
-        {EINPROGRESS, 10036},   {EALREADY, 10037},    {EMSGSIZE, 10040},     {EADDRINUSE, 10048},
-        {EADDRNOTAVAIL, 10049}, {ENETUNREACH, 10051}, {ENOBUFS, 10055},      {EISCONN, 10056},
-        {ENOTCONN, 10057},      {ESHUTDOWN, 10058},   {EHOSTUNREACH, 10065}, {ENAMETOOLONG, 10063},
-    };
+        {EWOULDBLOCK, 10035},  {EAGAIN, 10035},      {ENOTSOCK, 10038},  {EBADF, 10038},
+        {ECONNABORTED, 10053}, {ECONNRESET, 10054},  {ETIMEDOUT, 10060}, {ECONNREFUSED, 10061},
+        {EINTR, 10004},        {EINPROGRESS, 10036}, {ENOTCONN, 10057},  {EHOSTUNREACH, 10065}};
     for (const auto& row : rows)
         EXPECT_EQ(row.second, KlvWinsockErrorFromErrno(row.first)) << row.first;
 }
@@ -26,9 +18,8 @@ TEST(TransportSocket, StartAndCleanupKeepACount) {
     cleanupWinsock();
     EXPECT_EQ(-1, KLVWSACleanup());
     EXPECT_EQ(KLV_WSANOTINITIALISED, KLVWSAGetLastError());
-    EXPECT_EQ(1, initWsockDLL());
-    EXPECT_EQ(1, initWsockDLL());
-    EXPECT_EQ(1, initWsockDLL());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(1, initWsockDLL());
     EXPECT_EQ(3, KlvWinsockStartCount());
     EXPECT_EQ(1, cleanupWinsock());
     EXPECT_EQ(0, KlvWinsockStartCount());
@@ -57,14 +48,10 @@ TEST(TransportSocket, ReleasedLibraryMakesEveryCallZero) {
 
 TEST(TransportSocket, ConnectAndNotificationMode) {
     // A refused connection on 127.0.0.1: take a free port and close its listener.
-    int port;
-    {
-        transport_test::LoopbackPair pair;
-        sockaddr_in a{};
-        socklen_t size = sizeof a;
-        ::getsockname(pair.peer, reinterpret_cast<sockaddr*>(&a), &size);
-        port = ntohs(a.sin_port);
-    }
+    sockaddr_in a{};
+    socklen_t size = sizeof a;
+    ::getsockname(transport_test::LoopbackPair().peer, reinterpret_cast<sockaddr*>(&a), &size);
+    const int port = ntohs(a.sin_port);
     KlvSockAddrIn address{};
     address.family = KLV_AF_INET;
     address.port = KLVhtons(static_cast<std::uint16_t>(port));

@@ -1,5 +1,8 @@
-// Loopback helpers for the transport tests: connected pairs of real TCP sockets on 127.0.0.1.
+// Shared by the transport and reference server tests: connected pairs of real TCP sockets on
+// 127.0.0.1, frame headers, payloads, scratch folders, and the headers every such test uses.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -7,14 +10,35 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "transport/framing.h"
 #include "transport/klv_socket.h"
 
 namespace transport_test {
+
+// A client socket connected to 127.0.0.1:port (-1 when the connection fails).
+inline int ConnectLoopback(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
 
 // A connected TCP pair on 127.0.0.1: `client` is used through the transport, `peer` raw.
 struct LoopbackPair {
@@ -29,10 +53,8 @@ struct LoopbackPair {
         socklen_t size = sizeof address;
         if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
             ::listen(listener, 1) != 0 ||
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            std::abort();
-        client = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+            (client = ConnectLoopback(ntohs(address.sin_port))) < 0)
             std::abort();
         peer = ::accept(listener, nullptr, nullptr);
         ::close(listener);
@@ -41,8 +63,7 @@ struct LoopbackPair {
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
     ~LoopbackPair() {
-        if (client >= 0)
-            ::close(client);
+        ::close(client);
         if (peer >= 0)
             ::close(peer);
     }
@@ -51,14 +72,12 @@ struct LoopbackPair {
 
     KlvSocket Client() const { return static_cast<KlvSocket>(client); }
     KlvSocket Peer() const { return static_cast<KlvSocket>(peer); }
-
     // The client side in the product's mode: non-blocking, as after WSAAsyncSelect.
     void ClientNonBlocking() const {
         ::fcntl(client, F_SETFL, ::fcntl(client, F_GETFL, 0) | O_NONBLOCK);
     }
     void PeerWrite(const std::string& bytes) const {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
+        for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::send(peer, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
             if (n <= 0)
                 return;
@@ -68,8 +87,7 @@ struct LoopbackPair {
     // Reads exactly `count` bytes from the peer side (blocking; empty on failure).
     std::string PeerRead(std::size_t count) const {
         std::string out(count, '\0');
-        std::size_t done = 0;
-        while (done < count) {
+        for (std::size_t done = 0; done < count;) {
             const ssize_t n = ::recv(peer, &out[done], count - done, 0);
             if (n <= 0)
                 return std::string();
@@ -77,33 +95,38 @@ struct LoopbackPair {
         }
         return out;
     }
-    // Whatever the peer has waiting now (up to 64 KiB), without blocking.
-    std::string PeerDrain() const {
-        std::string out(65536, '\0');
-        const ssize_t n = ::recv(peer, &out[0], out.size(), MSG_DONTWAIT);
-        out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-        return out;
-    }
-    void ClosePeer() {
-        ::close(peer);
-        peer = -1;
-    }
-    // Closes the peer so that the client sees a reset rather than an orderly end.
-    void ResetPeer() {
+    // Closes the peer; `reset` makes the client see a reset rather than an orderly end.
+    void ClosePeer(bool reset = false) {
         linger hard{1, 0};
-        ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        if (reset)
+            ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         ::close(peer);
         peer = -1;
     }
 };
 
+// Payloads that compress well, and that do not compress at all.
+inline std::string Repetitive(std::size_t n) {
+    std::string s;
+    while (s.size() < n)
+        s += "FILE_DATA piece ";
+    return s.substr(0, n);
+}
+
+inline std::string Random(std::size_t n, unsigned salt) {
+    std::mt19937 rng(salt);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
 inline std::string Header(unsigned char compressed, unsigned char protection, std::int32_t length) {
     std::string h(6, '\0');
     h[0] = static_cast<char>(compressed);
     h[1] = static_cast<char>(protection);
-    const std::uint32_t u = static_cast<std::uint32_t>(length);
     for (int i = 0; i < 4; ++i)
-        h[2 + i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+        h[2 + i] = static_cast<char>((static_cast<std::uint32_t>(length) >> (8 * i)) & 0xFF);
     return h;
 }
 
@@ -119,29 +142,21 @@ struct ScratchFolder {
     std::string path;
     ScratchFolder() {
         char pattern[] = "/tmp/klv_transport_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        if (!made)
+        if (!::mkdtemp(pattern))
             std::abort();
-        path = made;
+        path = pattern;
     }
     ~ScratchFolder() {
-        const std::string command = "rm -rf '" + path + "'";
-        if (std::system(command.c_str()) != 0) {
+        if (std::system(("rm -rf '" + path + "'").c_str()) != 0) {
         }
     }
     std::string File(const char* name) const { return path + "/" + name; }
 };
 
 inline std::string ReadWholeFile(const std::string& path) {
-    std::string out;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char chunk[4096];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-            out.append(chunk, n);
-        std::fclose(f);
-    }
-    return out;
+    std::ostringstream all;
+    all << std::ifstream(path, std::ios::binary).rdbuf();
+    return all.str();
 }
 
 } // namespace transport_test
