@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,50 +9,42 @@
 namespace {
 using Bytes = std::vector<unsigned char>;
 
+void PutLe(Bytes& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
 // SIDs in their binary form: revision 1, sub-authority count, 6-byte authority, sub-authorities.
 Bytes Sid(unsigned char authority, std::vector<std::uint32_t> subs) {
     Bytes s{1, static_cast<unsigned char>(subs.size()), 0, 0, 0, 0, 0, authority};
     for (std::uint32_t v : subs)
-        for (int i = 0; i < 4; ++i)
-            s.push_back(static_cast<unsigned char>(v >> (8 * i)));
+        PutLe(s, v, 4);
     return s;
 }
-const Bytes kEveryone = Sid(1, {0});
-const Bytes kAdmins = Sid(5, {32, 544});
-const Bytes kUsers = Sid(5, {32, 545});
-const Bytes kSystem = Sid(5, {18});
-const Bytes kOwner = Sid(3, {0});
+const Bytes kEveryone = Sid(1, {0}), kAdmins = Sid(5, {32, 544}), kUsers = Sid(5, {32, 545}),
+            kSystem = Sid(5, {18}), kOwner = Sid(3, {0});
 
 Bytes Ace(unsigned char type, unsigned char flags, std::uint32_t mask, const Bytes& sid) {
-    std::size_t size = 8 + sid.size();
-    Bytes a{type, flags, static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)};
-    for (int i = 0; i < 4; ++i)
-        a.push_back(static_cast<unsigned char>(mask >> (8 * i)));
+    Bytes a{type, flags};
+    PutLe(a, static_cast<std::uint32_t>(8 + sid.size()), 2);
+    PutLe(a, mask, 4);
     a.insert(a.end(), sid.begin(), sid.end());
     return a;
 }
 Bytes Explicit(const Bytes& sid, std::uint32_t mask = 0x1F01FF) {
     return Ace(0, 0, mask, sid);
 }
-Bytes Inherited(const Bytes& sid, std::uint32_t mask = 0x1200A9) {
-    return Ace(0, kInheritedAce | 3, mask, sid);
+Bytes Inherited(const Bytes& sid) {
+    return Ace(0, kInheritedAce | 3, 0x1200A9, sid);
 }
-Bytes New(std::uint32_t mask = 0x10000000) {
-    return Ace(0, 3, mask, kEveryone);
-}
+const Bytes kNew = Ace(0, 3, 0x10000000, kEveryone);
 
 Bytes Acl(const std::vector<Bytes>& aces, std::size_t slack = 0) {
     std::size_t size = 8 + slack;
     for (const Bytes& a : aces)
         size += a.size();
-    Bytes acl{2,
-              0,
-              static_cast<unsigned char>(size),
-              static_cast<unsigned char>(size >> 8),
-              static_cast<unsigned char>(aces.size()),
-              0,
-              0,
-              0};
+    Bytes acl{2, 0};
+    PutLe(acl, static_cast<std::uint32_t>(size), 2);
+    PutLe(acl, static_cast<std::uint32_t>(aces.size()), 4);
     for (const Bytes& a : aces)
         acl.insert(acl.end(), a.begin(), a.end());
     acl.resize(size, 0);
@@ -64,11 +55,10 @@ Bytes Acl(const std::vector<Bytes>& aces, std::size_t slack = 0) {
 class Recorder : public ByteAclPrimitives {
   public:
     std::set<void*> alive;
-    int allocations = 0;
     std::vector<std::string> log;
+    int allocations = 0, addAceCalls = 0;
     int failAllocation = -1; // 0-based allocation number to fail
     int failAddAce = -1;     // 0-based AddAce call number to fail
-    int addAceCalls = 0;
     bool failGetAce = false;
 
     void* Allocate(std::size_t bytes) override {
@@ -93,51 +83,74 @@ class Recorder : public ByteAclPrimitives {
         return ByteAclPrimitives::AddAce(acl, revision, start, aces, length);
     }
     int GetAce(void* acl, std::uint32_t index, void** ace) override {
-        if (failGetAce)
-            return Fail(kErrorInvalidParameter);
-        return ByteAclPrimitives::GetAce(acl, index, ace);
+        return failGetAce ? Fail(kErrorInvalidParameter)
+                          : ByteAclPrimitives::GetAce(acl, index, ace);
     }
     void Log(const char* message) override { log.push_back(message); }
 };
 
-// Runs the merge on a copy of `old` (or no DACL) and returns the final list's bytes.
+// Runs the merge on a copy of `old` (or no DACL) and returns the final list's bytes (all of
+// them, free space included, which must be none unless `freeBytes` says otherwise).
 Bytes Merge(Recorder& p, const Bytes* old, const Bytes& sid = kEveryone,
-            std::uint32_t mask = 0x10000000) {
-    Bytes copy = old ? *old : Bytes{};
-    Bytes account = sid;
+            std::uint32_t mask = 0x10000000, std::uint32_t freeBytes = 0) {
+    Bytes copy = old ? *old : Bytes{}, account = sid;
     void* result = BuildEveryoneDacl(p, old ? copy.data() : nullptr, account.data(),
                                      static_cast<std::uint32_t>(account.size()), mask);
     if (!result)
         return {};
     AclSizeRecord info{};
     EXPECT_TRUE(p.GetAclSize(result, &info));
-    EXPECT_EQ(info.bytesFree, 0u) << "final list is exactly as long as its entries";
+    EXPECT_EQ(info.bytesFree, freeBytes);
     Bytes out(static_cast<unsigned char*>(result),
-              static_cast<unsigned char*>(result) + info.bytesInUse);
+              static_cast<unsigned char*>(result) + info.bytesInUse + info.bytesFree);
     p.Release(result);
     return out;
 }
 } // namespace
 
-TEST(AclMerge, NewEntryComesFirstThenEachGroupReversed) {
-    Recorder p;
-    Bytes e1 = Explicit(kAdmins), e2 = Explicit(kUsers, 0x1200A9);
-    Bytes i1 = Inherited(kSystem), i2 = Inherited(kOwner);
-    Bytes old = Acl({e1, e2, i1, i2});
-    EXPECT_EQ(Merge(p, &old), Acl({New(), e2, e1, i2, i1}));
-    EXPECT_TRUE(p.alive.empty());
-    EXPECT_TRUE(p.log.empty());
+TEST(AclMerge, NewEntryFirstAccountsExplicitEntriesDroppedEachGroupReversed) {
+    const Bytes e1 = Explicit(kAdmins), e2 = Explicit(kUsers, 0x1200A9), i1 = Inherited(kSystem),
+                i2 = Inherited(kOwner), x = Explicit(kUsers);
+    const Bytes mine = Ace(kAccessDeniedAceType, 0, 0x1, kEveryone); // any type or mask goes
+    // An entry too short to hold a SID at offset 8 never matches and is copied unchanged; a SID
+    // claiming more sub-authorities than its entry holds is never read past the entry.
+    const Bytes shortAce{0x11, 0, 8, 0, 1, 2, 3, 4};
+    Bytes lying = Explicit(kEveryone);
+    lying[9] = 15;
+    struct Case {
+        const char* what;
+        Bytes old, expected;
+    };
+    const std::vector<Case> cases = {
+        {"[E1, E2, I1, I2]", Acl({e1, e2, i1, i2}), Acl({kNew, e2, e1, i2, i1})},
+        {"the account's explicit entry dropped, its inherited one kept",
+         Acl({mine, e2, Inherited(kEveryone), i2}), Acl({kNew, e2, i2, Inherited(kEveryone)})},
+        {"only the account's entries", Acl({Explicit(kEveryone), Explicit(kEveryone, 5)}),
+         Acl({kNew})},
+        {"empty list", Acl({}), Acl({kNew})},
+        {"[E1, I1, X, I2]", Acl({e1, i1, x, i2}), Acl({x, kNew, e1, i2, i1})},
+        {"past the first inherited entry the account's explicit one stays",
+         Acl({i1, Explicit(kEveryone, 7)}), Acl({Explicit(kEveryone, 7), kNew, i1})},
+        {"free space and a short entry", Acl({shortAce, e2}, 40), Acl({kNew, e2, shortAce})},
+        {"a SID longer than its entry", Acl({lying}), Acl({kNew, lying})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Recorder p;
+        EXPECT_EQ(Merge(p, &c.old), c.expected);
+        EXPECT_TRUE(p.alive.empty());
+        EXPECT_TRUE(p.log.empty());
+    }
 }
 
-TEST(AclMerge, AccountsExplicitEntriesAreDroppedButInheritedOnesStay) {
+TEST(AclMerge, NoDaclGivesTheNewEntryAlone) {
     Recorder p;
-    Bytes mine = Ace(kAccessDeniedAceType, 0, 0x1, kEveryone); // any type or mask goes
-    Bytes e2 = Explicit(kUsers), i1 = Inherited(kEveryone), i2 = Inherited(kOwner);
-    Bytes old = Acl({mine, e2, i1, i2});
-    EXPECT_EQ(Merge(p, &old), Acl({New(), e2, i2, i1}));
-
-    Bytes onlyMine = Acl({Explicit(kEveryone), Explicit(kEveryone, 5)});
-    EXPECT_EQ(Merge(p, &onlyMine), Acl({New()}));
+    Bytes none = Merge(p, nullptr);
+    EXPECT_EQ(none, Acl({kNew}));
+    EXPECT_EQ(none.size(), 16u + kEveryone.size());
+    Bytes admins = Merge(p, nullptr, kAdmins, 0x1F01FF);
+    EXPECT_EQ(admins, Acl({Ace(0, 3, 0x1F01FF, kAdmins)}));
+    EXPECT_EQ(admins.size(), 16u + kAdmins.size());
     EXPECT_TRUE(p.alive.empty());
 }
 
@@ -147,147 +160,75 @@ TEST(AclMerge, ApplyingTwiceRestoresTheOthersOrderWithOneEntryForTheAccount) {
     Bytes i1 = Inherited(kSystem), i2 = Inherited(kOwner), i3 = Inherited(kAdmins);
     Bytes old = Acl({e1, e2, e3, i1, i2, i3});
     Bytes once = Merge(p, &old);
-    ASSERT_EQ(once, Acl({New(), e3, e2, e1, i3, i2, i1}));
-    Bytes twice = Merge(p, &once);
-    EXPECT_EQ(twice, Acl({New(), e1, e2, e3, i1, i2, i3}));
-    EXPECT_TRUE(p.alive.empty());
-}
-
-TEST(AclMerge, NoDaclOrEmptyDaclGivesTheNewEntryAlone) {
-    Recorder p;
-    Bytes none = Merge(p, nullptr);
-    EXPECT_EQ(none, Acl({New()}));
-    EXPECT_EQ(none.size(), 16u + kEveryone.size());
-    Bytes empty = Acl({});
-    EXPECT_EQ(Merge(p, &empty), Acl({New()}));
-    Bytes admins = Merge(p, nullptr, kAdmins, 0x1F01FF);
-    EXPECT_EQ(admins, Acl({Ace(0, 3, 0x1F01FF, kAdmins)}));
-    EXPECT_EQ(admins.size(), 16u + kAdmins.size());
-    EXPECT_TRUE(p.alive.empty());
-}
-
-TEST(AclMerge, ExplicitEntryAfterAnInheritedOneEndsUpInFront) {
-    Recorder p;
-    Bytes e1 = Explicit(kAdmins), i1 = Inherited(kSystem), x = Explicit(kUsers),
-          i2 = Inherited(kOwner);
-    Bytes old = Acl({e1, i1, x, i2});
-    EXPECT_EQ(Merge(p, &old), Acl({x, New(), e1, i2, i1}));
-    // Past the first inherited entry even the account's explicit entry is kept.
-    Bytes late = Acl({i1, Explicit(kEveryone, 7)});
-    EXPECT_EQ(Merge(p, &late), Acl({Explicit(kEveryone, 7), New(), i1}));
-}
-
-TEST(AclMerge, OldListWithFreeSpaceAndNonMatchingShortEntries) {
-    Recorder p;
-    // An entry too short to hold a SID at offset 8 never matches and is copied unchanged.
-    Bytes shortAce{0x11, 0, 8, 0, 1, 2, 3, 4};
-    Bytes e2 = Explicit(kUsers);
-    Bytes old = Acl({shortAce, e2}, 40);
-    EXPECT_EQ(Merge(p, &old), Acl({New(), e2, shortAce}));
-    // A SID claiming more sub-authorities than its entry holds is never read past the entry.
-    Bytes lying = Explicit(kEveryone);
-    lying[9] = 15;
-    Bytes old2 = Acl({lying});
-    EXPECT_EQ(Merge(p, &old2), Acl({New(), lying}));
+    ASSERT_EQ(once, Acl({kNew, e3, e2, e1, i3, i2, i1}));
+    EXPECT_EQ(Merge(p, &once), Acl({kNew, e1, e2, e3, i1, i2, i3}));
     EXPECT_TRUE(p.alive.empty());
 }
 
 TEST(AclMerge, FailuresLogTheirMessageAndReleaseEverything) {
-    Bytes old = Acl({Explicit(kAdmins), Inherited(kSystem)});
-    {
+    const Bytes old = Acl({Explicit(kAdmins), Inherited(kSystem)});
+    Bytes broken = old, badSid = kEveryone;
+    broken[4] = 9; // more entries announced than the list holds
+    badSid[0] = 9; // not a revision-1 SID: the new entry cannot be added
+    struct Case {
+        int failAllocation, failAddAce;
+        bool failGetAce;
+        const Bytes *list, *sid;
+        std::string log;
+    };
+    const std::vector<Case> cases = {
+        {0, -1, false, &old, &kEveryone, "HeapAlloc() failed. Error 8\n"},
+        {1, -1, false, &old, &kEveryone, "HeapAlloc() failed. Error 8\n"}, // the final list
+        {-1, 0, false, &old, &kEveryone, "AddAce() failed. Error 1344\n"}, // leading explicit
+        {-1, 1, false, &old, &kEveryone, "AddAce() failed. Error 1344\n"}, // the rest
+        {-1, -1, true, &old, &kEveryone, "GetAce() failed. Error 87\n"},
+        {-1, -1, false, &broken, &kEveryone, "GetAclInformation() failed. Error 1336\n"},
+        {-1, -1, false, &old, &badSid, "AddAccessAllowedAce() failed. Error 1337\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log);
         Recorder p;
-        p.failAllocation = 0;
-        EXPECT_TRUE(Merge(p, &old).empty());
-        EXPECT_EQ(p.log, std::vector<std::string>{"HeapAlloc() failed. Error 8\n"});
-        EXPECT_TRUE(p.alive.empty());
-    }
-    {
-        Recorder p;
-        p.failAllocation = 1; // the final list
-        EXPECT_TRUE(Merge(p, &old).empty());
-        EXPECT_EQ(p.log, std::vector<std::string>{"HeapAlloc() failed. Error 8\n"});
-        EXPECT_TRUE(p.alive.empty());
-    }
-    {
-        Recorder p;
-        p.failAddAce = 0; // copying the leading explicit entry
-        EXPECT_TRUE(Merge(p, &old).empty());
-        EXPECT_EQ(p.log, std::vector<std::string>{"AddAce() failed. Error 1344\n"});
-        EXPECT_TRUE(p.alive.empty());
-    }
-    {
-        Recorder p;
-        p.failAddAce = 1; // copying the rest
-        EXPECT_TRUE(Merge(p, &old).empty());
-        EXPECT_EQ(p.log, std::vector<std::string>{"AddAce() failed. Error 1344\n"});
-        EXPECT_TRUE(p.alive.empty());
-    }
-    {
-        Recorder p;
-        p.failGetAce = true;
-        EXPECT_TRUE(Merge(p, &old).empty());
-        EXPECT_EQ(p.log, std::vector<std::string>{"GetAce() failed. Error 87\n"});
-        EXPECT_TRUE(p.alive.empty());
-    }
-    {
-        Recorder p;
-        Bytes broken = old;
-        broken[4] = 9; // more entries announced than the list holds
-        EXPECT_TRUE(Merge(p, &broken).empty());
-        EXPECT_EQ(p.log, std::vector<std::string>{"GetAclInformation() failed. Error 1336\n"});
-        EXPECT_TRUE(p.alive.empty());
-    }
-    {
-        Recorder p;
-        Bytes badSid = kEveryone;
-        badSid[0] = 9; // not a revision-1 SID: the new entry cannot be added
-        Bytes copy = old;
-        EXPECT_EQ(BuildEveryoneDacl(p, copy.data(), badSid.data(), 12, 0x10000000), nullptr);
-        EXPECT_EQ(p.log, std::vector<std::string>{"AddAccessAllowedAce() failed. Error 1337\n"});
+        p.failAllocation = c.failAllocation;
+        p.failAddAce = c.failAddAce;
+        p.failGetAce = c.failGetAce;
+        EXPECT_TRUE(Merge(p, c.list, *c.sid).empty());
+        EXPECT_EQ(p.log, std::vector<std::string>{c.log});
         EXPECT_TRUE(p.alive.empty());
     }
 }
 
 TEST(AclMerge, FailedAppendInTheReorderingSkipsOnlyThatEntry) {
     Recorder p;
-    Bytes e1 = Explicit(kAdmins), i1 = Inherited(kSystem);
-    Bytes old = Acl({e1, i1});
+    Bytes e1 = Explicit(kAdmins), i1 = Inherited(kSystem), old = Acl({e1, i1});
     p.failAddAce = 3; // calls: e1, i1 (merge), then pass one: new, e1
-    Bytes copy = old;
-    Bytes account = kEveryone;
-    void* result = BuildEveryoneDacl(p, copy.data(), account.data(), 12, 0x10000000);
-    ASSERT_NE(result, nullptr);
+    // The list keeps the lost entry's room as free space.
+    EXPECT_EQ(Merge(p, &old, kEveryone, 0x10000000, static_cast<std::uint32_t>(e1.size())),
+              Acl({kNew, i1}, e1.size()));
     EXPECT_EQ(p.log, std::vector<std::string>{"AddAce failed"});
-    AclSizeRecord info{};
-    ASSERT_TRUE(p.GetAclSize(result, &info));
-    EXPECT_EQ(info.aceCount, 2u);
-    Bytes got(static_cast<unsigned char*>(result),
-              static_cast<unsigned char*>(result) + info.bytesInUse);
-    Bytes expected = Acl({New(), i1}, e1.size()); // the list keeps the lost entry's room
-    expected.resize(info.bytesInUse);
-    EXPECT_EQ(got, expected);
-    p.Release(result);
     EXPECT_TRUE(p.alive.empty());
 }
 
 TEST(AclControlBits, AutoInheritedWinsOverProtectedAndNeitherChangesNothing) {
-    ControlChange c = ControlBitsFor(kSeDaclAutoInherited | 0x0004);
-    EXPECT_EQ(c.mask, 0x0500);
-    EXPECT_EQ(c.value, 0x0500);
-    c = ControlBitsFor(kSeDaclAutoInherited | kSeDaclProtected);
-    EXPECT_EQ(c.mask, 0x0500);
-    c = ControlBitsFor(kSeDaclProtected | kSeDaclAutoInheritReq);
-    EXPECT_EQ(c.mask, 0x1000);
-    EXPECT_EQ(c.value, 0x1000);
-    c = ControlBitsFor(0x8004 | kSeDaclAutoInheritReq);
-    EXPECT_EQ(c.mask, 0);
-    EXPECT_EQ(c.value, 0);
+    struct Case {
+        std::uint16_t control;
+        int mask, value;
+    };
+    for (const Case& c :
+         std::vector<Case>{{kSeDaclAutoInherited | 0x0004, 0x0500, 0x0500},
+                           {kSeDaclAutoInherited | kSeDaclProtected, 0x0500, 0x0500},
+                           {kSeDaclProtected | kSeDaclAutoInheritReq, 0x1000, 0x1000},
+                           {0x8004 | kSeDaclAutoInheritReq, 0, 0}}) {
+        ControlChange change = ControlBitsFor(c.control);
+        EXPECT_EQ(change.mask, c.mask) << c.control;
+        EXPECT_EQ(change.value, c.value) << c.control;
+    }
 }
 
-TEST(ByteAclPrimitives, BehaveAsThePlatformsListCalls) {
+// The native stand-ins for the platform's list calls must keep the platform's semantics, or the
+// merge tests above would prove nothing about the real calls.
+TEST(ByteAclPrimitives, InsertAtAnIndexRefuseWhatDoesNotFitAndStayInRange) {
     ByteAclPrimitives p;
     Bytes acl(8 + 20 + 20);
-    ASSERT_TRUE(p.InitializeAcl(acl.data(), static_cast<std::uint32_t>(acl.size()), 2));
     EXPECT_FALSE(p.InitializeAcl(acl.data(), 7, 2));
     EXPECT_EQ(p.LastError(), kErrorInsufficientBuffer);
     ASSERT_TRUE(p.InitializeAcl(acl.data(), static_cast<std::uint32_t>(acl.size()), 2));
@@ -302,12 +243,4 @@ TEST(ByteAclPrimitives, BehaveAsThePlatformsListCalls) {
     EXPECT_EQ(ace, acl.data() + 28);
     EXPECT_FALSE(p.GetAce(acl.data(), 2, &ace));
     EXPECT_EQ(p.LastError(), kErrorInvalidParameter);
-    AclSizeRecord info{};
-    ASSERT_TRUE(p.GetAclSize(acl.data(), &info));
-    EXPECT_EQ(info.aceCount, 2u);
-    EXPECT_EQ(info.bytesInUse, 48u);
-    EXPECT_EQ(info.bytesFree, 0u);
-    Bytes e1 = kEveryone, e2 = kEveryone, s = kSystem;
-    EXPECT_TRUE(p.EqualSid(e1.data(), e2.data()));
-    EXPECT_FALSE(p.EqualSid(e1.data(), s.data()));
 }

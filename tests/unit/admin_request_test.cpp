@@ -8,18 +8,15 @@
 #include "install/admin_request.h"
 
 namespace {
-std::string Bytes(const AdminRequestArea& area) {
-    return std::string(reinterpret_cast<const char*>(area.bytes), area.length);
-}
 using testbytes::Le32;
 using testbytes::Z;
 
-struct Pair {
-    const char* program;
-    const char* arguments;
-};
-// Every program/arguments pair the running of setup programs sends.
-const Pair kPairs[] = {
+std::string Bytes(const AdminRequestArea& area) {
+    return std::string(reinterpret_cast<const char*>(area.bytes), area.length);
+}
+
+// Every program/arguments pair the running of setup programs sends, and the helper's.
+const std::pair<const char*, const char*> kPairs[] = {
     {"C:\\klv\\transfer\\Setup.exe", "-EREG -A"},
     {"C:\\klv\\transfer\\SetupImaging.exe", "-EFULL -A"},
     {"C:\\klv\\transfer\\Setup.exe", "-N"},
@@ -32,35 +29,21 @@ const Pair kPairs[] = {
     {"msiexec /i C:\\klv\\transfer\\pack.msi", ""},
     {"NULL", "C:\\klv\\transfer\\Halvek.exe -sp-A"},
     {"C:\\orvane\\bin\\Install.exe", "-ADMIN"},
+    {"NULL", ""},
 };
 } // namespace
 
-TEST(AdminRequestRecords, KindOneExamplesAreByteExact) {
+TEST(AdminRequestRecords, ExampleLengthsAndFixedFields) {
     AdminRequestArea area;
-    ASSERT_EQ(BuildCreateProcessRequest(&area, "C:\\klv\\transfer\\Setup.exe", "-EREG -A"), 39u);
-    EXPECT_EQ(Bytes(area), Le32(1) + Z("C:\\klv\\transfer\\Setup.exe") + Z("-EREG -A"));
-
+    EXPECT_EQ(BuildCreateProcessRequest(&area, "C:\\klv\\transfer\\Setup.exe", "-EREG -A"), 39u);
+    EXPECT_EQ(BuildCreateProcessRequest(&area, "C:\\orvane\\bin\\Install.exe", "-ADMIN"), 37u);
     ASSERT_EQ(BuildCreateProcessRequest(&area, "NULL", ""), 10u);
     EXPECT_EQ(Bytes(area), std::string("\x01\0\0\0NULL\0\0", 10));
-
-    ASSERT_EQ(BuildCreateProcessRequest(&area, "C:\\orvane\\bin\\Install.exe", "-ADMIN"), 37u);
-    EXPECT_EQ(Bytes(area), Le32(1) + Z("C:\\orvane\\bin\\Install.exe") + Z("-ADMIN"));
-}
-
-TEST(AdminRequestRecords, KindSixteenCarriesSessionAndTrailingOptionWord) {
-    AdminRequestArea area;
-    const char* line = "C:\\xy\\Halvek.exe -sp";
-    ASSERT_EQ(std::strlen(line), 20u);
-    ASSERT_EQ(BuildCreateProcessUserRequest(&area, 0, "NULL", line, 0), 38u);
-    EXPECT_EQ(Bytes(area), Le32(16) + Le32(0) + Z("NULL") + Z(line) + Le32(0));
+    ASSERT_EQ(BuildCreateProcessUserRequest(&area, 0, "NULL", "C:\\xy\\Halvek.exe -sp", 0), 38u);
     EXPECT_EQ(Bytes(area).substr(34), std::string(4, '\0'));
-
-    ASSERT_EQ(BuildCreateProcessUserRequest(&area, 0x01020304u, "a", "b", -2), 4u + 4 + 2 + 2 + 4);
+    // Session and option word, little-endian.
+    BuildCreateProcessUserRequest(&area, 0x01020304u, "a", "b", -2);
     EXPECT_EQ(Bytes(area), Le32(16) + Le32(0x01020304u) + Z("a") + Z("b") + Le32(0xFFFFFFFEu));
-}
-
-TEST(AdminRequestRecords, KindFiveIsKindAndValue) {
-    AdminRequestArea area;
     ASSERT_EQ(BuildSetPermissionsRequest(&area, 0), 8u);
     EXPECT_EQ(Bytes(area), std::string("\x05\0\0\0\0\0\0\0", 8));
     ASSERT_EQ(BuildSetPermissionsRequest(&area, 0x7F000102), 8u);
@@ -68,45 +51,45 @@ TEST(AdminRequestRecords, KindFiveIsKindAndValue) {
 }
 
 TEST(AdminRequestRecords, EveryPairSentBuildsAndParsesBackForBothKinds) {
-    for (const Pair& pair : kPairs) {
-        SCOPED_TRACE(std::string(pair.program) + " | " + pair.arguments);
-        std::size_t lp = std::strlen(pair.program), la = std::strlen(pair.arguments);
+    for (const auto& [program, arguments] : kPairs) {
+        SCOPED_TRACE(std::string(program) + " | " + arguments);
+        std::size_t lp = std::strlen(program), la = std::strlen(arguments);
         AdminRequestArea area;
         ParsedAdminRequest parsed;
-
-        ASSERT_EQ(BuildCreateProcessRequest(&area, pair.program, pair.arguments), lp + la + 6);
-        EXPECT_EQ(Bytes(area), Le32(1) + Z(pair.program) + Z(pair.arguments));
+        ASSERT_EQ(BuildCreateProcessRequest(&area, program, arguments), lp + la + 6);
+        EXPECT_EQ(Bytes(area), Le32(1) + Z(program) + Z(arguments));
         ASSERT_EQ(ParseAdminRequest(area.bytes, area.length, &parsed), AdminParseResult::Ok);
         EXPECT_EQ(parsed.kind, 1);
-        EXPECT_STREQ(parsed.program, pair.program);
-        EXPECT_STREQ(parsed.arguments, pair.arguments);
+        EXPECT_STREQ(parsed.program, program);
+        EXPECT_STREQ(parsed.arguments, arguments);
 
-        ASSERT_EQ(BuildCreateProcessUserRequest(&area, 3, pair.program, pair.arguments, 0),
-                  lp + la + 14);
-        EXPECT_EQ(Bytes(area), Le32(16) + Le32(3) + Z(pair.program) + Z(pair.arguments) + Le32(0));
+        ASSERT_EQ(BuildCreateProcessUserRequest(&area, 3, program, arguments, 0), lp + la + 14);
+        EXPECT_EQ(Bytes(area), Le32(16) + Le32(3) + Z(program) + Z(arguments) + Le32(0));
         ASSERT_EQ(ParseAdminRequest(area.bytes, area.length, &parsed), AdminParseResult::Ok);
         EXPECT_EQ(parsed.kind, 16);
         EXPECT_EQ(parsed.session, 3u);
-        EXPECT_STREQ(parsed.program, pair.program);
-        EXPECT_STREQ(parsed.arguments, pair.arguments);
+        EXPECT_STREQ(parsed.program, program);
+        EXPECT_STREQ(parsed.arguments, arguments);
         EXPECT_EQ(parsed.option, 0);
     }
 }
 
 TEST(AdminRequestRecords, StringsThatDoNotFitTheAreaAreRefused) {
     AdminRequestArea area;
-    std::string program(500, 'p');
-    EXPECT_EQ(BuildCreateProcessRequest(&area, program.c_str(), std::string(494, 'a').c_str()),
-              1000u);
+    const std::string program(500, 'p');
+    auto kind1 = [&](std::size_t la) {
+        return BuildCreateProcessRequest(&area, program.c_str(), std::string(la, 'a').c_str());
+    };
+    auto kind16 = [&](std::size_t la) {
+        return BuildCreateProcessUserRequest(&area, 1, program.c_str(),
+                                             std::string(la, 'a').c_str(), 0);
+    };
+    EXPECT_EQ(kind1(494), 1000u);
     EXPECT_EQ(area.bytes[999], 0);
-    EXPECT_EQ(BuildCreateProcessRequest(&area, program.c_str(), std::string(495, 'a').c_str()), 0u);
+    EXPECT_EQ(kind1(495), 0u);
     EXPECT_EQ(area.length, 0u);
-    EXPECT_EQ(
-        BuildCreateProcessUserRequest(&area, 1, program.c_str(), std::string(486, 'a').c_str(), 0),
-        1000u);
-    EXPECT_EQ(
-        BuildCreateProcessUserRequest(&area, 1, program.c_str(), std::string(487, 'a').c_str(), 0),
-        0u);
+    EXPECT_EQ(kind16(486), 1000u);
+    EXPECT_EQ(kind16(487), 0u);
     EXPECT_EQ(BuildCreateProcessRequest(&area, std::string(5000, 'x').c_str(), ""), 0u);
 }
 

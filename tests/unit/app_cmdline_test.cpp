@@ -2,103 +2,63 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <unistd.h>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "app/cmdline.h"
 #include "app/install_log.h"
 #include "app/modes.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-// Everything ParseCommandLineText decides, in one comparable value.
-struct Modes {
-    int setup = 1, push = 0, user = 1, confirm = 0, full = 0, status = 0, admin = 0, remove = 0,
-        cache = 0;
-    std::string address, file, folder, local;
-};
+const std::string kProgram = "C:\\orvane\\bin\\Install.exe";
 
-bool operator==(const Modes& a, const Modes& b) {
-    return a.setup == b.setup && a.push == b.push && a.user == b.user && a.confirm == b.confirm &&
-           a.full == b.full && a.status == b.status && a.admin == b.admin && a.remove == b.remove &&
-           a.cache == b.cache && a.address == b.address && a.file == b.file &&
-           a.folder == b.folder && a.local == b.local;
+// Every flag and value that differs from the start-up defaults, as "name=value" words.
+std::string Changed() {
+    std::string d;
+    auto flag = [&](const char* name, int value, int normal) {
+        if (value != normal)
+            d += std::string(" ") + name + "=" + std::to_string(value);
+    };
+    auto text = [&](const char* name, const char* value) {
+        if (*value)
+            d += std::string(" ") + name + "=[" + value + "]";
+    };
+    flag("setup", SetupMode, 1), flag("push", PushMode, 0), flag("user", UserInteraction, 1);
+    flag("confirm", ConfirmInstall, 0), flag("full", FullSetup, 0);
+    flag("T", ShowTransferStatus, 0), flag("A", UseAdminService, 0);
+    flag("R", RemoveAfterTransfer, 0), flag("S", RemoteCacheUnavailable, 0);
+    text("I", OptionServerAddress), text("F", OptionFileName), text("G", OptionServerFolder);
+    text("D", OptionLocalFolder);
+    return d.empty() ? d : d.substr(1);
 }
-
-std::ostream& operator<<(std::ostream& out, const Modes& m) {
-    return out << "setup " << m.setup << " push " << m.push << " user " << m.user << " confirm "
-               << m.confirm << " full " << m.full << " status " << m.status << " admin " << m.admin
-               << " remove " << m.remove << " cache " << m.cache << " I \"" << m.address
-               << "\" F \"" << m.file << "\" G \"" << m.folder << "\" D \"" << m.local << "\"";
-}
-
-Modes Current() {
-    Modes m;
-    m.setup = SetupMode;
-    m.push = PushMode;
-    m.user = UserInteraction;
-    m.confirm = ConfirmInstall;
-    m.full = FullSetup;
-    m.status = ShowTransferStatus;
-    m.admin = UseAdminService;
-    m.remove = RemoveAfterTransfer;
-    m.cache = RemoteCacheUnavailable;
-    m.address = OptionServerAddress;
-    m.file = OptionFileName;
-    m.folder = OptionServerFolder;
-    m.local = OptionLocalFolder;
-    return m;
-}
-
-// Builds an expectation from the defaults by a few assignments.
-template <typename Change> Modes With(Change change) {
-    Modes m;
-    change(m);
-    return m;
-}
-
-struct Case {
-    const char* name;
-    std::string commandLine;
-    Modes expected;
-};
 
 class CommandLine : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("app_cmdline_test_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        log_ = (dir_ / "Install.log").string();
+        log_ = ::testing::TempDir() + "cmdline_" + std::to_string(::getpid()) + "_Install.log";
         SetInstallLogPath(log_.c_str());
-        ResetModeFlags();
     }
     void TearDown() override {
         ResetModeFlags();
         SetInstallLogPath("c:\\orvane\\bin\\Install.log");
-        fs::remove_all(dir_);
+        std::remove(log_.c_str());
     }
 
-    // Parses a heap copy sized exactly, so that any read or write past it is caught.
-    Modes Parse(const std::string& commandLine) {
+    // Parses a heap copy sized exactly, so that any read or write past it is caught; returns
+    // the changed flags and values.
+    std::string Parse(const std::string& commandLine) {
         ResetModeFlags();
-        fs::remove(log_);
-        std::vector<char> text(commandLine.begin(), commandLine.end());
-        text.push_back('\0');
-        char* exact = new char[text.size()];
-        std::memcpy(exact, text.data(), text.size());
+        std::remove(log_.c_str());
+        char* exact = new char[commandLine.size() + 1];
+        std::memcpy(exact, commandLine.c_str(), commandLine.size() + 1);
         ParseCommandLineText(exact);
         trimmed_ = exact;
         delete[] exact;
-        return Current();
+        return Changed();
     }
 
     // Logged messages (the text between the time stamp and the closing " \r\n").
@@ -106,148 +66,84 @@ class CommandLine : public ::testing::Test {
         std::ifstream in(log_, std::ios::binary);
         std::stringstream all;
         all << in.rdbuf();
-        std::string text = all.str();
+        const std::string text = all.str();
         std::vector<std::string> messages;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find(" \r\n", start);
-            if (end == std::string::npos)
-                break;
-            std::string line = text.substr(start, end - start);
-            std::size_t at = line.find(" at ");
-            std::size_t space = line.find(' ', at + 4);
-            messages.push_back(line.substr(space + 1));
-            start = end + 3;
+        for (std::size_t start = 0, end; (end = text.find(" \r\n", start)) != std::string::npos;
+             start = end + 3) {
+            std::size_t space = text.find(' ', text.find(" at ", start) + 4);
+            messages.push_back(text.substr(space + 1, end - space - 1));
         }
         return messages;
     }
 
-    fs::path dir_;
-    std::string log_;
-    std::string trimmed_;
+    std::string log_, trimmed_;
 };
 
-const std::string kProgram = "C:\\orvane\\bin\\Install.exe";
-
 TEST_F(CommandLine, ModesAndOptionsFromTheTable) {
-    const std::vector<Case> cases = {
-        {"bare installed path asks first", kProgram, With([](Modes& m) { m.confirm = 1; })},
-        {"quoted installed path asks first", "\"" + kProgram + "\"",
-         With([](Modes& m) { m.confirm = 1; })},
-        {"blanks and tabs around the path", " \t " + kProgram + " \t",
-         With([](Modes& m) { m.confirm = 1; })},
-        {"blanks and tabs around the quoted path", "\t \"" + kProgram + "\"  ",
-         With([](Modes& m) { m.confirm = 1; })},
-        {"other letter case does not ask", "c:\\orvane\\bin\\install.exe", Modes{}},
-        {"another folder does not ask", "C:\\klv\\bin\\Install.exe", Modes{}},
-        {"any argument after the path does not ask", kProgram + " -A",
-         With([](Modes& m) { m.admin = 1; })},
-        {"blank inside the quotes does not ask", "\" " + kProgram + "\"", Modes{}},
-        {"upload", kProgram + " -EFTPPUSH", With([](Modes& m) {
-             m.setup = 0;
-             m.push = 1;
-         })},
-        {"download", kProgram + " -EFTP", With([](Modes& m) { m.setup = 0; })},
-        {"download by a longer word", kProgram + " -EFTPMODE", With([](Modes& m) { m.setup = 0; })},
-        {"upload after download", kProgram + " -EFTP -EFTPPUSH", With([](Modes& m) {
-             m.setup = 0;
-             m.push = 1;
-         })},
-        {"download never resets upload", kProgram + " -EFTPPUSH -EFTP", With([](Modes& m) {
-             m.setup = 0;
-             m.push = 1;
-         })},
-        {"-EFULL", kProgram + " -EFULL", With([](Modes& m) { m.full = 1; })},
-        {"EFULL without a dash", kProgram + " xEFULLx", With([](Modes& m) { m.full = 1; })},
-        {"EFULL inside a quoted value", kProgram + " -F \"SetupEFULL.txt\"", With([](Modes& m) {
-             m.full = 1;
-             m.file = "SetupEFULL.txt";
-         })},
-        {"EFULL in the program path", "C:\\EFULL\\Install.exe", With([](Modes& m) { m.full = 1; })},
-        {"efull in lower case", kProgram + " efull", Modes{}},
-        {"lower-case options are not options", kProgram + " -n -eftp -eftppush -a -t -r -s",
-         Modes{}},
-        {"lower-case valued options are not options", kProgram + " -i \"1.2.3.4\" -f \"x\"",
-         Modes{}},
-        {"flags", kProgram + " -A -T -R -S",
-         With([](Modes& m) { m.admin = m.status = m.remove = m.cache = 1; })},
-        {"prefix test: -Tx acts as -T", kProgram + " -Tx", With([](Modes& m) { m.status = 1; })},
-        {"no user interaction", kProgram + " -N", With([](Modes& m) { m.user = 0; })},
-        {"address in quotes then -N", kProgram + " -I \"10.1.2.3\" -N", With([](Modes& m) {
-             m.address = "10.1.2.3";
-             m.user = 0;
-         })},
-        {"address directly after -I", kProgram + " -I\"10.1.2.3\"",
-         With([](Modes& m) { m.address = "10.1.2.3"; })},
-        {"no quotes after -I ends the scan", kProgram + " -I 10.1.2.3 -N", Modes{}},
-        {"no quotes after -F ends the scan", kProgram + " -T -F a.txt -N -R",
-         With([](Modes& m) { m.status = 1; })},
-        {"quoted value protects its dashes", kProgram + " -F \"a-Tb.txt\"",
-         With([](Modes& m) { m.file = "a-Tb.txt"; })},
-        {"quoted -N is a value", kProgram + " -F \"-N\" -A", With([](Modes& m) {
-             m.file = "-N";
-             m.admin = 1;
-         })},
-        {"-I takes the next quoted run wherever it is", kProgram + " -I -N \"1.1.1.1\" -T",
-         With([](Modes& m) {
-             m.address = "1.1.1.1";
-             m.status = 1;
-         })},
-        {"blanks inside quotes belong to the value", kProgram + " -F \" a b \"",
-         With([](Modes& m) { m.file = " a b "; })},
-        {"empty quoted value", kProgram + " -I \"\" -N", With([](Modes& m) { m.user = 0; })},
-        {"later value wins", kProgram + " -I \"1.1.1.1\" -I \"2.2.2.2\"",
-         With([](Modes& m) { m.address = "2.2.2.2"; })},
-        {"unterminated quote runs to the end", kProgram + " -G \"/usr/x -N",
-         With([](Modes& m) { m.folder = "/usr/x -N"; })},
-        {"all valued options", kProgram + " -I \"1.2.3.4\" -F \"f.exe\" -G \"/g/\" -D \"C:\\d\"",
-         With([](Modes& m) {
-             m.address = "1.2.3.4";
-             m.file = "f.exe";
-             m.folder = "/g/";
-             m.local = "C:\\d";
-         })},
-        {"program folder holding -T", "C:\\my-Tools\\Install.exe",
-         With([](Modes& m) { m.status = 1; })},
-        {"program folder holding -N", "\"C:\\x-Nope\\Install.exe\" -EFTP", With([](Modes& m) {
-             m.user = 0;
-             m.setup = 0;
-         })},
-        {"a dash alone and at the end", kProgram + " - x -", Modes{}},
-        {"option order: -A before -ADMIN's other letters", kProgram + " -ADMIN",
-         With([](Modes& m) { m.admin = 1; })},
-        {"setup-mode file and full setup", kProgram + " -F \"x.exe\" EFULL -S", With([](Modes& m) {
-             m.file = "x.exe";
-             m.full = 1;
-             m.cache = 1;
-         })},
+    const std::string p = kProgram;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        // Only the bare or quoted installed path asks first.
+        {p, "confirm=1"},
+        {"\"" + p + "\"", "confirm=1"},
+        {"\t \"" + p + "\"  ", "confirm=1"},
+        {"c:\\orvane\\bin\\install.exe", ""},
+        {"C:\\klv\\bin\\Install.exe", ""},
+        {p + " -A", "A=1"},
+        {"\" " + p + "\"", ""},
+        // Modes: "-EFTPPUSH" is tested before "-EFTP", a later "-EFTP" never resets upload.
+        {p + " -EFTPPUSH", "setup=0 push=1"},
+        {p + " -EFTP", "setup=0"},
+        {p + " -EFTPMODE", "setup=0"},
+        {p + " -EFTP -EFTPPUSH", "setup=0 push=1"},
+        {p + " -EFTPPUSH -EFTP", "setup=0 push=1"},
+        // "EFULL" anywhere, in upper case only.
+        {p + " -EFULL", "full=1"},
+        {p + " xEFULLx", "full=1"},
+        {p + " -F \"SetupEFULL.txt\"", "full=1 F=[SetupEFULL.txt]"},
+        {p + " efull", ""},
+        {p + " -n -eftp -eftppush -a -t -r -s -i \"1.2.3.4\" -f \"x\"", ""},
+        // Flags by prefix test at every '-'.
+        {p + " -A -T -R -S", "T=1 A=1 R=1 S=1"},
+        {p + " -N", "user=0"},
+        {p + " -ADMIN", "A=1"},
+        {p + " - x -", ""},
+        {"C:\\my-Tools\\Install.exe", "T=1"},
+        {"\"C:\\x-Nope\\Install.exe\" -EFTP", "setup=0 user=0"},
+        // Quoted values.
+        {p + " -I \"10.1.2.3\" -N", "user=0 I=[10.1.2.3]"},
+        {p + " -I\"10.1.2.3\"", "I=[10.1.2.3]"},
+        {p + " -T -I 10.1.2.3 -N", "T=1"}, // no quote after the option ends the scan
+        {p + " -F \"a-Tb.txt\"", "F=[a-Tb.txt]"},
+        {p + " -F \"-N\" -A", "A=1 F=[-N]"},
+        {p + " -I -N \"1.1.1.1\" -T", "T=1 I=[1.1.1.1]"},
+        {p + " -F \" a b \"", "F=[ a b ]"},
+        {p + " -I \"\" -N", "user=0"},
+        {p + " -I \"1.1.1.1\" -I \"2.2.2.2\"", "I=[2.2.2.2]"},
+        {p + " -G \"/usr/x -N", "G=[/usr/x -N]"},
+        {p + " -I \"1.2.3.4\" -F \"f.exe\" -G \"/g/\" -D \"C:\\d\"",
+         "I=[1.2.3.4] F=[f.exe] G=[/g/] D=[C:\\d]"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Parse(c.commandLine), c.expected) << c.name << ": " << c.commandLine;
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(Parse(line), expected) << line;
 }
 
 TEST_F(CommandLine, ValuesLongerThanTheirBuffersAreCutAndScanningGoesOn) {
-    const std::string longAddress(150, '9');
-    Modes m = Parse(kProgram + " -I \"" + longAddress + "\" -N");
-    EXPECT_EQ(m.address, longAddress.substr(0, 99));
-    EXPECT_EQ(m.user, 0); // the scan resumed after the closing quote
-
-    EXPECT_EQ(Parse(kProgram + " -I \"" + std::string(99, '7') + "\"").address,
-              std::string(99, '7'));
-    EXPECT_EQ(Parse(kProgram + " -I \"" + std::string(100, '7') + "\"").address,
-              std::string(99, '7'));
-
-    const std::string longName(600, 'f');
-    m = Parse(kProgram + " -F \"" + longName + "\" -G \"" + longName + "\" -D \"" + longName +
-              "\" -R");
-    EXPECT_EQ(m.file, longName.substr(0, 511));
-    EXPECT_EQ(m.folder, longName.substr(0, 511));
-    EXPECT_EQ(m.local, longName.substr(0, 511));
-    EXPECT_EQ(m.remove, 1);
-    EXPECT_EQ(Parse(kProgram + " -F \"" + std::string(511, 'g') + "\"").file,
-              std::string(511, 'g'));
-    EXPECT_EQ(Parse(kProgram + " -D \"" + std::string(512, 'g') + "\"").local,
-              std::string(511, 'g'));
+    const std::string address(150, '9'), name(600, 'f');
+    Parse(kProgram + " -I \"" + address + "\" -N");
+    EXPECT_EQ(OptionServerAddress, address.substr(0, 99));
+    EXPECT_EQ(UserInteraction, 0); // the scan resumed after the closing quote
+    for (std::size_t size : {99u, 100u}) {
+        Parse(kProgram + " -I \"" + std::string(size, '7') + "\"");
+        EXPECT_EQ(OptionServerAddress, std::string(99, '7'));
+    }
+    Parse(kProgram + " -F \"" + name + "\" -G \"" + name + "\" -D \"" + name + "\" -R");
+    for (const char* value : {OptionFileName, OptionServerFolder, OptionLocalFolder})
+        EXPECT_EQ(value, name.substr(0, 511));
+    EXPECT_EQ(RemoveAfterTransfer, 1);
+    Parse(kProgram + " -F \"" + std::string(511, 'g') + "\"");
+    EXPECT_EQ(OptionFileName, std::string(511, 'g'));
+    Parse(kProgram + " -D \"" + std::string(512, 'g') + "\"");
+    EXPECT_EQ(OptionLocalFolder, std::string(511, 'g'));
 }
 
 TEST_F(CommandLine, GetQuotedArgumentReturnsWhereTheScanResumes) {
@@ -255,49 +151,39 @@ TEST_F(CommandLine, GetQuotedArgumentReturnsWhereTheScanResumes) {
     char value[16];
     EXPECT_EQ(GetQuotedArgument(0, value, sizeof value, line), 7u); // the closing quote
     EXPECT_STREQ(value, "1.2");
-
     std::strcpy(value, "stale");
     EXPECT_EQ(GetQuotedArgument(0, value, sizeof value, "-I 1.2"), 6u); // past the end
     EXPECT_STREQ(value, "");
-
     EXPECT_EQ(GetQuotedArgument(0, value, sizeof value, "-F \"abc"), 7u); // unterminated
     EXPECT_STREQ(value, "abc");
 
     char one[1] = {'x'};
     EXPECT_EQ(GetQuotedArgument(0, one, sizeof one, line), 7u);
     EXPECT_EQ(one[0], '\0');
-
-    char none[1] = {'x'};
-    GetQuotedArgument(0, none, 0, line); // no room at all: nothing written
-    EXPECT_EQ(none[0], 'x');
+    one[0] = 'x';
+    GetQuotedArgument(0, one, 0, line); // no room at all: nothing written
+    EXPECT_EQ(one[0], 'x');
 }
 
 TEST_F(CommandLine, LogsTheTrimmedLineLiterallyThenEachNoUserInteraction) {
-    Parse("  " + kProgram + " -F \"100%s%n%%.txt\" -N -N\t");
-    std::vector<std::string> messages = LogMessages();
-    ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[0], kProgram + " -F \"100%s%n%%.txt\" -N -N");
-    EXPECT_EQ(trimmed_, messages[0]); // trimmed in place
-    EXPECT_EQ(messages[1], "No User Interaction");
-    EXPECT_EQ(messages[2], "No User Interaction");
-
+    const std::string line = kProgram + " -F \"100%s%n%%.txt\" -N -N";
+    Parse("  " + line + "\t");
+    EXPECT_EQ(trimmed_, line); // trimmed in place
+    EXPECT_EQ(LogMessages(),
+              (std::vector<std::string>{line, "No User Interaction", "No User Interaction"}));
     Parse(kProgram);
     EXPECT_EQ(LogMessages(), std::vector<std::string>{kProgram});
-
     const std::string huge = kProgram + " -F \"" + std::string(1500, 'h') + "\"";
     Parse(huge);
-    messages = LogMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], huge.substr(0, 999));
+    EXPECT_EQ(LogMessages(), std::vector<std::string>{huge.substr(0, 999)});
 }
 
-TEST_F(CommandLine, HelperModeIsAnyCaseSensitiveAdmin) {
-    EXPECT_TRUE(IsHelperCommandLine("C:\\orvane\\bin\\Install.exe -ADMIN"));
-    EXPECT_TRUE(IsHelperCommandLine("x -N -EFTP -ADMINISTRATOR"));
-    EXPECT_TRUE(IsHelperCommandLine("\"C:\\a-ADMIN\\Install.exe\""));
-    EXPECT_FALSE(IsHelperCommandLine("x -admin"));
-    EXPECT_FALSE(IsHelperCommandLine("x -ADMI N"));
-    EXPECT_FALSE(IsHelperCommandLine(""));
+TEST(HelperCommandLine, AnyCaseSensitiveAdmin) {
+    for (const char* line : {"C:\\orvane\\bin\\Install.exe -ADMIN", "x -N -EFTP -ADMINISTRATOR",
+                             "\"C:\\a-ADMIN\\Install.exe\""})
+        EXPECT_TRUE(IsHelperCommandLine(line)) << line;
+    for (const char* line : {"x -admin", "x -ADMI N", ""})
+        EXPECT_FALSE(IsHelperCommandLine(line)) << line;
 }
 
 } // namespace

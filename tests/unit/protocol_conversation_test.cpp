@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/modes.h"
 #include "session/protocol.h"
@@ -100,61 +101,48 @@ TEST(ModeCommand, FromTheProcessFlags) {
     ResetModeFlags();
 }
 
-TEST(ServerMessage, TypeByteAndTextFieldCutAtTheFirst0x01) {
-    char text[kTextFieldCapacity];
-    Payload name(std::string("\x06NoMore\x01trailing", 16));
-    EXPECT_EQ(ReadServerMessage(&name.buffer, text), FILE_NAME);
-    EXPECT_STREQ(text, "NoMore");
-    EXPECT_STREQ(text, kEndOfFileList);
-
-    Payload size(std::string("\x01"
-                             "123456"));
-    EXPECT_EQ(ReadServerMessage(&size.buffer, text), FILE_SIZE);
-    EXPECT_STREQ(text, "123456");
-
-    Payload bare(std::string("\x07"));
-    EXPECT_EQ(ReadServerMessage(&bare.buffer, text), PUSH_REQUEST);
-    EXPECT_STREQ(text, "");
-
-    Payload empty{std::string()};
-    std::strcpy(text, "stale");
-    EXPECT_EQ(ReadServerMessage(&empty.buffer, text), POP_EMPTY);
-    EXPECT_STREQ(text, "");
-}
-
-TEST(ServerMessage, LongTextIsCutTo99CharactersWithoutOverrun) {
-    std::string longText(150, 'e');
-    Payload error("\x02" + longText);
-    // Guard bytes around the field catch any write past its 100 bytes.
-    struct {
-        char text[kTextFieldCapacity];
-        char guard[16];
-    } area;
-    std::memset(area.guard, 'G', sizeof area.guard);
-    EXPECT_EQ(ReadServerMessage(&error.buffer, area.text), SERVER_ERROR);
-    EXPECT_EQ(std::string(area.text), longText.substr(0, 99));
-    EXPECT_EQ(std::string(area.guard, sizeof area.guard), std::string(16, 'G'));
+TEST(ServerMessage, TypeByteAndTextFieldCutAtTheFirst0x01Or99Characters) {
+    struct Case {
+        std::string payload;
+        int type;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {std::string("\x06NoMore\x01trailing", 16), FILE_NAME, kEndOfFileList},
+        {"\001123456", FILE_SIZE, "123456"},
+        {"\x07", PUSH_REQUEST, ""},
+        {"", POP_EMPTY, ""},
+        {"\x02" + std::string(150, 'e'), SERVER_ERROR, std::string(99, 'e')},
+    };
+    for (const Case& c : cases) {
+        // Guard bytes after the field catch any write past its 100 bytes.
+        struct {
+            char text[kTextFieldCapacity];
+            char guard[16];
+        } area;
+        std::strcpy(area.text, "stale");
+        std::memset(area.guard, 'G', sizeof area.guard);
+        Payload payload(c.payload);
+        EXPECT_EQ(ReadServerMessage(&payload.buffer, area.text), c.type) << c.text;
+        EXPECT_EQ(std::string(area.text), c.text);
+        EXPECT_EQ(std::string(area.guard, sizeof area.guard), std::string(16, 'G'));
+    }
 }
 
 TEST(ServerMessage, FileDataLeavesThePieceInTheBuffer) {
     char text[kTextFieldCapacity];
-    Payload data(std::string("\x04\x01\x00\xff"
-                             "ab",
-                             6));
+    Payload data(std::string("\004\001\000\377ab", 6));
     EXPECT_EQ(ReadServerMessage(&data.buffer, text), FILE_DATA);
-    ASSERT_EQ(data.buffer.length, 5);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data.buffer.data), 5), std::string("\x01\x00\xff"
-                                                                                     "ab",
-                                                                                     5));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data.buffer.data), data.buffer.length),
+              std::string("\001\000\377ab", 5));
 }
 
 TEST(ServerMessage, ValidBufferTypesAreOneToSeven) {
     char text[kTextFieldCapacity];
     for (int type : {0, 8, 17, 255}) {
         Payload bad(std::string(1, static_cast<char>(type)) + "x");
-        int read = ReadServerMessage(&bad.buffer, text);
-        EXPECT_EQ(read, type);
-        EXPECT_FALSE(IsValidBufferType(read)) << type;
+        EXPECT_EQ(ReadServerMessage(&bad.buffer, text), type);
+        EXPECT_FALSE(IsValidBufferType(type)) << type;
     }
     for (int type = 1; type <= 7; ++type)
         EXPECT_TRUE(IsValidBufferType(type));

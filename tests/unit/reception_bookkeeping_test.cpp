@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "app/install_log.h"
@@ -23,19 +22,6 @@ struct Calls {
     std::vector<int> deltas;
 } calls;
 
-void OnOpen() {
-    ++calls.open;
-}
-void OnAdvance() {
-    calls.deltas.push_back(ProgressDelta);
-}
-void OnClose() {
-    ++calls.close;
-}
-void OnAck() {
-    ++calls.acks;
-}
-
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
@@ -43,9 +29,11 @@ std::string ReadAll(const std::string& path) {
     return s.str();
 }
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
+std::string Pattern(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>((i * 131 + (i >> 9)) & 0xFF);
+    return s;
 }
 
 class Reception : public ::testing::Test {
@@ -61,7 +49,8 @@ class Reception : public ::testing::Test {
         UserInteraction = 0;
         ResetReception();
         calls = Calls{};
-        SetReceptionHooks({OnOpen, OnAdvance, OnClose, OnAck});
+        SetReceptionHooks({[] { ++calls.open; }, [] { calls.deltas.push_back(ProgressDelta); },
+                           [] { ++calls.close; }, [] { ++calls.acks; }});
         std::snprintf(RequestedFileName, sizeof RequestedFileName, "file.bin");
         destination_ = dir_ + "/";
         target_ = destination_ + "file.bin";
@@ -86,85 +75,60 @@ class Reception : public ::testing::Test {
         if (announced < 0)
             announced = static_cast<std::int32_t>(bytes.size());
         EXPECT_EQ(OnDataSize(std::to_string(announced).c_str()), ReceptionResult::Continue);
-        MessageBuffer buffer;
-        buffer.length = static_cast<std::int32_t>(bytes.size());
-        buffer.capacity = buffer.length + 1;
-        buffer.data = static_cast<unsigned char*>(std::malloc(bytes.size() + 1));
-        std::memcpy(buffer.data, bytes.data(), bytes.size());
-        ReceptionResult result = OnFileData(&buffer);
-        std::free(buffer.data);
-        return result;
+        std::vector<unsigned char> data(bytes.begin(), bytes.end());
+        data.push_back(0); // as the transport hands a payload over
+        MessageBuffer buffer{static_cast<std::int32_t>(data.size()),
+                             static_cast<std::int32_t>(bytes.size()), data.data()};
+        return OnFileData(&buffer);
     }
-
-    std::string Log() { return ReadAll(log_); }
 
     std::string dir_, log_, destination_, target_;
 };
 
-std::string Pattern(std::size_t size, unsigned salt) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>((i * 131 + salt * 7 + (i >> 9)) & 0xFF);
-    return s;
-}
-
 } // namespace
 
-TEST(ReceptionBuffer, SizedToTheFileUpToTheFlushThreshold) {
+TEST(ReceptionBuffer, SizedToTheFileUpToTheFlushThresholdAndPercentTruncated) {
     EXPECT_EQ(ReceiveBufferSizeFor(0), 0);
     EXPECT_EQ(ReceiveBufferSizeFor(1), 1);
     EXPECT_EQ(ReceiveBufferSizeFor(3000000), 3000000);
     EXPECT_EQ(ReceiveBufferSizeFor(3000001), 3000100);
     EXPECT_EQ(ReceiveBufferSizeFor(90000000), 3000100);
-}
-
-TEST(ReceptionBuffer, PercentIsTruncatedAndAnEmptyFileIsComplete) {
     EXPECT_EQ(PercentOf(0, 100), 0);
-    EXPECT_EQ(PercentOf(37, 100), 37);
     EXPECT_EQ(PercentOf(999, 1000), 99);
     EXPECT_EQ(PercentOf(1000, 1000), 100);
     EXPECT_EQ(PercentOf(1, 3), 33);
     EXPECT_EQ(PercentOf(2147483647, 2147483647), 100);
-    EXPECT_EQ(PercentOf(0, 0), 100);
+    EXPECT_EQ(PercentOf(0, 0), 100); // an empty file is complete
 }
 
-TEST_F(Reception, FileOfExactlyThreeMillionIsWrittenOnceAtTheEnd) {
-    std::string content = Pattern(3000000, 1);
-    Start(3000000);
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(Piece(content.substr(i * 1000000, 1000000)), ReceptionResult::Continue);
-        EXPECT_EQ(std::ftell(ReceiveFile), 0) << "nothing written before the end";
+TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThreshold) {
+    struct Case {
+        std::int32_t size;
+        std::vector<long> writtenAfter; // file length after each 1000000-byte piece but the last
+    };
+    const std::vector<Case> cases = {
+        {3000000, {0, 0}},
+        {3000001, {0, 0, 0}}, // 3000000 pending is not above the threshold; the large buffer
+        {5000000, {0, 0, 0, 3000000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::string content = Pattern(c.size);
+        calls = Calls{};
+        Start(c.size);
+        std::int32_t received = 0;
+        for (long written : c.writtenAfter) {
+            ASSERT_EQ(Piece(content.substr(received, 1000000)), ReceptionResult::Continue);
+            received += 1000000;
+            EXPECT_EQ(std::ftell(ReceiveFile), written);
+            EXPECT_EQ(PendingBytes, received - written);
+        }
+        ASSERT_EQ(Piece(content.substr(received)), ReceptionResult::Complete);
+        EXPECT_EQ(ReceiveFile, nullptr);
+        EXPECT_EQ(ReceiveBuffer, nullptr);
+        EXPECT_EQ(calls.acks, static_cast<int>(c.writtenAfter.size()) + 1);
+        EXPECT_TRUE(ReadAll(target_) == content);
     }
-    ASSERT_EQ(Piece(content.substr(2000000)), ReceptionResult::Complete);
-    EXPECT_EQ(ReceiveFile, nullptr);
-    EXPECT_EQ(ReceiveBuffer, nullptr);
-    EXPECT_EQ(calls.acks, 3);
-    EXPECT_TRUE(ReadAll(target_) == content);
-}
-
-TEST_F(Reception, LargerFileFlushesWhenTheNextPieceWouldPassTheThreshold) {
-    std::string content = Pattern(5000000, 2);
-    Start(5000000);
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(Piece(content.substr(i * 1000000, 1000000)), ReceptionResult::Continue);
-        EXPECT_EQ(std::ftell(ReceiveFile), 0);
-    }
-    ASSERT_EQ(Piece(content.substr(3000000, 1000000)), ReceptionResult::Continue);
-    EXPECT_EQ(std::ftell(ReceiveFile), 3000000);
-    EXPECT_EQ(PendingBytes, 1000000);
-    ASSERT_EQ(Piece(content.substr(4000000)), ReceptionResult::Complete);
-    EXPECT_EQ(calls.acks, 5);
-    EXPECT_TRUE(ReadAll(target_) == content);
-}
-
-TEST_F(Reception, ThreeMillionAndOneGetsTheLargeBufferAndItsLastByte) {
-    std::string content = Pattern(3000001, 3);
-    Start(3000001);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(Piece(content.substr(i * 1000000, 1000000)), ReceptionResult::Continue);
-    EXPECT_EQ(std::ftell(ReceiveFile), 0) << "3000000 pending is not above the threshold";
-    ASSERT_EQ(Piece(content.substr(3000000)), ReceptionResult::Complete);
-    EXPECT_TRUE(ReadAll(target_) == content);
 }
 
 TEST_F(Reception, ProgressMovesByTheChangeOfWholePercent) {
@@ -179,17 +143,22 @@ TEST_F(Reception, ProgressMovesByTheChangeOfWholePercent) {
     // Pieces below one percent move the bar only when a whole percent is passed, and the sum of
     // the moves is always the percent received.
     calls = Calls{};
-    std::remove(target_.c_str());
     Start(1000);
     for (int i = 0; i < 25; ++i)
         ASSERT_EQ(Piece("x"), ReceptionResult::Continue);
     EXPECT_EQ(calls.deltas, (std::vector<int>{1, 1}));
     ASSERT_EQ(Piece(std::string(975, 'y')), ReceptionResult::Complete);
-    int sum = 0;
-    for (int d : calls.deltas)
-        sum += d;
-    EXPECT_EQ(sum, 100);
+    EXPECT_EQ(std::accumulate(calls.deltas.begin(), calls.deltas.end(), 0), 100);
     EXPECT_EQ(calls.acks, 26);
+
+    // An empty file completes at its first piece at 100 percent.
+    calls = Calls{};
+    Start(0);
+    ASSERT_EQ(Piece(""), ReceptionResult::Complete);
+    EXPECT_EQ(calls.deltas, (std::vector<int>{100}));
+    EXPECT_EQ(calls.acks, 1);
+    EXPECT_TRUE(std::ifstream(target_).good());
+    EXPECT_EQ(ReadAll(target_), "");
 }
 
 TEST_F(Reception, WithoutAUserTheStepsAreLoggedAndTheDialogOnlyOpensWithT) {
@@ -197,10 +166,9 @@ TEST_F(Reception, WithoutAUserTheStepsAreLoggedAndTheDialogOnlyOpensWithT) {
     ASSERT_EQ(Piece("0123456789"), ReceptionResult::Complete);
     EXPECT_EQ(calls.open, 0);
     EXPECT_EQ(calls.close, 0);
-    std::string log = Log();
-    EXPECT_NE(log.find(target_), std::string::npos) << "the local path is logged";
-    EXPECT_NE(log.find(" WriteNewFile \r\n"), std::string::npos);
-    EXPECT_NE(log.find(" End RECEIVE_FILE \r\n"), std::string::npos);
+    for (const std::string& part :
+         {target_, std::string(" WriteNewFile \r\n"), std::string(" End RECEIVE_FILE \r\n")})
+        EXPECT_NE(ReadAll(log_).find(part), std::string::npos) << part;
 
     ShowTransferStatus = 1;
     calls = Calls{};
@@ -209,16 +177,6 @@ TEST_F(Reception, WithoutAUserTheStepsAreLoggedAndTheDialogOnlyOpensWithT) {
     ASSERT_EQ(Piece("cd"), ReceptionResult::Complete);
     EXPECT_EQ(calls.open, 1);
     EXPECT_EQ(calls.close, 0) << "a dialog shown only for -T stays";
-}
-
-TEST_F(Reception, EmptyFileCompletesAtItsFirstPieceAtOneHundredPercent) {
-    UserInteraction = 1;
-    Start(0);
-    ASSERT_EQ(Piece(""), ReceptionResult::Complete);
-    EXPECT_EQ(calls.deltas, (std::vector<int>{100}));
-    EXPECT_EQ(calls.acks, 1);
-    EXPECT_TRUE(Exists(target_));
-    EXPECT_EQ(ReadAll(target_), "");
 }
 
 TEST_F(Reception, OutOfOrderAndNegativeMessagesAreInvalid) {
@@ -232,7 +190,7 @@ TEST_F(Reception, OutOfOrderAndNegativeMessagesAreInvalid) {
     EXPECT_EQ(OnFileSize("-1"), ReceptionResult::InvalidMessage);
     EXPECT_EQ(OnDataSize("-20"), ReceptionResult::InvalidMessage);
     EXPECT_EQ(calls.acks, 0);
-    EXPECT_NE(Log().find("FILE_DATA before FILE_SIZE"), std::string::npos);
+    EXPECT_NE(ReadAll(log_).find("FILE_DATA before FILE_SIZE"), std::string::npos);
 }
 
 TEST_F(Reception, PiecesThatOverrunTheFileTheBufferOrTheMessageAreRefused) {
@@ -251,22 +209,20 @@ TEST_F(Reception, PiecesThatOverrunTheFileTheBufferOrTheMessageAreRefused) {
     EXPECT_EQ(Piece(std::string(3000100, 'q')), ReceptionResult::Continue);
 }
 
-TEST_F(Reception, AbandonedFileIsClosedDeletedAndNamedInTheLog) {
+TEST_F(Reception, AbandonedFileIsClosedDeletedAndNamedInTheLogACompletedOneStays) {
     Start(100);
     ASSERT_EQ(Piece(std::string(40, 'p')), ReceptionResult::Continue);
-    ASSERT_TRUE(Exists(target_));
+    ASSERT_TRUE(std::ifstream(target_).good());
     AbandonReception();
     EXPECT_EQ(ReceiveFile, nullptr);
     EXPECT_EQ(ReceiveBuffer, nullptr);
-    EXPECT_FALSE(Exists(target_));
-    EXPECT_NE(Log().find("Removed incomplete file " + target_), std::string::npos);
+    EXPECT_FALSE(std::ifstream(target_).good());
+    EXPECT_NE(ReadAll(log_).find("Removed incomplete file " + target_), std::string::npos);
     // Nothing under way: nothing more is logged.
-    std::string before = Log();
+    std::string before = ReadAll(log_);
     AbandonReception();
-    EXPECT_EQ(Log(), before);
-}
+    EXPECT_EQ(ReadAll(log_), before);
 
-TEST_F(Reception, CompletedFileIsNeverRemoved) {
     Start(3);
     ASSERT_EQ(Piece("abc"), ReceptionResult::Complete);
     AbandonReception();
@@ -289,29 +245,27 @@ TEST_F(Reception, PathThatDoesNotFitOrCannotBeCreatedIsReportedByName) {
 TEST(ReceptionPath, ServerTextSetupPathsAndLocalFolder) {
     ResetModeFlags();
     char out[1200];
+    auto path = [&](const char* destination) {
+        EXPECT_TRUE(BuildLocalFilePath(destination, out, sizeof out)) << destination;
+        return std::string(out);
+    };
     std::strcpy(RequestedFileName, "Setup.exe");
-    ASSERT_TRUE(BuildLocalFilePath("D:\\ignored\\", out, sizeof out));
-    EXPECT_STREQ(out, "C:\\klv\\transfer\\Setup.exe");
+    EXPECT_EQ(path("D:\\ignored\\"), "C:\\klv\\transfer\\Setup.exe");
     FullSetup = 1;
-    ASSERT_TRUE(BuildLocalFilePath("D:\\ignored\\", out, sizeof out));
-    EXPECT_STREQ(out, "C:\\klv\\transfer\\SetupImaging.exe");
-
+    EXPECT_EQ(path("D:\\ignored\\"), "C:\\klv\\transfer\\SetupImaging.exe");
     std::strcpy(OptionLocalFolder, "C:\\drop");
     std::strcpy(OptionFileName, "tool.exe");
-    ASSERT_TRUE(BuildLocalFilePath("D:\\ignored\\", out, sizeof out));
-    EXPECT_STREQ(out, "C:\\drop\\tool.exe");
+    EXPECT_EQ(path("D:\\ignored\\"), "C:\\drop\\tool.exe");
 
     ResetModeFlags();
     SetupMode = 0;
     std::strcpy(RequestedFileName, "pick.txt");
-    ASSERT_TRUE(BuildLocalFilePath("C:\\klv\\transfer\\", out, sizeof out));
-    EXPECT_STREQ(out, "C:\\klv\\transfer\\pick.txt");
+    EXPECT_EQ(path("C:\\klv\\transfer\\"), "C:\\klv\\transfer\\pick.txt");
     RequestedFileName[0] = '\0'; // download with -F: the server's text alone
-    ASSERT_TRUE(BuildLocalFilePath("C:\\klv\\transfer\\b.msi", out, sizeof out));
-    EXPECT_STREQ(out, "C:\\klv\\transfer\\b.msi");
+    EXPECT_EQ(path("C:\\klv\\transfer\\b.msi"), "C:\\klv\\transfer\\b.msi");
 
     std::string ninetyNine(99, 'p'), hundred(100, 'p');
-    EXPECT_TRUE(BuildLocalFilePath(ninetyNine.c_str(), out, sizeof out));
+    EXPECT_EQ(path(ninetyNine.c_str()), ninetyNine);
     EXPECT_FALSE(BuildLocalFilePath(hundred.c_str(), out, sizeof out));
     EXPECT_EQ(std::string(out), hundred);
     ResetModeFlags();

@@ -18,15 +18,6 @@ bool Second(const char* path, const char* ext, std::string* after = nullptr) {
     return result;
 }
 
-std::string Version(const char* command, bool* found = nullptr) {
-    char out[kVersionArgumentsCapacity];
-    bool f = BuildVersionArguments(command, out, sizeof out);
-    if (found)
-        *found = f;
-    EXPECT_EQ(f, out[0] != '\0') << command;
-    return out;
-}
-
 const OsVersionFields kWindows2000{2, 5, 0};
 const OsVersionFields kWindows7{2, 6, 1};
 const OsVersionFields kWindows10{2, 10, 0};
@@ -50,22 +41,27 @@ TEST(ReceivedProgram, ExtensionIsTheSecondDotSeparatedToken) {
 }
 
 TEST(ReceivedProgram, VersionDigitsInFrontOfTheExtension) {
-    EXPECT_EQ(Version("C:\\klv\\transfer\\Setup123.exe"), " -EREG -V\"123\"");
-    EXPECT_EQ(Version("C:\\klv\\transfer\\SetupImaging45.exe"), " -EFULL -V\"45\"");
-    EXPECT_EQ(Version("C:\\klv\\transfer\\SetupImaging456.exe"), " -EFULL -V\"456\"");
-    EXPECT_EQ(Version("C:\\klv\\transfer\\Setup12.exe"), " -EREG -V\"12\"");
-    bool found = true;
-    EXPECT_EQ(Version("C:\\klv\\transfer\\Setup7.exe", &found), "");
-    EXPECT_FALSE(found);
-    EXPECT_EQ(Version("C:\\klv\\transfer\\Setup.exe"), "");
-    EXPECT_EQ(Version("C:\\klv\\transfer\\SetupImaging.exe"), "");
-    EXPECT_EQ(Version("C:\\klv\\transfer\\Setupa1b.exe"), "");
-    EXPECT_EQ(Version("C:\\klv\\transfer\\Tool123.exe"), "") << "only setup programs";
-    EXPECT_EQ(Version("C:\\klv\\transfer\\Setup123"), "") << "no .exe in the command";
-    EXPECT_EQ(Version("Setup"), "");
-    // The digits are the three in front of the last four characters, whatever they are.
-    EXPECT_EQ(Version("C:\\x\\Setup.exe999.EXE"), "");
-    EXPECT_EQ(Version("C:\\x\\Setup1.exe99.EXE"), " -EREG -V\"99\"");
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\klv\\transfer\\Setup123.exe", " -EREG -V\"123\""},
+        {"C:\\klv\\transfer\\SetupImaging45.exe", " -EFULL -V\"45\""},
+        {"C:\\klv\\transfer\\SetupImaging456.exe", " -EFULL -V\"456\""},
+        {"C:\\klv\\transfer\\Setup12.exe", " -EREG -V\"12\""},
+        {"C:\\klv\\transfer\\Setup7.exe", ""},
+        {"C:\\klv\\transfer\\Setup.exe", ""},
+        {"C:\\klv\\transfer\\SetupImaging.exe", ""},
+        {"C:\\klv\\transfer\\Setupa1b.exe", ""},
+        {"C:\\klv\\transfer\\Tool123.exe", ""}, // only setup programs
+        {"C:\\klv\\transfer\\Setup123", ""},    // no .exe in the command
+        {"Setup", ""},
+        // The digits are the three in front of the last four characters, whatever they are.
+        {"C:\\x\\Setup.exe999.EXE", ""},
+        {"C:\\x\\Setup1.exe99.EXE", " -EREG -V\"99\""},
+    };
+    for (const auto& [command, expected] : cases) {
+        char out[kVersionArgumentsCapacity];
+        EXPECT_EQ(BuildVersionArguments(command, out, sizeof out), *expected != '\0') << command;
+        EXPECT_STREQ(out, expected) << command;
+    }
 }
 
 TEST(ReceivedProgram, SetupArgumentsByOption) {

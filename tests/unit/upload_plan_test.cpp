@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ std::string Content(std::size_t size) {
 }
 
 // Uploads `content` from a real temporary file, capturing what would go to the server.
-Upload UploadFile(const std::string& content, std::int64_t size, const char* name = "f.bin") {
+Upload UploadFile(const std::string& content, std::int64_t size) {
     std::FILE* file = std::tmpfile();
     EXPECT_NE(file, nullptr);
     std::fwrite(content.data(), 1, content.size(), file);
@@ -33,14 +34,10 @@ Upload UploadFile(const std::string& content, std::int64_t size, const char* nam
         upload.messages.emplace_back(reinterpret_cast<const char*>(bytes), length);
     };
     sink.progress = [&](int delta) { upload.deltas.push_back(delta); };
-    upload.sent = SendUpload(file, name, size, sink);
+    upload.sent = SendUpload(file, "report.log", size, sink);
     std::fclose(file);
     return upload;
 }
-
-const std::string kDone("\x11"
-                        "DONE\0",
-                        6);
 
 } // namespace
 
@@ -62,7 +59,7 @@ TEST(UploadPlan, MessagesForEachLengthAroundThePieceSize) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
         const std::string content = Content(c.size);
-        Upload u = UploadFile(content, static_cast<std::int64_t>(c.size), "report.log");
+        Upload u = UploadFile(content, static_cast<std::int64_t>(c.size));
         ASSERT_EQ(u.messages.size(), 1 + c.dataLengths.size() + (c.done ? 1 : 0));
         EXPECT_EQ(u.messages[0], std::string("\x11report.log", 11) + std::string(1, '\0'));
         std::string rebuilt;
@@ -74,32 +71,26 @@ TEST(UploadPlan, MessagesForEachLengthAroundThePieceSize) {
         }
         EXPECT_EQ(rebuilt, content);
         if (c.done) {
-            EXPECT_EQ(u.messages.back(), kDone);
+            EXPECT_EQ(u.messages.back(), std::string("\021DONE\0", 6));
         }
         EXPECT_EQ(u.sent, static_cast<std::int64_t>(c.size));
     }
 }
 
-TEST(UploadPlan, ProgressMovesBeforeEachPieceByTheChangeOfWholePercent) {
+TEST(UploadPlan, ProgressMovesBeforeEachPieceByTheChangeOfWholePercentUpToAHundred) {
     // 2200 bytes: 0 % before the first piece (no change), 50 % before the second.
     EXPECT_EQ(UploadFile(Content(2200), 2200).deltas, (std::vector<int>{50}));
     // 3300 bytes: 33 then 66 (a change of 33 each time, truncated).
     EXPECT_EQ(UploadFile(Content(3300), 3300).deltas, (std::vector<int>{33, 33}));
     // A single piece never moves the bar.
     EXPECT_TRUE(UploadFile(Content(1099), 1099).deltas.empty());
-}
-
-TEST(UploadPlan, UnknownOrWrongSizeNeverDividesByZeroOrPassesAHundred) {
     // The size could not be found: the file is still sent, progress stays at 0.
     Upload unknown = UploadFile(Content(2500), 0);
     EXPECT_EQ(unknown.sent, 2500);
     EXPECT_TRUE(unknown.deltas.empty());
     // The file grew after its size was taken: the bar stops at 100.
-    Upload grown = UploadFile(Content(4400), 1100);
-    int total = 0;
-    for (int d : grown.deltas)
-        total += d;
-    EXPECT_EQ(total, 100);
+    std::vector<int> grown = UploadFile(Content(4400), 1100).deltas;
+    EXPECT_EQ(std::accumulate(grown.begin(), grown.end(), 0), 100);
     EXPECT_EQ(UploadPercent(1, 3), 33);
     EXPECT_EQ(UploadPercent(5, 0), 0);
     EXPECT_EQ(UploadPercent(-1, 10), 0);
@@ -110,10 +101,8 @@ TEST(UploadPlan, PathMustFitTheBufferOrNothingIsOpened) {
     ASSERT_TRUE(FormUploadPath(kUploadFolder, "a.txt", path, sizeof path));
     EXPECT_STREQ(path, "C:\\orvane\\winsupport\\a.txt");
     // The folder is 20 characters and the separator one: 238 characters of name fill 259.
-    std::string fits(238, 'n');
-    EXPECT_TRUE(FormUploadPath(kUploadFolder, fits.c_str(), path, sizeof path));
+    EXPECT_TRUE(FormUploadPath(kUploadFolder, std::string(238, 'n').c_str(), path, sizeof path));
     EXPECT_EQ(std::string(path).size(), 259u);
-    std::string tooLong(239, 'n');
-    EXPECT_FALSE(FormUploadPath(kUploadFolder, tooLong.c_str(), path, sizeof path));
+    EXPECT_FALSE(FormUploadPath(kUploadFolder, std::string(239, 'n').c_str(), path, sizeof path));
     EXPECT_STREQ(path, "");
 }
