@@ -11,15 +11,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using transport_test::Random;
+
 constexpr int kWait = 10000;
 const std::string kSetupRequest = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
-
-std::string Pattern(std::size_t size) {
-    std::string s;
-    for (std::size_t i = 0; i < size; ++i)
-        s += static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
-}
 
 class RefserverLoopback : public ::testing::Test {
   protected:
@@ -93,11 +88,11 @@ class RefserverLoopback : public ::testing::Test {
 } // namespace
 
 TEST_F(RefserverLoopback, SetupRequestSendsTheFileInAcknowledgedPieces) {
-    Put("usr/orvane/bin/Setup.exe", Pattern(2500));
+    Put("usr/orvane/bin/Setup.exe", Random(2500, 1));
     StartServer();
     auto client = Connect(kSetupRequest);
     std::string destination;
-    EXPECT_EQ(Receive(*client, &destination), Pattern(2500));
+    EXPECT_EQ(Receive(*client, &destination), Random(2500, 1));
     EXPECT_EQ(destination, "C:\\klv\\transfer\\Setup.exe"); // -F: the text names the file
     auto log = WaitLog(1);
     ASSERT_EQ(log.size(), 1u);
@@ -109,7 +104,7 @@ TEST_F(RefserverLoopback, SetupRequestSendsTheFileInAcknowledgedPieces) {
 // is the folder only.
 TEST_F(RefserverLoopback, ListOffersTheTransferFolderAndSendsTheChosenFile) {
     Put("usr/orvane/klvtransfer/alpha.txt", "first");
-    Put("usr/orvane/klvtransfer/beta.exe", Pattern(1500));
+    Put("usr/orvane/klvtransfer/beta.exe", Random(1500, 1));
     Put("usr/orvane/klvtransfer/sub/gamma.txt", "not offered");
     config_.serve.destination = "D:\\in\\";
     StartServer();
@@ -118,13 +113,13 @@ TEST_F(RefserverLoopback, ListOffersTheTransferFolderAndSendsTheChosenFile) {
         EXPECT_EQ(Next(*client), std::string("\x06") + name);
     Say(*client, "beta.exe");
     std::string destination;
-    EXPECT_EQ(Receive(*client, &destination), Pattern(1500));
+    EXPECT_EQ(Receive(*client, &destination), Random(1500, 1));
     EXPECT_EQ(destination, "D:\\in\\");
 }
 
 // -X removes a file named by its bare name, only after the last acknowledgement.
 TEST_F(RefserverLoopback, RemoveRequestDeletesTheServedFileAfterTheLastAcknowledgement) {
-    Put("usr/orvane/klvtransfer/once.msi", Pattern(1200));
+    Put("usr/orvane/klvtransfer/once.msi", Random(1200, 1));
     StartServer();
     auto client = Connect("-EFTPMODE -Fonce.msi -X");
     EXPECT_EQ(Next(*client), std::string("\x01") + "1200");
@@ -174,17 +169,17 @@ TEST_F(RefserverLoopback, PushStoresTheUploadInTheTransferFolder) {
     EXPECT_EQ(Next(*named), std::string("\x07") + "up.bin");
     Say(*named, std::string("\x11up.bin", 7) + std::string(1, '\0'), 3);
     for (std::size_t at = 0; at < 2200; at += 1100)
-        Say(*named, "\x11" + Pattern(2200).substr(at, 1100), 3);
+        Say(*named, "\x11" + Random(2200, 1).substr(at, 1100), 3);
     Say(*named, "\x11" + std::string("DONE\0", 5), 3);
     named->Close();
     EXPECT_EQ(WaitLog(1).size(), 1u);
     EXPECT_EQ(transport_test::ReadWholeFile(refsrv::TransferFolder(root_) / "up.bin"),
-              Pattern(2200));
+              Random(2200, 1));
 
     auto unnamed = Connect("-EFTPPUSHMODE");
     EXPECT_EQ(Next(*unnamed), std::string("\x07"));
     Say(*unnamed, std::string("\x11part.bin\0", 10), 3);
-    Say(*unnamed, "\x11" + Pattern(1100), 3);
+    Say(*unnamed, "\x11" + Random(1100, 1), 3);
     unnamed->Close();
     auto log = WaitLog(2);
     ASSERT_EQ(log.size(), 2u);
@@ -195,14 +190,14 @@ TEST_F(RefserverLoopback, PushStoresTheUploadInTheTransferFolder) {
 // A client that holds back its acknowledgement gets nothing more meanwhile, and does not hold
 // up another client.
 TEST_F(RefserverLoopback, ServesSeveralClientsAtOnce) {
-    Put("usr/orvane/bin/Setup.exe", Pattern(3000));
+    Put("usr/orvane/bin/Setup.exe", Random(3000, 1));
     StartServer();
     auto slow = Connect(kSetupRequest);
     for (int i = 0; i < 4; ++i)
         Next(*slow); // size, destination, first DATA_SIZE, first FILE_DATA
     auto fast = Connect(kSetupRequest);
     std::string destination;
-    EXPECT_EQ(Receive(*fast, &destination), Pattern(3000));
+    EXPECT_EQ(Receive(*fast, &destination), Random(3000, 1));
     EXPECT_EQ(WaitLog(1).size(), 1u);
     refsrv::Frame extra;
     EXPECT_EQ(slow->Read(300, &extra), refsrv::ReadStatus::Timeout);

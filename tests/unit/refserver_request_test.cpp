@@ -1,9 +1,8 @@
 // The reference server's request handling without sockets: mode commands, upload names and
 // assembly, the piece plan.
-#include <gtest/gtest.h>
-
 #include "tools/refserver/request.h"
 #include "tools/refserver/serve.h"
+#include "transport_test_support.h"
 
 using refsrv::RequestKind;
 using Step = refsrv::UploadAssembler::Step;
@@ -48,9 +47,7 @@ TEST(RefserverRequest, UploadEndsAtTheShortPieceOrAtDoneAfterFullPieces) {
         SCOPED_TRACE(size);
         refsrv::UploadAssembler upload;
         ASSERT_EQ(upload.Take("\x11" + std::string("f.bin\0", 6)), Step::NeedMore);
-        std::string content;
-        for (std::size_t i = 0; i < size; ++i)
-            content += static_cast<char>('A' + i % 23);
+        const std::string content = transport_test::Random(size, 2);
         Step step = Step::NeedMore;
         for (std::size_t at = 0; at < content.size(); at += 1100) {
             ASSERT_EQ(step, Step::NeedMore);

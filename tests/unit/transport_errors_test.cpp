@@ -94,9 +94,9 @@ TEST(TransportErrors, LibraryLogEntries) {
     const std::string log = folder.File("klvlib.log");
     EXPECT_EQ(0, IsLibraryDebuggingOn());
     LogWinsockError(10054, "1-KLVrecv()");
-    EXPECT_EQ(nullptr, std::fopen(log.c_str(), "r"));
+    EXPECT_FALSE(std::filesystem::exists(log));
 
-    std::fclose(std::fopen(folder.File("KLVLIB_DEBUGGING_ON.txt").c_str(), "w"));
+    std::ofstream(folder.File("KLVLIB_DEBUGGING_ON.txt"));
     EXPECT_EQ(1, IsLibraryDebuggingOn());
     LogWinsockError(10054, "1-KLVrecv()");
     std::string content = transport_test::ReadWholeFile(log);

@@ -15,11 +15,9 @@ namespace {
 using transport_test::FromHex;
 using Bytes = std::vector<unsigned char>;
 
-Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
-    Bytes out(n);
-    for (auto& b : out)
-        b = static_cast<unsigned char>(rng());
-    return out;
+Bytes RandomBytes(std::size_t n, unsigned salt) {
+    const std::string s = transport_test::Random(n, salt);
+    return Bytes(s.begin(), s.end());
 }
 
 // OpenSSL cipher over `in` with a zero vector; the key length is set explicitly (Blowfish).
@@ -163,7 +161,7 @@ TEST(TransportProtection, ModesAndDigestEqualOpenSsl) {
     for (int i = 0; i < 60; ++i)
         lengths.push_back(rng() % 5001);
     for (std::size_t length : lengths) {
-        const Bytes plain = RandomBytes(rng, length);
+        const Bytes plain = RandomBytes(length, static_cast<unsigned>(length));
 
         Bytes bf = plain;
         BlowfishCfbEncrypt(bf.data(), bf.size(), kPayloadKeySelector);
@@ -200,8 +198,7 @@ TEST(TransportProtection, KeyAreasHoldTheBuildKeys) {
 // UnprotectMessage: bit 4 verifies then decrypts with AES, bit 2 AES, other non-zero Blowfish;
 // the check value is computed afresh for each call.
 TEST(TransportProtection, UnprotectFollowsTheProtectionBits) {
-    std::mt19937 rng(7);
-    const Bytes payload = RandomBytes(rng, 300);
+    const Bytes payload = RandomBytes(300, 7);
     // The check value is the SHA-256 of the encrypted payload, Blowfish-encrypted with its key.
     auto protectWithCheck = [&](const Bytes& p) {
         Bytes body = p, check(32);

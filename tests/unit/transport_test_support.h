@@ -6,7 +6,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,9 +57,6 @@ struct LoopbackPair {
             std::abort();
         peer = ::accept(listener, nullptr, nullptr);
         ::close(listener);
-        const int one = 1;
-        ::setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
     ~LoopbackPair() {
         ::close(client);
@@ -147,8 +143,8 @@ struct ScratchFolder {
         path = pattern;
     }
     ~ScratchFolder() {
-        if (std::system(("rm -rf '" + path + "'").c_str()) != 0) {
-        }
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
     std::string File(const char* name) const { return path + "/" + name; }
 };
