@@ -87,20 +87,6 @@ TEST(ModeCommand, LongestOptionValuesFitAndTooSmallBufferSendsNothing) {
     EXPECT_TRUE(BuildModeCommand(download, exact, sizeof exact));
 }
 
-TEST(ModeCommand, FromTheProcessFlags) {
-    ResetModeFlags();
-    char out[kModeCommandCapacity];
-    ASSERT_TRUE(BuildModeCommandFromFlags(out, sizeof out));
-    EXPECT_STREQ(out, "-EFTPMODE -F/usr/orvane/bin/Setup.exe");
-    SetupMode = 0;
-    PushMode = 1;
-    RemoveAfterTransfer = 1;
-    std::strcpy(OptionFileName, "x.txt");
-    ASSERT_TRUE(BuildModeCommandFromFlags(out, sizeof out));
-    EXPECT_STREQ(out, "-EFTPPUSHMODE -Fx.txt -X");
-    ResetModeFlags();
-}
-
 TEST(ServerMessage, TypeByteAndTextFieldCutAtTheFirst0x01Or99Characters) {
     struct Case {
         std::string payload;
