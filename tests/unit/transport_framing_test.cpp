@@ -13,11 +13,10 @@ using transport_test::Random;
 using transport_test::Repetitive;
 using Clock = std::chrono::steady_clock;
 
-std::int32_t BodyLength(const std::string& frame) {
-    std::uint32_t u = 0;
-    for (int i = 0; i < 4; ++i)
-        u |= std::uint32_t(static_cast<unsigned char>(frame[2 + i])) << (8 * i);
-    return static_cast<std::int32_t>(u);
+std::int32_t BodyLength(const std::string& frame) { // the wire and this host: little-endian
+    std::int32_t length = 0;
+    std::memcpy(&length, frame.data() + 2, 4);
+    return length;
 }
 
 std::string Inflate(const std::string& z) {
