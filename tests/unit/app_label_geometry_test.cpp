@@ -1,10 +1,10 @@
-// Status label placement, text centring, dialog font height, window titles and version tests.
+// Status label placement, text centring, dialog font height and version tests (the window titles
+// are checked under Wine).
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "app/label_geometry.h"
-#include "app/modes.h"
 #include "app/os_version.h"
 
 namespace {
@@ -33,16 +33,6 @@ TEST(LabelGeometry, FullWidthFortyHighJustBelowTheMiddleTextCentred) {
 TEST(DialogFont, SixteenPointsAtTheScreenResolution) {
     for (auto [dpi, height] : {std::pair{96, 21}, {120, 26}, {144, 32}, {72, 16}, {100, 22}})
         EXPECT_EQ(DialogFontHeight(dpi), height) << dpi;
-}
-
-TEST(MainWindowTitle, SetupOrFileTransfer) {
-    ResetModeFlags();
-    EXPECT_STREQ(MainWindowTitle(), "GRAPHICAL ORVANE Setup Utility");
-    SetupMode = 0; // download
-    EXPECT_STREQ(MainWindowTitle(), "GRAPHICAL ORVANE File Transfer Utility");
-    PushMode = 1; // upload
-    EXPECT_STREQ(MainWindowTitle(), "GRAPHICAL ORVANE File Transfer Utility");
-    ResetModeFlags();
 }
 
 TEST(OsVersionPredicates, Windows2000AndMajorVersion6) {

@@ -161,14 +161,12 @@ TEST_F(Reception, ProgressMovesByTheChangeOfWholePercent) {
     EXPECT_EQ(ReadAll(target_), "");
 }
 
-TEST_F(Reception, WithoutAUserTheStepsAreLoggedAndTheDialogOnlyOpensWithT) {
+// The Install.log lines of an unattended reception are checked under Wine.
+TEST_F(Reception, WithoutAUserTheDialogOnlyOpensWithT) {
     Start(10);
     ASSERT_EQ(Piece("0123456789"), ReceptionResult::Complete);
     EXPECT_EQ(calls.open, 0);
     EXPECT_EQ(calls.close, 0);
-    for (const std::string& part :
-         {target_, std::string(" WriteNewFile \r\n"), std::string(" End RECEIVE_FILE \r\n")})
-        EXPECT_NE(ReadAll(log_).find(part), std::string::npos) << part;
 
     ShowTransferStatus = 1;
     calls = Calls{};
