@@ -62,10 +62,8 @@ class Recorder : public ByteAclPrimitives {
     bool failGetAce = false;
 
     void* Allocate(std::size_t bytes) override {
-        if (allocations++ == failAllocation) {
-            lastError_ = kErrorNotEnoughMemory;
-            return nullptr;
-        }
+        if (allocations++ == failAllocation)
+            return Fail(kErrorNotEnoughMemory), nullptr;
         void* block = ByteAclPrimitives::Allocate(bytes);
         alive.insert(block);
         return block;
@@ -76,11 +74,9 @@ class Recorder : public ByteAclPrimitives {
     }
     int AddAce(void* acl, std::uint32_t revision, std::uint32_t start, void* aces,
                std::uint32_t length) override {
-        if (addAceCalls++ == failAddAce) {
-            lastError_ = kErrorAllottedSpaceExceeded;
-            return 0;
-        }
-        return ByteAclPrimitives::AddAce(acl, revision, start, aces, length);
+        return addAceCalls++ == failAddAce
+                   ? Fail(kErrorAllottedSpaceExceeded)
+                   : ByteAclPrimitives::AddAce(acl, revision, start, aces, length);
     }
     int GetAce(void* acl, std::uint32_t index, void** ace) override {
         return failGetAce ? Fail(kErrorInvalidParameter)

@@ -3,6 +3,9 @@
 
 #include <cstring>
 #include <fstream>
+// GCC 12 reports a false maybe-uninitialized inside <regex> when built with sanitizers.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -61,19 +64,11 @@ class CommandLine : public ::testing::Test {
         return Changed();
     }
 
-    // Logged messages (the text between the time stamp and the closing " \r\n").
-    std::vector<std::string> LogMessages() {
-        std::ifstream in(log_, std::ios::binary);
+    // The log with each line's time stamp taken out.
+    std::string LoggedText() {
         std::stringstream all;
-        all << in.rdbuf();
-        const std::string text = all.str();
-        std::vector<std::string> messages;
-        for (std::size_t start = 0, end; (end = text.find(" \r\n", start)) != std::string::npos;
-             start = end + 3) {
-            std::size_t space = text.find(' ', text.find(" at ", start) + 4);
-            messages.push_back(text.substr(space + 1, end - space - 1));
-        }
-        return messages;
+        all << std::ifstream(log_, std::ios::binary).rdbuf();
+        return std::regex_replace(all.str(), std::regex("[0-9]+/[0-9]+/[0-9]+ at [0-9:]+ "), "");
     }
 
     std::string log_, trimmed_;
@@ -169,13 +164,12 @@ TEST_F(CommandLine, LogsTheTrimmedLineLiterallyThenEachNoUserInteraction) {
     const std::string line = kProgram + " -F \"100%s%n%%.txt\" -N -N";
     Parse("  " + line + "\t");
     EXPECT_EQ(trimmed_, line); // trimmed in place
-    EXPECT_EQ(LogMessages(),
-              (std::vector<std::string>{line, "No User Interaction", "No User Interaction"}));
+    EXPECT_EQ(LoggedText(), line + " \r\nNo User Interaction \r\nNo User Interaction \r\n");
     Parse(kProgram);
-    EXPECT_EQ(LogMessages(), std::vector<std::string>{kProgram});
+    EXPECT_EQ(LoggedText(), kProgram + " \r\n");
     const std::string huge = kProgram + " -F \"" + std::string(1500, 'h') + "\"";
     Parse(huge);
-    EXPECT_EQ(LogMessages(), std::vector<std::string>{huge.substr(0, 999)});
+    EXPECT_EQ(LoggedText(), huge.substr(0, 999) + " \r\n");
 }
 
 TEST(HelperCommandLine, AnyCaseSensitiveAdmin) {
