@@ -1,13 +1,6 @@
-#include <gtest/gtest.h>
+#include "transport_test_support.h"
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <numeric>
-#include <sstream>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 #include "app/install_log.h"
 #include "app/modes.h"
@@ -16,18 +9,12 @@
 #include "session/session_state.h"
 
 namespace {
+using transport_test::ReadWholeFile;
 
 struct Calls {
     int open = 0, close = 0, acks = 0;
     std::vector<int> deltas;
 } calls;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string Pattern(std::size_t size) {
     std::string s(size, '\0');
@@ -39,10 +26,7 @@ std::string Pattern(std::size_t size) {
 class Reception : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/klv_reception_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        log_ = dir_ + "/Install.log";
+        log_ = dir_.File("Install.log");
         SetInstallLogPath(log_.c_str());
         ResetModeFlags();
         SetupMode = 0; // download: the server's folder text + the requested name
@@ -52,17 +36,14 @@ class Reception : public ::testing::Test {
         SetReceptionHooks({[] { ++calls.open; }, [] { calls.deltas.push_back(ProgressDelta); },
                            [] { ++calls.close; }, [] { ++calls.acks; }});
         std::snprintf(RequestedFileName, sizeof RequestedFileName, "file.bin");
-        destination_ = dir_ + "/";
-        target_ = destination_ + "file.bin";
+        destination_ = dir_.path + "/";
+        target_ = dir_.File("file.bin");
     }
     void TearDown() override {
         ResetReception();
         SetReceptionHooks({});
         ResetModeFlags();
         RequestedFileName[0] = '\0';
-        std::remove(target_.c_str());
-        std::remove(log_.c_str());
-        rmdir(dir_.c_str());
     }
 
     void Start(std::int32_t size) {
@@ -82,7 +63,8 @@ class Reception : public ::testing::Test {
         return OnFileData(&buffer);
     }
 
-    std::string dir_, log_, destination_, target_;
+    transport_test::ScratchFolder dir_;
+    std::string log_, destination_, target_;
 };
 
 } // namespace
@@ -127,7 +109,7 @@ TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThre
         EXPECT_EQ(ReceiveFile, nullptr);
         EXPECT_EQ(ReceiveBuffer, nullptr);
         EXPECT_EQ(calls.acks, static_cast<int>(c.writtenAfter.size()) + 1);
-        EXPECT_TRUE(ReadAll(target_) == content);
+        EXPECT_TRUE(ReadWholeFile(target_) == content);
     }
 }
 
@@ -158,7 +140,7 @@ TEST_F(Reception, ProgressMovesByTheChangeOfWholePercent) {
     EXPECT_EQ(calls.deltas, (std::vector<int>{100}));
     EXPECT_EQ(calls.acks, 1);
     EXPECT_TRUE(std::ifstream(target_).good());
-    EXPECT_EQ(ReadAll(target_), "");
+    EXPECT_EQ(ReadWholeFile(target_), "");
 }
 
 // The Install.log lines of an unattended reception are checked under Wine.
@@ -188,7 +170,7 @@ TEST_F(Reception, OutOfOrderAndNegativeMessagesAreInvalid) {
     EXPECT_EQ(OnFileSize("-1"), ReceptionResult::InvalidMessage);
     EXPECT_EQ(OnDataSize("-20"), ReceptionResult::InvalidMessage);
     EXPECT_EQ(calls.acks, 0);
-    EXPECT_NE(ReadAll(log_).find("FILE_DATA before FILE_SIZE"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(log_).find("FILE_DATA before FILE_SIZE"), std::string::npos);
 }
 
 TEST_F(Reception, PiecesThatOverrunTheFileTheBufferOrTheMessageAreRefused) {
@@ -215,26 +197,26 @@ TEST_F(Reception, AbandonedFileIsClosedDeletedAndNamedInTheLogACompletedOneStays
     EXPECT_EQ(ReceiveFile, nullptr);
     EXPECT_EQ(ReceiveBuffer, nullptr);
     EXPECT_FALSE(std::ifstream(target_).good());
-    EXPECT_NE(ReadAll(log_).find("Removed incomplete file " + target_), std::string::npos);
+    EXPECT_NE(ReadWholeFile(log_).find("Removed incomplete file " + target_), std::string::npos);
     // Nothing under way: nothing more is logged.
-    std::string before = ReadAll(log_);
+    std::string before = ReadWholeFile(log_);
     AbandonReception();
-    EXPECT_EQ(ReadAll(log_), before);
+    EXPECT_EQ(ReadWholeFile(log_), before);
 
     Start(3);
     ASSERT_EQ(Piece("abc"), ReceptionResult::Complete);
     AbandonReception();
-    EXPECT_EQ(ReadAll(target_), "abc");
+    EXPECT_EQ(ReadWholeFile(target_), "abc");
 }
 
 TEST_F(Reception, PathThatDoesNotFitOrCannotBeCreatedIsReportedByName) {
-    std::string longFolder = dir_ + "/" + std::string(120, 'd') + "/";
+    std::string longFolder = dir_.path + "/" + std::string(120, 'd') + "/";
     ASSERT_EQ(OnFileSize("5"), ReceptionResult::Continue);
     EXPECT_EQ(OnFileDestination(longFolder.c_str()), ReceptionResult::Failed);
     EXPECT_EQ(std::string(ReceptionErrorText()), "Local path too long: " + longFolder + "file.bin");
     EXPECT_EQ(ReceiveFile, nullptr);
 
-    std::string missing = dir_ + "/none/";
+    std::string missing = dir_.path + "/none/";
     EXPECT_EQ(OnFileDestination(missing.c_str()), ReceptionResult::Failed);
     EXPECT_EQ(std::string(ReceptionErrorText()), "Unable to create " + missing + "file.bin");
     EXPECT_EQ(Piece("abcde"), ReceptionResult::InvalidMessage);
