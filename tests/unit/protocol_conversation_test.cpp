@@ -5,24 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/modes.h"
 #include "session/protocol.h"
 
 namespace {
-
-struct ModeCase {
-    bool setup, push, full, remove;
-    const char* fileName;
-    const char* folder;
-    const char* expected;
-};
-
-std::string Build(const ModeCase& c) {
-    char out[kModeCommandCapacity];
-    ModeCommandInput input{c.setup, c.push, c.full, c.remove, c.fileName, c.folder};
-    EXPECT_TRUE(BuildModeCommand(input, out, sizeof out));
-    return out;
-}
 
 // A received payload as the transport hands it over: data followed by a terminating zero.
 struct Payload {
@@ -40,33 +25,36 @@ struct Payload {
 } // namespace
 
 TEST(ModeCommand, EveryModeWithAndWithoutFileFolderAndRemoval) {
-    const ModeCase cases[] = {
+    const std::pair<ModeCommandInput, const char*> cases[] = {
         // setup mode: the setup program under the fixed server folder
-        {true, false, false, false, "", "", "-EFTPMODE -F/usr/orvane/bin/Setup.exe"},
-        {true, false, true, false, "", "", "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe"},
-        {true, false, false, true, "", "", "-EFTPMODE -F/usr/orvane/bin/Setup.exe -X"},
-        {true, false, true, true, "", "", "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe -X"},
+        {{true, false, false, false, "", ""}, "-EFTPMODE -F/usr/orvane/bin/Setup.exe"},
+        {{true, false, true, false, "", ""}, "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe"},
+        {{true, false, false, true, "", ""}, "-EFTPMODE -F/usr/orvane/bin/Setup.exe -X"},
+        {{true, false, true, true, "", ""}, "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe -X"},
         // -F replaces the setup request; -G is put in front exactly as typed
-        {true, false, false, false, "a.exe", "", "-EFTPMODE -Fa.exe"},
-        {true, false, true, false, "a.exe", "/x/", "-EFTPMODE -F/x/a.exe"},
-        {true, false, false, true, "a.exe", "/x/", "-EFTPMODE -F/x/a.exe -X"},
+        {{true, false, false, false, "a.exe", ""}, "-EFTPMODE -Fa.exe"},
+        {{true, false, true, false, "a.exe", "/x/"}, "-EFTPMODE -F/x/a.exe"},
+        {{true, false, false, true, "a.exe", "/x/"}, "-EFTPMODE -F/x/a.exe -X"},
         // -G without -F changes nothing
-        {true, false, false, false, "", "/x/", "-EFTPMODE -F/usr/orvane/bin/Setup.exe"},
+        {{true, false, false, false, "", "/x/"}, "-EFTPMODE -F/usr/orvane/bin/Setup.exe"},
         // download mode
-        {false, false, false, false, "", "", "-EFTPMODE"},
-        {false, false, false, true, "", "", "-EFTPMODE -X"},
-        {false, false, false, false, "", "/x/", "-EFTPMODE"},
-        {false, false, false, false, "qorvath.exe", "", "-EFTPMODE -Fqorvath.exe"},
-        {false, false, false, false, "b.msi", "/srv", "-EFTPMODE -F/srvb.msi"},
-        {false, false, true, true, "b.msi", "/srv/", "-EFTPMODE -F/srv/b.msi -X"},
+        {{false, false, false, false, "", ""}, "-EFTPMODE"},
+        {{false, false, false, true, "", ""}, "-EFTPMODE -X"},
+        {{false, false, false, false, "", "/x/"}, "-EFTPMODE"},
+        {{false, false, false, false, "qorvath.exe", ""}, "-EFTPMODE -Fqorvath.exe"},
+        {{false, false, false, false, "b.msi", "/srv"}, "-EFTPMODE -F/srvb.msi"},
+        {{false, false, true, true, "b.msi", "/srv/"}, "-EFTPMODE -F/srv/b.msi -X"},
         // push mode: the -G folder is never sent
-        {false, true, false, false, "", "", "-EFTPPUSHMODE"},
-        {false, true, false, true, "", "", "-EFTPPUSHMODE -X"},
-        {false, true, false, false, "up.txt", "/x/", "-EFTPPUSHMODE -Fup.txt"},
-        {false, true, true, true, "up.txt", "", "-EFTPPUSHMODE -Fup.txt -X"},
+        {{false, true, false, false, "", ""}, "-EFTPPUSHMODE"},
+        {{false, true, false, true, "", ""}, "-EFTPPUSHMODE -X"},
+        {{false, true, false, false, "up.txt", "/x/"}, "-EFTPPUSHMODE -Fup.txt"},
+        {{false, true, true, true, "up.txt", ""}, "-EFTPPUSHMODE -Fup.txt -X"},
     };
-    for (const ModeCase& c : cases)
-        EXPECT_EQ(Build(c), c.expected) << c.expected;
+    for (const auto& [input, expected] : cases) {
+        char out[kModeCommandCapacity];
+        ASSERT_TRUE(BuildModeCommand(input, out, sizeof out)) << expected;
+        EXPECT_STREQ(out, expected);
+    }
 }
 
 TEST(ModeCommand, LongestOptionValuesFitAndTooSmallBufferSendsNothing) {
