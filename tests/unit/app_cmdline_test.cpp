@@ -76,6 +76,8 @@ class CommandLine : public ::testing::Test {
 
 TEST_F(CommandLine, ModesAndOptionsFromTheTable) {
     const std::string p = kProgram;
+    auto quoted = [](std::size_t n, char c) { return " \"" + std::string(n, c) + "\" "; };
+    auto value = [](std::size_t n, char c) { return "[" + std::string(n, c) + "]"; };
     const std::vector<std::pair<std::string, std::string>> cases = {
         // Only the bare or quoted installed path asks first.
         {p, "confirm=1"},
@@ -117,28 +119,17 @@ TEST_F(CommandLine, ModesAndOptionsFromTheTable) {
         {p + " -G \"/usr/x -N", "G=[/usr/x -N]"},
         {p + " -I \"1.2.3.4\" -F \"f.exe\" -G \"/g/\" -D \"C:\\d\"",
          "I=[1.2.3.4] F=[f.exe] G=[/g/] D=[C:\\d]"},
+        // Values longer than their buffers are cut to 99 or 511 characters; the scan goes on.
+        {p + " -I" + quoted(150, '9') + "-N", "user=0 I=" + value(99, '9')},
+        {p + " -I" + quoted(99, '7'), "I=" + value(99, '7')},
+        {p + " -I" + quoted(100, '7'), "I=" + value(99, '7')},
+        {p + " -F" + quoted(600, 'f') + "-G" + quoted(600, 'f') + "-D" + quoted(600, 'f') + "-R",
+         "R=1 F=" + value(511, 'f') + " G=" + value(511, 'f') + " D=" + value(511, 'f')},
+        {p + " -F" + quoted(511, 'g'), "F=" + value(511, 'g')},
+        {p + " -D" + quoted(512, 'g'), "D=" + value(511, 'g')},
     };
     for (const auto& [line, expected] : cases)
-        EXPECT_EQ(Parse(line), expected) << line;
-}
-
-TEST_F(CommandLine, ValuesLongerThanTheirBuffersAreCutAndScanningGoesOn) {
-    const std::string address(150, '9'), name(600, 'f');
-    Parse(kProgram + " -I \"" + address + "\" -N");
-    EXPECT_EQ(OptionServerAddress, address.substr(0, 99));
-    EXPECT_EQ(UserInteraction, 0); // the scan resumed after the closing quote
-    for (std::size_t size : {99u, 100u}) {
-        Parse(kProgram + " -I \"" + std::string(size, '7') + "\"");
-        EXPECT_EQ(OptionServerAddress, std::string(99, '7'));
-    }
-    Parse(kProgram + " -F \"" + name + "\" -G \"" + name + "\" -D \"" + name + "\" -R");
-    for (const char* value : {OptionFileName, OptionServerFolder, OptionLocalFolder})
-        EXPECT_EQ(value, name.substr(0, 511));
-    EXPECT_EQ(RemoveAfterTransfer, 1);
-    Parse(kProgram + " -F \"" + std::string(511, 'g') + "\"");
-    EXPECT_EQ(OptionFileName, std::string(511, 'g'));
-    Parse(kProgram + " -D \"" + std::string(512, 'g') + "\"");
-    EXPECT_EQ(OptionLocalFolder, std::string(511, 'g'));
+        EXPECT_EQ(Parse(line), expected) << line.substr(0, 80);
 }
 
 TEST_F(CommandLine, GetQuotedArgumentReturnsWhereTheScanResumes) {
