@@ -1,72 +1,33 @@
-// Helpers shared by the session end-to-end tests: AdminService requests as records, message-box
-// texts, test contents and the standard conversation of a setup run.
+// Helpers shared by the end-to-end tests: a fixture that runs Install.exe from a clean drive C,
+// the test programs, AdminService requests as records, message boxes, test contents and the
+// pieces of a file sent the way the server sends them.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "install/admin_request.h"
 #include "tests/e2e/harness/harness.h"
 #include "tests/e2e/harness/script_server.h"
 
 namespace session_e2e {
 
-struct AdminCall {
-    std::int32_t kind = 0;
-    std::string program, arguments;
-    std::int32_t option = 0;
-};
-
-// Every request of the next AdminService connection, read until the client closes.
-inline std::vector<AdminCall> ReadAdminConnection(e2e::ScriptServer& admin, int timeoutMs) {
-    std::vector<AdminCall> calls;
-    if (!admin.Accept(timeoutMs))
-        return calls;
-    while (std::optional<e2e::ReceivedFrame> frame = admin.Receive(5000)) {
-        EXPECT_EQ(frame->protection, 1) << "requests are Blowfish-protected";
-        ParsedAdminRequest parsed{};
-        const auto* bytes = reinterpret_cast<const unsigned char*>(frame->payload.data());
-        if (ParseAdminRequest(bytes, frame->payload.size(), &parsed) != AdminParseResult::Ok) {
-            ADD_FAILURE() << "unreadable AdminService request of " << frame->payload.size()
-                          << " bytes";
-            continue;
-        }
-        AdminCall call;
-        call.kind = parsed.kind;
-        if (parsed.program)
-            call.program = parsed.program;
-        if (parsed.arguments)
-            call.arguments = parsed.arguments;
-        call.option = parsed.option;
-        calls.push_back(call);
-    }
-    return calls;
-}
-
-// The start-up request every run makes at window creation: the elevated helper, then kind 5.
-inline void ExpectPermissionRequest(const std::vector<AdminCall>& calls) {
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].kind, 1);
-    EXPECT_EQ(calls[0].program, "C:\\orvane\\bin\\Install.exe");
-    EXPECT_EQ(calls[0].arguments, "-ADMIN");
-    EXPECT_EQ(calls[1].kind, 5);
-}
+constexpr const char* kAck = "NO NEED TO ARGUE";
+constexpr const char* kListCaption = "Select File to Transfer";
+constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7, kFileList = 1007;
 
 // Text of a message box (the static control that holds the message).
 inline std::string BoxText(const e2e::Window& box) {
     std::string best;
     for (const e2e::Control& control : box.controls)
-        if (control.id == 0xFFFF || control.id == -1)
-            if (control.text.size() > best.size())
-                best = control.text;
+        if ((control.id == 0xFFFF || control.id == -1) && control.text.size() > best.size())
+            best = control.text;
     return best;
 }
 
@@ -83,59 +44,59 @@ inline std::string Content(std::size_t size, unsigned salt) {
     return s;
 }
 
-// Text that zlib shrinks well, numbered so that no two lines are alike.
-inline std::string CompressibleContent(std::size_t size) {
-    std::string s;
-    for (unsigned line = 0; s.size() < size; ++line)
-        s += "line " + std::to_string(line) + " of a setup program that compresses well\r\n";
-    s.resize(size);
-    return s;
-}
-
-inline std::string ReadHostFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+inline void Pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 inline bool Contains(const std::vector<std::string>& lines, const std::string& text) {
-    for (const std::string& line : lines)
-        if (line == text)
-            return true;
-    return false;
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
 }
 
-inline std::string Joined(const std::vector<std::string>& lines) {
-    std::string all;
-    for (const std::string& line : lines)
-        all += line + "\n";
-    return all;
+// Windows path of a program of this build (robot's neighbours: admincall.exe, marker.exe, ...).
+inline std::string Tool(const std::string& exe) {
+    return e2e::WindowsPathOfHost(e2e::WinBin() + "/" + exe);
 }
 
-// A box of this caption once it is fully built (visible, with its controls).
-inline std::optional<e2e::Window> WaitForBox(const std::string& caption, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::optional<e2e::Window> box = e2e::WaitForWindow("#32770", caption, timeoutMs);
-        if (!box)
-            return box;
-        for (int i = 0; i < 20; ++i) {
-            std::optional<e2e::Window> info = e2e::WindowInfo(box->handle);
-            if (!info)
-                break;
-            if (info->visible && !BoxText(*info).empty())
-                return info;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+// Runs a command line to its end: the exit code, or -1 when it did not end in time.
+inline int RunToEnd(const std::string& commandLine, int timeoutMs = 30000) {
+    e2e::WinProcess process(commandLine);
+    return process.Wait(timeoutMs).value_or(-1);
+}
+
+// DATA_SIZE / FILE_DATA pairs, each waiting for its acknowledgement.
+inline void SendPieces(e2e::ScriptServer& server, const std::vector<std::string>& pieces) {
+    for (const std::string& piece : pieces) {
+        ASSERT_TRUE(server.SendType(e2e::DATA_SIZE, std::to_string(piece.size())));
+        ASSERT_TRUE(server.SendType(e2e::FILE_DATA, piece));
+        ASSERT_EQ(server.ReceivePayload(20000), std::optional<std::string>(kAck));
     }
-    return std::nullopt;
 }
 
-// Waits for a message box of this caption (class #32770), checks its text, screenshots it and
-// presses the button.
+// FILE_SIZE and FILE_DESTINATION, then these pieces.
+inline void SendFile(e2e::ScriptServer& server, std::size_t size,
+                     const std::vector<std::string>& pieces = {}) {
+    ASSERT_TRUE(server.SendType(e2e::FILE_SIZE, std::to_string(size)));
+    ASSERT_TRUE(server.SendType(e2e::FILE_DESTINATION, "C:\\klv\\transfer\\"));
+    SendPieces(server, pieces);
+}
+
+// A box of this caption once it is fully built (visible, with its text).
+inline std::optional<e2e::Window> WaitForBox(const std::string& caption, int timeoutMs) {
+    std::optional<e2e::Window> box;
+    bool ready = e2e::WaitUntil(
+        [&] {
+            box = box ? e2e::WindowInfo(box->handle)
+                      : e2e::WaitForWindow("#32770", caption, timeoutMs);
+            return box && box->visible && !BoxText(*box).empty();
+        },
+        timeoutMs, 100);
+    return ready ? box : std::nullopt;
+}
+
+// Waits for a message box of this caption, checks its text, screenshots it (when named) and
+// presses the button; true once the box is gone.
 inline bool AnswerBox(const std::string& caption, const std::string& text, int button,
-                      const std::string& screenshot, int timeoutMs = 20000) {
+                      const std::string& screenshot = "", int timeoutMs = 20000) {
     std::optional<e2e::Window> box = WaitForBox(caption, timeoutMs);
     if (!box) {
         ADD_FAILURE() << "no box captioned \"" << caption << "\"\n" << e2e::DescribeWindows();
@@ -147,5 +108,58 @@ inline bool AnswerBox(const std::string& caption, const std::string& text, int b
     EXPECT_TRUE(e2e::ClickButton(box->handle, button));
     return e2e::WaitForWindowGone(box->handle, 10000);
 }
+
+// The list dialog "Select File to Transfer" (an empty window after a failure).
+inline e2e::Window WaitForList() {
+    std::optional<e2e::Window> dialog = e2e::WaitForWindow("#32770", kListCaption, 20000);
+    if (!dialog)
+        ADD_FAILURE() << "no list dialog\n" << e2e::DescribeWindows();
+    return dialog.value_or(e2e::Window{});
+}
+
+// Every test starts from a clean drive C with Install.exe installed and runs it at most once at
+// a time.
+class SessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override { Reset(); }
+    void Reset() {
+        e2e::EnsureWine();
+        e2e::ResetDriveC();
+        program_ = e2e::InstallProgram();
+    }
+    void Run(const std::string& options) {
+        process_ = std::make_unique<e2e::WinProcess>(program_ + options);
+    }
+    // Runs Install.exe, takes its connection and its mode command (checked when given).
+    void Start(e2e::ScriptServer& server, const std::string& options,
+               const std::string& modeCommand = "") {
+        Run(options);
+        ASSERT_TRUE(server.Accept(30000)) << e2e::DescribeWindows();
+        std::optional<std::string> mode = server.ReceivePayload(10000);
+        ASSERT_TRUE(mode.has_value());
+        EXPECT_TRUE(modeCommand.empty() || *mode == modeCommand) << *mode;
+    }
+    // Waits for exit code 0, then reads Install.log into log_.
+    void ExpectExitZero(int timeoutMs = 30000) {
+        std::optional<int> code = process_->Wait(timeoutMs);
+        ASSERT_TRUE(code.has_value()) << e2e::DescribeWindows();
+        EXPECT_EQ(*code, 0);
+        log_ = e2e::InstallLogMessages();
+    }
+    // Success when log_ holds this line; the whole log otherwise.
+    ::testing::AssertionResult Logged(const std::string& line) const {
+        if (Contains(log_, line))
+            return ::testing::AssertionSuccess();
+        ::testing::AssertionResult failure = ::testing::AssertionFailure();
+        failure << "\"" << line << "\" not in Install.log:\n";
+        for (const std::string& l : log_)
+            failure << l << "\n";
+        return failure;
+    }
+
+    std::string program_;
+    std::unique_ptr<e2e::WinProcess> process_;
+    std::vector<std::string> log_;
+};
 
 } // namespace session_e2e

@@ -1,28 +1,19 @@
 // Upload mode under Wine against the scriptable server: the exact PUSH_DATA messages of a
 // named upload, -R, open failures, and the user's pick from C:\orvane\winsupport.
-#include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <thread>
 #include <unistd.h>
 
 #include "tests/e2e/session_e2e_support.h"
 
 namespace {
 
-using session_e2e::Contains;
-using session_e2e::Joined;
+using namespace session_e2e;
 
-constexpr const char* kWinsupport = "C:\\orvane\\winsupport";
-constexpr const char* kListCaption = "Select File to Transfer";
-constexpr const char* kOpenErrorCaption = "Transfer File To Server Error!";
-constexpr int kFileList = 1007;
-constexpr int kOk = 1;
+const std::string kWinsupport = "C:\\orvane\\winsupport\\";
 
 // The messages an upload of `content` named `name` must consist of, in order.
 std::vector<std::string> ExpectedUpload(const std::string& name, const std::string& content) {
-    std::vector<std::string> messages;
-    messages.push_back("\x11" + name + std::string(1, '\0'));
+    std::vector<std::string> messages = {"\x11" + name + std::string(1, '\0')};
     for (std::size_t at = 0; at < content.size(); at += 1100)
         messages.push_back("\x11" + content.substr(at, 1100));
     if (content.size() % 1100 == 0)
@@ -32,52 +23,29 @@ std::vector<std::string> ExpectedUpload(const std::string& name, const std::stri
     return messages;
 }
 
-class UploadE2E : public ::testing::Test {
+class UploadE2E : public SessionTest {
   protected:
     void SetUp() override {
-        e2e::EnsureWine();
-        e2e::ResetDriveC();
+        Reset();
         e2e::MakeFolder(kWinsupport);
-        program_ = e2e::InstallProgram();
     }
-
-    void Start(e2e::ScriptServer& server, const std::string& options,
-               const std::string& modeCommand) {
-        process_ = std::make_unique<e2e::WinProcess>(program_ + options);
-        ASSERT_TRUE(server.Accept(30000)) << e2e::DescribeWindows();
-        EXPECT_EQ(server.ReceivePayload(10000), std::optional<std::string>(modeCommand));
-    }
-
     // Payloads after the mode command, each checked to be a plain frame.
     static std::vector<std::string> UploadMessages(const e2e::ScriptServer& server) {
         std::vector<std::string> payloads;
         for (std::size_t i = 1; i < server.Received().size(); ++i) {
-            const e2e::ReceivedFrame& frame = server.Received()[i];
-            EXPECT_EQ(frame.compressed, 0) << i;
-            EXPECT_EQ(frame.protection, 0) << i;
-            payloads.push_back(frame.payload);
+            EXPECT_EQ(server.Received()[i].compressed, 0) << i;
+            EXPECT_EQ(server.Received()[i].protection, 0) << i;
+            payloads.push_back(server.Received()[i].payload);
         }
         return payloads;
     }
-
-    void ExpectExitZero() {
-        std::optional<int> code = process_->Wait(30000);
-        ASSERT_TRUE(code.has_value()) << e2e::DescribeWindows();
-        EXPECT_EQ(*code, 0);
-        log_ = e2e::InstallLogMessages();
-    }
-
-    // Waits for the pick dialog of an empty PUSH_REQUEST.
-    e2e::Window RequestPick(e2e::ScriptServer& server) {
+    // An interactive upload run asked for an upload of the user's choice: the pick dialog.
+    e2e::Window RequestPick(e2e::ScriptServer& server, const std::string& options,
+                            const std::string& modeCommand) {
+        Start(server, options, modeCommand);
         EXPECT_TRUE(server.SendType(e2e::PUSH_REQUEST, ""));
-        std::optional<e2e::Window> dialog = e2e::WaitForWindow("#32770", kListCaption, 20000);
-        if (!dialog) {
-            ADD_FAILURE() << "no pick dialog\n" << e2e::DescribeWindows();
-            return e2e::Window{};
-        }
-        return *dialog;
+        return WaitForList();
     }
-
     void CloseMainWindowAndExpectExit(e2e::ScriptServer& server) {
         std::optional<e2e::Window> main = e2e::FindWindow("Install", "");
         ASSERT_TRUE(main.has_value()) << e2e::DescribeWindows();
@@ -85,119 +53,85 @@ class UploadE2E : public ::testing::Test {
         ExpectExitZero();
         EXPECT_TRUE(server.WaitClientClosed(10000));
     }
-
-    std::string program_;
-    std::unique_ptr<e2e::WinProcess> process_;
-    std::vector<std::string> log_;
 };
 
 TEST_F(UploadE2E, NamedRequestUploadsExactlyTheExpectedMessagesAndEnds) {
-    for (std::size_t size : {0u, 1099u, 2199u, 2200u}) {
-        SCOPED_TRACE(size);
-        const std::string name = "up" + std::to_string(size) + ".bin";
-        const std::string content = session_e2e::Content(size, static_cast<unsigned>(size));
-        e2e::WriteFile(std::string(kWinsupport) + "\\" + name, content);
+    constexpr int kFolder = -1, kMissing = -2;
+    struct Case {
+        std::string name;
+        int size;                            // or kFolder / kMissing: the open fails
+        std::string options = "", mode = ""; // -R and -F on top, and what they add to the mode
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"up0.bin", 0}, {"up1099.bin", 1099, " -R", " -X"}, {"up2199.bin", 2199},
+        {"up2200.bin", 2200, " -F \"up2200.bin\"", " -Fup2200.bin"},
+        {"keepme", kFolder, " -R", " -X"}, // -R removes only after a successful open
+        {"nothere.bin", kMissing},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        const std::string path = kWinsupport + c.name;
+        const std::string content = Content(c.size < 0 ? 0 : c.size, c.size);
+        if (c.size >= 0)
+            e2e::WriteFile(path, content);
+        else if (c.size == kFolder)
+            e2e::MakeFolder(path);
         e2e::ScriptServer server(11001);
-        // The last run also names the file itself with -F.
-        if (size == 2200)
-            Start(server, " -EFTPPUSH -N -I \"127.0.0.1\" -F \"" + name + "\"",
-                  "-EFTPPUSHMODE -F" + name);
-        else
-            Start(server, " -EFTPPUSH -N -I \"127.0.0.1\"", "-EFTPPUSHMODE");
-        ASSERT_TRUE(server.SendType(e2e::PUSH_REQUEST, name));
+        Start(server, " -EFTPPUSH -N -I \"127.0.0.1\"" + c.options, "-EFTPPUSHMODE" + c.mode);
+        ASSERT_TRUE(server.SendType(e2e::PUSH_REQUEST, c.name));
         EXPECT_TRUE(server.WaitClientClosed(20000)) << "the session ends after a named upload";
-        EXPECT_EQ(UploadMessages(server), ExpectedUpload(name, content));
+        EXPECT_EQ(UploadMessages(server),
+                  c.size >= 0 ? ExpectedUpload(c.name, content) : std::vector<std::string>{});
         ExpectExitZero();
-        EXPECT_TRUE(e2e::FileExists(std::string(kWinsupport) + "\\" + name)) << "kept without -R";
+        EXPECT_EQ(Contains(log_, "ERROR Unable To Open File For Transfer: " + c.name), c.size < 0);
+        EXPECT_EQ(e2e::FileExists(path), c.size == kFolder || (c.size >= 0 && c.mode != " -X"));
     }
-}
-
-TEST_F(UploadE2E, RemoveOptionDeletesTheFileOnlyAfterASuccessfulOpen) {
-    const std::string path = std::string(kWinsupport) + "\\gone.txt";
-    const std::string content = session_e2e::Content(1500, 9);
-    e2e::WriteFile(path, content);
-    {
-        e2e::ScriptServer server(11001);
-        Start(server, " -EFTPPUSH -N -R -I \"127.0.0.1\"", "-EFTPPUSHMODE -X");
-        ASSERT_TRUE(server.SendType(e2e::PUSH_REQUEST, "gone.txt"));
-        EXPECT_TRUE(server.WaitClientClosed(20000));
-        EXPECT_EQ(UploadMessages(server), ExpectedUpload("gone.txt", content));
-        ExpectExitZero();
-        EXPECT_FALSE(e2e::FileExists(path));
-    }
-    // A sub-folder cannot be opened as a file: reported, nothing sent, nothing removed.
-    e2e::MakeFolder(std::string(kWinsupport) + "\\keepme");
-    e2e::ScriptServer server(11001);
-    Start(server, " -EFTPPUSH -N -R -I \"127.0.0.1\"", "-EFTPPUSHMODE -X");
-    ASSERT_TRUE(server.SendType(e2e::PUSH_REQUEST, "keepme"));
-    EXPECT_TRUE(server.WaitClientClosed(20000));
-    EXPECT_TRUE(UploadMessages(server).empty());
-    ExpectExitZero();
-    EXPECT_TRUE(Contains(log_, "ERROR Unable To Open File For Transfer: keepme")) << Joined(log_);
-    EXPECT_TRUE(e2e::FileExists(std::string(kWinsupport) + "\\keepme"));
-}
-
-TEST_F(UploadE2E, MissingFileIsReportedAndTheSessionEnds) {
-    e2e::ScriptServer server(11001);
-    Start(server, " -EFTPPUSH -N -I \"127.0.0.1\"", "-EFTPPUSHMODE");
-    ASSERT_TRUE(server.SendType(e2e::PUSH_REQUEST, "nothere.bin"));
-    EXPECT_TRUE(server.WaitClientClosed(20000));
-    EXPECT_TRUE(UploadMessages(server).empty());
-    ExpectExitZero();
-    EXPECT_TRUE(Contains(log_, "ERROR Unable To Open File For Transfer: nothere.bin"))
-        << Joined(log_);
 }
 
 TEST_F(UploadE2E, EmptyRequestListsTheFolderUploadsThePickAndStaysOpen) {
     // Large enough that the upload waits for the server to read, so its dialog can be seen.
-    const std::string content = session_e2e::Content(12 * 1024 * 1024 + 7, 21);
-    e2e::WriteFile(std::string(kWinsupport) + "\\pick.bin", content);
-    e2e::WriteFile(std::string(kWinsupport) + "\\.hidden", "never listed");
+    const std::string content = Content(12 * 1024 * 1024 + 7, 21);
+    e2e::WriteFile(kWinsupport + "pick.bin", content);
+    e2e::WriteFile(kWinsupport + ".hidden", "never listed");
     e2e::ScriptServer server(11001);
-    Start(server, " -EFTPPUSH -I \"127.0.0.1\"", "-EFTPPUSHMODE");
-    e2e::Window dialog = RequestPick(server);
+    e2e::Window dialog = RequestPick(server, " -EFTPPUSH -I \"127.0.0.1\"", "-EFTPPUSHMODE");
     ASSERT_NE(dialog.handle, 0u);
-    // ".hidden" is never listed.
     EXPECT_EQ(e2e::ListLines(dialog.handle, kFileList), (std::vector<std::string>{"pick.bin"}));
     e2e::Screenshot("upload_pick_dialog");
     ASSERT_TRUE(e2e::SelectListLine(dialog.handle, kFileList, 0));
-    ASSERT_TRUE(e2e::ClickButton(dialog.handle, kOk));
+    ASSERT_TRUE(e2e::ClickButton(dialog.handle, kIdOk));
 
     // The upload now waits for the server to read, and its thread answers no window message
     // until the last piece is out, so the robot cannot query it: the screen is captured
     // directly (the dialog reads "Transferring pick.bin" with the bar part-way).
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    Pause(3000);
     e2e::Screenshot("upload_transfer_status");
     EXPECT_EQ(server.Received().size(), 1u) << "the server has read nothing yet";
-
     const std::vector<std::string> expected = ExpectedUpload("pick.bin", content);
-    while (server.Received().size() < 1 + expected.size())
-        if (!server.Receive(20000))
-            break;
-    EXPECT_TRUE(UploadMessages(server) == expected) << "upload differs";
-    bool statusGone = false;
-    for (int i = 0; i < 40 && !statusGone; ++i) {
-        statusGone = !e2e::FindWindow("#32770", "Transfer Status").has_value();
-        if (!statusGone)
-            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    while (server.Received().size() < 1 + expected.size() && server.Receive(20000)) {
     }
-    EXPECT_TRUE(statusGone) << "the Transfer Status dialog ends with the upload";
+    EXPECT_TRUE(UploadMessages(server) == expected) << "upload differs";
+    EXPECT_TRUE(e2e::WaitUntil(
+        [] { return !e2e::FindWindow("#32770", "Transfer Status").has_value(); }, 10000, 250))
+        << "the Transfer Status dialog ends with the upload";
     // A picked upload leaves the session open, reading nothing, until the window is closed.
     EXPECT_FALSE(server.WaitClientClosed(1500));
     EXPECT_TRUE(process_->Running());
     ASSERT_TRUE(server.SendType(e2e::SERVER_ERROR, "ignored while idle"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Pause(500);
     EXPECT_FALSE(e2e::FindWindow("#32770", "ERROR").has_value());
     CloseMainWindowAndExpectExit(server);
 }
 
 TEST_F(UploadE2E, EmptyFolderListsNothingAndOkEndsTheSession) {
     e2e::ScriptServer server(11001);
-    Start(server, " -EFTPPUSH -I \"127.0.0.1\"", "-EFTPPUSHMODE");
-    e2e::Window dialog = RequestPick(server);
+    e2e::Window dialog = RequestPick(server, " -EFTPPUSH -I \"127.0.0.1\"", "-EFTPPUSHMODE");
     ASSERT_NE(dialog.handle, 0u);
     EXPECT_TRUE(e2e::ListLines(dialog.handle, kFileList).empty());
-    ASSERT_TRUE(e2e::ClickButton(dialog.handle, kOk));
+    ASSERT_TRUE(e2e::ClickButton(dialog.handle, kIdOk));
     EXPECT_TRUE(server.WaitClientClosed(20000));
     EXPECT_TRUE(UploadMessages(server).empty());
     ExpectExitZero();
@@ -206,43 +140,41 @@ TEST_F(UploadE2E, EmptyFolderListsNothingAndOkEndsTheSession) {
 TEST_F(UploadE2E, PickedNameTooLongForThePathIsRefusedWithTheOpenFailureBox) {
     // 20 + 1 + 245 characters pass the 260-byte path buffer.
     const std::string longName = std::string(241, 'p') + ".bin";
-    e2e::WriteFile(std::string(kWinsupport) + "\\" + longName, "content");
+    e2e::WriteFile(kWinsupport + longName, "content");
     e2e::ScriptServer server(11001);
-    Start(server, " -EFTPPUSH -R -I \"127.0.0.1\"", "-EFTPPUSHMODE -X");
-    e2e::Window dialog = RequestPick(server);
+    e2e::Window dialog = RequestPick(server, " -EFTPPUSH -R -I \"127.0.0.1\"", "-EFTPPUSHMODE -X");
     ASSERT_NE(dialog.handle, 0u);
     EXPECT_EQ(e2e::ListLines(dialog.handle, kFileList), (std::vector<std::string>{longName}));
     e2e::Screenshot("upload_long_name_listed");
     ASSERT_TRUE(e2e::DoubleClickListLine(dialog.handle, kFileList, 0));
-    ASSERT_TRUE(session_e2e::AnswerBox(kOpenErrorCaption,
-                                       "ERROR Unable To Open File For Transfer: " + longName, 1,
-                                       "upload_open_failure"));
+    ASSERT_TRUE(AnswerBox("Transfer File To Server Error!",
+                          "ERROR Unable To Open File For Transfer: " + longName, kIdOk,
+                          "upload_open_failure"));
     EXPECT_TRUE(e2e::WaitForWindowGone(dialog.handle, 10000));
     EXPECT_FALSE(server.Receive(500).has_value()) << "nothing uploaded";
-    EXPECT_TRUE(e2e::FileExists(std::string(kWinsupport) + "\\" + longName)) << "-R: kept";
+    EXPECT_TRUE(e2e::FileExists(kWinsupport + longName)) << "-R: kept";
     CloseMainWindowAndExpectExit(server);
 }
 
 TEST_F(UploadE2E, ReferenceServerStoresANamedUploadInItsTransferFolder) {
     namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("upload_e2e_" + std::to_string(::getpid()));
+    const fs::path root = fs::temp_directory_path() / ("upload_e2e_" + std::to_string(getpid()));
     fs::remove_all(root);
     fs::create_directories(root);
-    const std::string content = session_e2e::Content(5000, 77);
-    e2e::WriteFile(std::string(kWinsupport) + "\\sent.log", content);
+    const std::string content = Content(5000, 77);
+    e2e::WriteFile(kWinsupport + "sent.log", content);
     {
         e2e::RefServerProcess refserver(e2e::NativeBin() + "/refserver", root.string(),
                                         {"--timeout", "60"});
         ASSERT_TRUE(refserver.WaitReady(10000));
-        process_ = std::make_unique<e2e::WinProcess>(
-            program_ + " -EFTPPUSH -N -I \"127.0.0.1\" -F \"sent.log\"");
+        Run(" -EFTPPUSH -N -I \"127.0.0.1\" -F \"sent.log\"");
         ExpectExitZero();
         ASSERT_TRUE(refserver.WaitForRequests(1, 10000));
         const std::string line = refserver.LogLines()[1];
         EXPECT_NE(line.find("\"-EFTPPUSHMODE -Fsent.log\""), std::string::npos) << line;
         EXPECT_NE(line.find("stored"), std::string::npos) << line;
     }
-    EXPECT_TRUE(session_e2e::ReadHostFile((root / "usr/orvane/klvtransfer/sent.log").string()) ==
+    EXPECT_TRUE(e2e::ReadFile("Z:" + (root / "usr/orvane/klvtransfer/sent.log").string()) ==
                 content);
     fs::remove_all(root);
 }

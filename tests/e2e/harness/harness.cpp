@@ -676,4 +676,34 @@ void Screenshot(const std::string& name) {
         ADD_FAILURE() << "screenshot " << file << " failed; see " << IoDir() << "/import.log";
 }
 
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs) {
+    long long deadline = NowMs() + timeoutMs;
+    while (NowMs() < deadline) {
+        if (condition())
+            return true;
+        SleepMs(stepMs);
+    }
+    return condition();
+}
+
+std::vector<std::string> AdminLogMessages() {
+    std::string text = ReadFile("C:\\orvane\\bin\\Services\\ErrorLogs\\AdminService.log");
+    std::vector<std::string> messages;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            messages.push_back("<no CR LF>" + text.substr(start));
+            break;
+        }
+        std::string line = text.substr(start, end - start);
+        start = end + 2;
+        std::size_t at = line.find("  at ");
+        std::size_t space = at == std::string::npos ? at : line.find(' ', at + 5);
+        bool wellFormed =
+            space != std::string::npos && line.back() == ' ' && space + 1 < line.size();
+        messages.push_back(wellFormed ? line.substr(space + 1, line.size() - space - 2) : line);
+    }
+    return messages;
+}
+
 } // namespace e2e

@@ -3,6 +3,7 @@
 // Every wait is bounded; a program still running at its deadline is killed by its id.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,5 +123,13 @@ std::vector<IconImage> ProgramIcons(const std::string& program, int id);
 
 // Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png.
 void Screenshot(const std::string& name);
+
+// Polls `condition` every stepMs until it holds or timeoutMs has passed; the last answer.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs = 200);
+
+// Messages of C:\orvane\bin\Services\ErrorLogs\AdminService.log. A line that is not
+// "M/D/Y  at h:m:s:ms <message> " ending in CR LF is returned whole (with "<no CR LF>" in front
+// when its line end is missing), so that comparing with the expected messages catches it.
+std::vector<std::string> AdminLogMessages();
 
 } // namespace e2e
