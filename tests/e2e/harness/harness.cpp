@@ -320,6 +320,12 @@ void EnsureWine() {
         RunHost({"wineserver", "-w"}, 60000, IoDir() + "/wineserver.log");
         if (!fs::exists(PrefixDir() + "/system.reg"))
             Fatal("wineboot did not create the prefix; see " + IoDir() + "/wineboot.log");
+        // Xvfb has no window manager: let Wine draw captions and frames itself, so that the
+        // screenshots show windows as a person sees them.
+        RunHost({"wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated",
+                 "/d", "N", "/f"},
+                60000, IoDir() + "/wine-reg.log");
+        RunHost({"wineserver", "-w"}, 60000, IoDir() + "/wineserver.log");
     }
     wineReady = true;
     std::atexit(AtExit);
