@@ -118,9 +118,13 @@ void AddFileName(const char* name) {
     AppendFileNameLine(kFileNamesPath, name);
 }
 
-bool ShowFileListDialog(HWND mainWindow) {
-    IgnoreSocketEvents = 1;
+bool RunFileListDialog(HWND mainWindow, DLGPROC procedure) {
+    IgnoreSocketEvents = 1; // no server message is handled while the choice is open
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FILE_LIST),
-                                     mainWindow, FileListDialogProc, 0);
+                                     mainWindow, procedure, 0);
     return result != 0 && result != -1;
+}
+
+bool ShowFileListDialog(HWND mainWindow) {
+    return RunFileListDialog(mainWindow, FileListDialogProc);
 }

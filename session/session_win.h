@@ -31,6 +31,9 @@ void InstallReceptionHooks();
 void AddFileName(const char* name);
 // Dialog 105's common start: the shared font on the list, the list filled, focus, centred.
 void PrepareFileListDialog(HWND dialog, void (*fill)(HWND));
+// Runs dialog 105 modally with the given procedure, server messages ignored meanwhile;
+// true when it ended with a choice.
+bool RunFileListDialog(HWND mainWindow, DLGPROC procedure);
 bool ShowFileListDialog(HWND mainWindow);
 bool ShowPushListDialog(HWND mainWindow);
 void PushFile(HWND owner, const char* name);

@@ -112,10 +112,7 @@ INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 } // namespace
 
 bool ShowPushListDialog(HWND mainWindow) {
-    IgnoreSocketEvents = 1;
-    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FILE_LIST),
-                                     mainWindow, PushListDialogProc, 0);
-    return result != 0 && result != -1;
+    return RunFileListDialog(mainWindow, PushListDialogProc);
 }
 
 void PushFile(HWND owner, const char* name) {
