@@ -53,9 +53,9 @@ std::size_t FormatStampedLogLine(char* out, std::size_t outSize, const LogTime& 
                                  const char* gapBeforeAt, const char* message) {
     if (outSize == 0)
         return 0;
-    int n = std::snprintf(out, outSize, "%d/%d/%d%sat %d:%d:%d:%d %.999s %c%c", t.month, t.day,
-                          t.year, gapBeforeAt, t.hour, t.minute, t.second, t.millisecond, message,
-                          13, 10);
+    int n =
+        std::snprintf(out, outSize, "%d/%d/%d%sat %d:%d:%d:%d %.999s %c%c", t.month, t.day, t.year,
+                      gapBeforeAt, t.hour, t.minute, t.second, t.millisecond, message, 13, 10);
     if (n < 0) {
         out[0] = '\0';
         return 0;

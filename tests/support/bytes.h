@@ -14,6 +14,8 @@ inline std::string Le32(std::uint32_t v) {
 }
 
 // A text followed by its zero byte.
-inline std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
+inline std::string Z(const std::string& text) {
+    return text + std::string(1, '\0');
+}
 
 } // namespace testbytes

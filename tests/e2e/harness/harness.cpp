@@ -322,8 +322,8 @@ void EnsureWine() {
             Fatal("wineboot did not create the prefix; see " + IoDir() + "/wineboot.log");
         // Xvfb has no window manager: let Wine draw captions and frames itself, so that the
         // screenshots show windows as a person sees them.
-        RunHost({"wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated",
-                 "/d", "N", "/f"},
+        RunHost({"wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated", "/d",
+                 "N", "/f"},
                 60000, IoDir() + "/wine-reg.log");
         RunHost({"wineserver", "-w"}, 60000, IoDir() + "/wineserver.log");
     }
