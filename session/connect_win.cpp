@@ -97,6 +97,7 @@ int StartConversation(HWND mainWindow) {
         ShowStatusLabel("Retrieving File Names From Server", mainWindow, 0);
     SendMessageString(ServerSocket, command, SEND_NOCOMPRESS);
     KillTimer(mainWindow, CONNECT_TIMER_ID);
+    WatchServerSilence(mainWindow);
     return 1;
 }
 

@@ -216,6 +216,7 @@ void ReadAndDispatch(HWND window) {
         return;
     }
     SessionReadBusy = 0;
+    WatchServerSilence(window); // a long frame counts from its end
     Dispatch(window, &buffer);
     FreeMessageBuffer(&buffer);
 }
@@ -258,6 +259,11 @@ void OnSocketEvent(HWND window, LPARAM lParam) {
 
 } // namespace
 
+void WatchServerSilence(HWND mainWindow) {
+    if (!UserInteraction)
+        SetTimer(mainWindow, SERVER_IDLE_TIMER_ID, SERVER_IDLE_LIMIT_MS, nullptr);
+}
+
 void EndSession() {
     AbandonReception();
     if (IsWinsockLibraryLoaded()) {
@@ -282,6 +288,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         EndSession();
         return 0;
     case WM_TIMER:
+        if (wParam == SERVER_IDLE_TIMER_ID) {
+            KillTimer(window, SERVER_IDLE_TIMER_ID);
+            WriteInstallLog("Exiting Due To Server Timeout");
+            EndSession();
+            return 0;
+        }
         WriteInstallLog("Exiting Due To Connect Timeout");
         PostQuitMessage(0);
         return DefWindowProcA(window, message, wParam, lParam);

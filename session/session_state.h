@@ -8,6 +8,10 @@ constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
 constexpr unsigned WM_START_SESSION = 0x401; // WM_USER + 1
 constexpr unsigned CONNECT_TIMER_ID = 1;
 constexpr unsigned CONNECT_TIMEOUT_MS = 15000;
+// Without a user, a server that stays silent this long ends the run: an unattended install
+// never waits forever (the transport gives up on a stalled frame after the same time).
+constexpr unsigned SERVER_IDLE_TIMER_ID = 3;
+constexpr unsigned SERVER_IDLE_LIMIT_MS = 60000;
 constexpr unsigned short SERVER_PORT = 11001;
 
 constexpr int kRequestedFileNameCapacity = 64;

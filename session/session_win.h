@@ -9,6 +9,8 @@ extern HWND TransferStatusDialog;
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void EndSession();
+// Without a user: (re)starts the wait for the server's next message.
+void WatchServerSilence(HWND mainWindow);
 void connectAndStartInstall(HWND mainWindow);
 void CenterOnParent(HWND window);
 INT_PTR CALLBACK TransferStatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -131,6 +131,22 @@ TEST_F(SessionFailuresE2E, RefusedConnectionIsLoggedAndTheTimerEndsTheRunAfter15
     EXPECT_EQ(log_.back(), "Exiting Due To Connect Timeout");
 }
 
+// A server that goes silent mid-file must not hold an unattended install forever.
+TEST_F(SessionFailuresE2E, SilentServerEndsAnUnattendedRunAfterAMinuteAndLeavesNoFile) {
+    e2e::ScriptServer server(11001);
+    Start(server, kUnattended);
+    session_e2e::SendFile(server, 5000, {session_e2e::Content(1000, 7)});
+    auto silentSince = std::chrono::steady_clock::now();
+    ExpectExitZero(120000);
+    double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - silentSince).count();
+    EXPECT_GE(waited, 55.0);
+    EXPECT_TRUE(Logged("Exiting Due To Server Timeout"));
+    EXPECT_TRUE(Logged(kRemoved));
+    EXPECT_FALSE(e2e::FileExists(kSetupPath));
+    EXPECT_TRUE(server.WaitClientClosed(5000));
+}
+
 TEST_F(SessionFailuresE2E, DownloadWithoutAUserLogsAndNeverConnects) {
     e2e::ScriptServer server(11001);
     Run(" -EFTP -N -I \"127.0.0.1\"");
