@@ -28,9 +28,6 @@ void AppendLine(const char* message) {
 void SetInstallLogPath(const char* path) {
     LogPath() = path;
 }
-const char* InstallLogPath() {
-    return LogPath().c_str();
-}
 
 LogTime CurrentLogTime() {
     auto now = std::chrono::system_clock::now();

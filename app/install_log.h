@@ -24,4 +24,3 @@ LogTime CurrentLogTime();
 
 // Where the log goes; the Windows build keeps the fixed path, native tools and tests may move it.
 void SetInstallLogPath(const char* path);
-const char* InstallLogPath();

@@ -23,12 +23,6 @@ void SetAdminLogLocations(const char* logFolder, const char* switchFile) {
     LogFolder() = logFolder;
     SwitchFile() = switchFile;
 }
-const char* AdminLogFolder() {
-    return LogFolder().c_str();
-}
-const char* AdminLogSwitchFile() {
-    return SwitchFile().c_str();
-}
 
 std::size_t FormatAdminLogLine(char* out, std::size_t outSize, const LogTime& t,
                                const char* message) {

@@ -73,25 +73,15 @@ std::string g_logFolder =
 #else
     "";
 #endif
-std::string g_logPath;
-std::string g_switchPath;
-
-void UpdatePaths() {
+// A file in the log folder; empty while no folder is set.
+std::string LogFolderFile(const char* name) {
 #ifdef _WIN32
     const char* separator = "\\";
 #else
     const char* separator = "/";
 #endif
-    if (g_logFolder.empty()) {
-        g_logPath.clear();
-        g_switchPath.clear();
-        return;
-    }
-    g_logPath = g_logFolder + separator + "klvlib.log";
-    g_switchPath = g_logFolder + separator + "KLVLIB_DEBUGGING_ON.txt";
+    return g_logFolder.empty() ? std::string() : g_logFolder + separator + name;
 }
-
-const bool g_pathsReady = (UpdatePaths(), true);
 
 } // namespace
 
@@ -126,22 +116,14 @@ void FormatWinsockErrorBoxText(char* out, std::size_t outSize, int number, const
 }
 
 void SetLibraryLogFolder(const char* folder) {
-    (void)g_pathsReady;
     g_logFolder = folder ? folder : "";
-    UpdatePaths();
-}
-
-const char* LibraryLogPath() {
-    return g_logPath.c_str();
-}
-const char* LibraryDebuggingSwitchPath() {
-    return g_switchPath.c_str();
 }
 
 int IsLibraryDebuggingOn() {
-    if (g_switchPath.empty())
+    std::string switchPath = LogFolderFile("KLVLIB_DEBUGGING_ON.txt");
+    if (switchPath.empty())
         return 0;
-    std::FILE* marker = std::fopen(g_switchPath.c_str(), "r");
+    std::FILE* marker = std::fopen(switchPath.c_str(), "r");
     if (!marker)
         return 0;
     std::fclose(marker);
@@ -160,7 +142,7 @@ void LogWinsockError(int number, const char* text) {
     ActiveWindowNameForLog(className, 260);
     WinsockErrorText(number, errorText);
     std::snprintf(message, sizeof message, "%s failed %s", text, errorText);
-    std::FILE* log = std::fopen(g_logPath.c_str(), "a");
+    std::FILE* log = std::fopen(LogFolderFile("klvlib.log").c_str(), "a");
     if (!log)
         return;
     const std::time_t now = std::time(nullptr);

@@ -20,6 +20,3 @@ void FormatErrorBoxText(char* out, std::size_t outSize, const char* text, int nu
 void FormatWinsockErrorBoxText(char* out, std::size_t outSize, int number, const char* text);
 // Native hosts: the name logged in place of the active window's class name (default empty).
 void SetLibraryLogWindowName(const char* name);
-// Paths of the log and its switch file in the current log folder (empty when none is set).
-const char* LibraryLogPath();
-const char* LibraryDebuggingSwitchPath();

@@ -7,7 +7,6 @@ constexpr const char* kStandInLogFolder = "C:\\orvane\\bin\\Services\\ErrorLogs"
 constexpr const char* kStandInLogName = "AdminServiceStandIn.log";
 constexpr const char* kHelperProgram = "C:\\orvane\\bin\\Install.exe";
 constexpr const char* kHelperArguments = "-ADMIN";
-constexpr const char* kHelperWindowClass = "InstallAdminProcess";
 constexpr DWORD kHelperWindowWaitMs = 10000;
 
 // Appends one time-stamped line to the stand-in's log (creating its folder) and, in console

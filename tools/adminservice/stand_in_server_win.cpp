@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "install/admin_request.h"
+#include "tools/adminservice/helper_window.h"
 #include "tools/adminservice/stand_in.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
@@ -103,25 +104,6 @@ bool StartInSession(DWORD session, char* command, DWORD* pid, DWORD* error) {
     return true;
 }
 
-// The helper's window: class "InstallAdminProcess", owned by the process we started.
-HWND WaitForHelperWindow(DWORD pid, HANDLE process) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND window = nullptr;
-        while ((window = FindWindowExA(nullptr, window, kHelperWindowClass, nullptr)) != nullptr) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == pid)
-                return window;
-        }
-        if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
-            return nullptr;
-        if (GetTickCount() - start > kHelperWindowWaitMs)
-            return nullptr;
-        Sleep(50);
-    }
-}
-
 void HandOver(SOCKET s, char* command, std::int32_t kind) {
     DWORD pid = 0;
     HANDLE process = nullptr;
@@ -131,7 +113,7 @@ void HandOver(SOCKET s, char* command, std::int32_t kind) {
                    KindName(kind), command, GetLastError());
         return;
     }
-    HWND window = WaitForHelperWindow(pid, process);
+    HWND window = WaitForHelperWindow(pid, process, kHelperWindowWaitMs);
     if (!window) {
         bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
         CloseHandle(process);

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "install/admin_request.h"
+#include "tools/adminservice/helper_window.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
 
@@ -64,22 +65,6 @@ std::string Record16() {
     return std::string(reinterpret_cast<char*>(area.bytes), area.length);
 }
 
-HWND WaitForWindow(DWORD pid, HANDLE process) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < kWindowWaitMs) {
-        HWND window = nullptr;
-        while ((window = FindWindowExA(nullptr, window, "InstallAdminProcess", nullptr))) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == pid)
-                return window;
-        }
-        if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
-            return nullptr;
-        Sleep(50);
-    }
-    return nullptr;
-}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -120,7 +105,7 @@ int main(int argc, char** argv) {
         return 103;
     }
     CloseHandle(helper.hThread);
-    HWND window = WaitForWindow(helper.dwProcessId, helper.hProcess);
+    HWND window = WaitForHelperWindow(helper.dwProcessId, helper.hProcess, kWindowWaitMs);
     std::printf("window %s\n", window ? "found" : "missing");
 
     WSAPROTOCOL_INFOA info{};
