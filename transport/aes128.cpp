@@ -116,3 +116,19 @@ void Aes128EncryptBlock(const Aes128Context* c, const unsigned char in[16], unsi
     StoreBig(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
     StoreBig(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
 }
+
+void Aes128CtrCrypt(const Aes128Context* c, unsigned char counter[16], unsigned char* data,
+                    std::size_t length) {
+    unsigned char keystream[16];
+    while (length > 0) {
+        Aes128EncryptBlock(c, counter, keystream);
+        for (int k = 15; k >= 0; --k) // 128-bit big-endian increment
+            if (++counter[k] != 0)
+                break;
+        const std::size_t chunk = length < 16 ? length : 16;
+        for (std::size_t n = 0; n < chunk; ++n)
+            data[n] ^= keystream[n];
+        data += chunk;
+        length -= chunk;
+    }
+}

@@ -1,5 +1,6 @@
-// AES-128 block cipher, encryption direction only (10 rounds).
+// AES-128 block cipher, encryption direction only (10 rounds), and its CTR mode.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct Aes128Context {
@@ -9,3 +10,18 @@ struct Aes128Context {
 void Aes128SetKey(Aes128Context* context, const unsigned char key[16]);
 void Aes128EncryptBlock(const Aes128Context* context, const unsigned char in[16],
                         unsigned char out[16]);
+
+// CTR mode: XORs the keystream that starts at `counter` (a 128-bit big-endian number) into the
+// range, one block per 16 bytes (the last one may be partial), and leaves `counter` at the next
+// unused block.
+void Aes128CtrCrypt(const Aes128Context* context, unsigned char counter[16], unsigned char* data,
+                    std::size_t length);
+
+// The same with the CPU's AES instructions (aes128_ni.cpp); call only when AesInstructionsInUse().
+struct Aes128NiContext {
+    alignas(16) unsigned char roundKeys[11][16];
+};
+
+void Aes128NiSetKey(Aes128NiContext* context, const unsigned char key[16]);
+void Aes128NiCtrCrypt(const Aes128NiContext* context, unsigned char counter[16],
+                      unsigned char* data, std::size_t length);

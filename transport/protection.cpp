@@ -6,6 +6,7 @@
 #include "klv_build_config.h"
 #include "transport/aes128.h"
 #include "transport/blowfish.h"
+#include "transport/crypto_path.h"
 #include "transport/sha256.h"
 
 namespace {
@@ -65,6 +66,15 @@ const Aes128Context& AesSchedule() {
     return context;
 }
 
+const Aes128NiContext& AesNiSchedule() {
+    static const Aes128NiContext context = [] {
+        Aes128NiContext c;
+        Aes128NiSetKey(&c, AesKeyArea());
+        return c;
+    }();
+    return context;
+}
+
 // Shared CFB-64 walk: the feedback byte is the ciphertext byte in both directions.
 void BlowfishCfb(unsigned char* data, std::size_t length, int keySelector, bool decrypt) {
     const BlowfishContext& context = BlowfishSchedule(keySelector);
@@ -115,20 +125,11 @@ void BlowfishCfbDecrypt(unsigned char* data, std::size_t length, int keySelector
 }
 
 void AesCtrCrypt(unsigned char* data, std::size_t length) {
-    const Aes128Context& context = AesSchedule();
     unsigned char counter[16] = {0};
-    unsigned char keystream[16];
-    std::size_t i = 0;
-    while (i < length) {
-        Aes128EncryptBlock(&context, counter, keystream);
-        for (int k = 15; k >= 0; --k) // 128-bit big-endian increment
-            if (++counter[k] != 0)
-                break;
-        const std::size_t chunk = length - i < 16 ? length - i : 16;
-        for (std::size_t n = 0; n < chunk; ++n)
-            data[i + n] ^= keystream[n];
-        i += chunk;
-    }
+    if (AesInstructionsInUse())
+        Aes128NiCtrCrypt(&AesNiSchedule(), counter, data, length);
+    else
+        Aes128CtrCrypt(&AesSchedule(), counter, data, length);
 }
 
 unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length) {

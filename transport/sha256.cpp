@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "transport/crypto_path.h"
+
 namespace {
 
 // First 32 bits of the fractional parts of the cube roots of the first 64 primes.
@@ -61,6 +63,15 @@ void Compress(std::uint32_t state[8], const unsigned char* block) {
     state[7] += h;
 }
 
+void CompressBlocks(std::uint32_t state[8], const unsigned char* data, std::size_t blocks) {
+    if (ShaInstructionsInUse()) {
+        Sha256NiCompressBlocks(state, data, blocks);
+        return;
+    }
+    for (; blocks > 0; --blocks, data += 64)
+        Compress(state, data);
+}
+
 } // namespace
 
 void Sha256Init(Sha256Context* c) {
@@ -79,13 +90,13 @@ void Sha256Update(Sha256Context* c, const unsigned char* data, std::size_t lengt
         length -= take;
         if (c->blockUsed < 64)
             return;
-        Compress(c->state, c->block);
+        CompressBlocks(c->state, c->block, 1);
         c->blockUsed = 0;
     }
-    while (length >= 64) {
-        Compress(c->state, data);
-        data += 64;
-        length -= 64;
+    if (length >= 64) {
+        CompressBlocks(c->state, data, length / 64);
+        data += length / 64 * 64;
+        length %= 64;
     }
     if (length > 0) {
         std::memcpy(c->block, data, length);
@@ -98,13 +109,13 @@ void Sha256Final(Sha256Context* c, unsigned char digest[32]) {
     c->block[c->blockUsed++] = 0x80;
     if (c->blockUsed > 56) {
         std::memset(c->block + c->blockUsed, 0, 64 - c->blockUsed);
-        Compress(c->state, c->block);
+        CompressBlocks(c->state, c->block, 1);
         c->blockUsed = 0;
     }
     std::memset(c->block + c->blockUsed, 0, 56 - c->blockUsed);
     for (int i = 0; i < 8; ++i)
         c->block[56 + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
-    Compress(c->state, c->block);
+    CompressBlocks(c->state, c->block, 1);
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 4; ++k)
             digest[4 * i + k] = static_cast<unsigned char>(c->state[i] >> (24 - 8 * k));

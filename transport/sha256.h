@@ -14,3 +14,7 @@ void Sha256Init(Sha256Context* context);
 void Sha256Update(Sha256Context* context, const unsigned char* data, std::size_t length);
 void Sha256Final(Sha256Context* context, unsigned char digest[32]);
 void Sha256(const unsigned char* data, std::size_t length, unsigned char digest[32]);
+
+// Compression of whole 64-byte blocks with the CPU's SHA instructions (sha256_ni.cpp); call only
+// when ShaInstructionsInUse().
+void Sha256NiCompressBlocks(std::uint32_t state[8], const unsigned char* data, std::size_t blocks);
