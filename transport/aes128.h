@@ -12,8 +12,8 @@ void Aes128EncryptBlock(const Aes128Context* context, const unsigned char in[16]
                         unsigned char out[16]);
 
 // CTR mode: XORs the keystream that starts at `counter` (a 128-bit big-endian number) into the
-// range, one block per 16 bytes (the last one may be partial), and leaves `counter` at the next
-// unused block.
+// range, one block per 16 bytes, and leaves `counter` at the block after the last one used (the
+// unused rest of a partial last block is dropped, so a range continues only after whole blocks).
 void Aes128CtrCrypt(const Aes128Context* context, unsigned char counter[16], unsigned char* data,
                     std::size_t length);
 
