@@ -250,7 +250,7 @@ bool RefServer::Start(const std::string& address, std::uint16_t port) {
     if (config_.root.empty())
         return false; // never the current folder by default
     EnsureTransportStarted();
-    listenFd_ = ListenOn(address, port, 128, &port_);
+    listenFd_ = ListenOn(address, port, SOMAXCONN, &port_);
     if (listenFd_ < 0)
         return false;
     stopping_ = false;
