@@ -284,7 +284,6 @@ void RefServer::AcceptLoop() {
             lock.unlock();
             const std::string peer = PeerName(fd);
             ::close(fd);
-            ++refused_;
             if (config_.log)
                 config_.log(peer + " refused: " + std::to_string(config_.maxConnections) +
                             " connections already open");
@@ -299,7 +298,6 @@ void RefServer::AcceptLoop() {
             --active_;
             ::close(fd);
             lock.unlock();
-            ++refused_;
             if (config_.log)
                 config_.log(std::string("refused a connection: no thread (") + e.what() + ")");
         }

@@ -44,7 +44,10 @@ class RefServer {
     // Stops accepting, cuts open connections and waits for their threads.
     void Stop();
     std::size_t RequestsServed() const { return served_; }
-    std::size_t ConnectionsRefused() const { return refused_; }
+    std::size_t OpenConnections() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return active_;
+    }
 
   private:
     void AcceptLoop();
@@ -55,9 +58,8 @@ class RefServer {
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> served_{0};
-    std::atomic<std::size_t> refused_{0};
     std::thread acceptThread_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable idle_;
     std::set<int> openFds_;
     std::size_t active_ = 0; // connections being served (threads run detached)
