@@ -156,7 +156,7 @@ TEST_F(UploadE2E, PickedNameTooLongForThePathIsRefusedWithTheOpenFailureBox) {
     CloseMainWindowAndExpectExit(server);
 }
 
-TEST_F(UploadE2E, ReferenceServerStoresANamedUploadInItsTransferFolder) {
+TEST_F(UploadE2E, ReferenceServerStoresANamedUploadInItsIncomingFolder) {
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() / ("upload_e2e_" + std::to_string(getpid()));
     fs::remove_all(root);
@@ -174,7 +174,7 @@ TEST_F(UploadE2E, ReferenceServerStoresANamedUploadInItsTransferFolder) {
         EXPECT_NE(line.find("\"-EFTPPUSHMODE -Fsent.log\""), std::string::npos) << line;
         EXPECT_NE(line.find("stored"), std::string::npos) << line;
     }
-    EXPECT_TRUE(e2e::ReadFile("Z:" + (root / "usr/orvane/klvtransfer/sent.log").string()) ==
+    EXPECT_TRUE(e2e::ReadFile("Z:" + (root / "usr/orvane/incoming/sent.log").string()) ==
                 content);
     fs::remove_all(root);
 }

@@ -37,10 +37,11 @@ class RefserverLoopback : public ::testing::Test {
         std::ofstream(root_ / relative, std::ios::binary) << content;
     }
     // A client connection speaking through the transport.
-    std::unique_ptr<refsrv::FrameChannel> Connect(const std::string& request) {
+    std::unique_ptr<refsrv::FrameChannel> Connect(const std::string& request,
+                                                  int options = SEND_NOCOMPRESS) {
         auto client = std::make_unique<refsrv::FrameChannel>(
             transport_test::ConnectLoopback(server_->Port()));
-        Say(*client, request);
+        Say(*client, request, options);
         return client;
     }
     std::string Next(refsrv::FrameChannel& client) {
@@ -71,8 +72,14 @@ class RefserverLoopback : public ::testing::Test {
         return content;
     }
     std::vector<std::string> WaitLog(std::size_t lines) {
-        for (int i = 0; i < 500 && server_->RequestsServed() < lines; ++i)
+        for (int i = 0; i < 500; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(logMutex_);
+                if (log_.size() >= lines)
+                    return log_;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         std::lock_guard<std::mutex> lock(logMutex_);
         return log_;
     }
@@ -163,7 +170,7 @@ TEST_F(RefserverLoopback, MissingFileAndPathsOutsideTheRootGetServerError) {
 
 // A named push stores the upload; an unnamed one asks with an empty request, and an upload cut
 // off before its end stores nothing.
-TEST_F(RefserverLoopback, PushStoresTheUploadInTheTransferFolder) {
+TEST_F(RefserverLoopback, PushStoresTheUploadInTheIncomingFolder) {
     StartServer();
     auto named = Connect("-EFTPPUSHMODE -Fup.bin");
     EXPECT_EQ(Next(*named), std::string("\x07") + "up.bin");
@@ -173,7 +180,7 @@ TEST_F(RefserverLoopback, PushStoresTheUploadInTheTransferFolder) {
     Say(*named, "\x11" + std::string("DONE\0", 5), 3);
     named->Close();
     EXPECT_EQ(WaitLog(1).size(), 1u);
-    EXPECT_EQ(transport_test::ReadWholeFile(refsrv::TransferFolder(root_) / "up.bin"),
+    EXPECT_EQ(transport_test::ReadWholeFile(refsrv::IncomingFolder(root_) / "up.bin"),
               Random(2200, 1));
 
     auto unnamed = Connect("-EFTPPUSHMODE");
@@ -184,7 +191,82 @@ TEST_F(RefserverLoopback, PushStoresTheUploadInTheTransferFolder) {
     auto log = WaitLog(2);
     ASSERT_EQ(log.size(), 2u);
     EXPECT_NE(log[1].find("nothing stored"), std::string::npos) << log[1];
-    EXPECT_FALSE(fs::exists(refsrv::TransferFolder(root_) / "part.bin"));
+    EXPECT_FALSE(fs::exists(refsrv::IncomingFolder(root_) / "part.bin"));
+}
+
+// Hostile requests, one connection each: the client's request (and transport options), what it
+// sends next, and the telling part of the request's log line; then what must hold on disk.
+// Finally a flood beyond the connection cap, whose silent holders end at the first-frame limit.
+TEST_F(RefserverLoopback, HostileRequestsAreRefusedAndLogged) {
+    Put("usr/orvane/bin/Setup.exe", "setup");
+    Put("usr/orvane/klvtransfer/tool.exe", "offered");
+    Put("usr/orvane/incoming/tool.exe", "earlier upload");
+    Put("victim.txt", "victim");
+    for (const char* folder : {"klvtransfer", "incoming"})
+        fs::create_symlink(root_ / "victim.txt", root_ / "usr/orvane" / folder / ".tool.exe.part");
+    config_.maxUploadBytes = 3000;
+    config_.maxConnections = 2;
+    config_.firstFrameTimeoutMs = 1000;
+    StartServer();
+    const std::string ack = "NO NEED TO ARGUE", name = std::string("\x11tool.exe\0", 10);
+    const std::string full = "\x11" + std::string(1100, 'f');
+    const struct {
+        std::string request;
+        int options;
+        std::vector<std::string> then;
+        std::string logged;
+    } rows[] = {
+        {kSetupRequest + " -X",
+         SEND_NOCOMPRESS,
+         {ack},
+         "-X: ignored (outside the transfer folder)"},
+        {"-EFTPPUSHMODE -Ftool.exe", SEND_NOCOMPRESS, {name, "\x11new"}, "as \"tool-1.exe\""},
+        {"-EFTPMODE -F" + std::string(1 << 20, 'A'), 0, {}, "over the limit of 65536 bytes"},
+        {"-EFTPPUSHMODE -Ftool.exe",
+         SEND_NOCOMPRESS,
+         {name, full, full, full,
+          "\x11"
+          "end"},
+         "over the size cap of 3000 bytes"},
+        {std::string(5000, '?'), SEND_NOCOMPRESS, {}, "\"... (5000 bytes)"},
+    };
+    std::size_t lines = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.logged);
+        auto client = Connect(row.request, row.options);
+        for (const std::string& message : row.then)
+            client->SendPayload(message, 3, kWait); // may fail once the server has cut it off
+        refsrv::Frame f;
+        while (client->Read(300, &f) == refsrv::ReadStatus::Frame) {
+        }
+        client->Close();
+        const auto log = WaitLog(++lines);
+        ASSERT_EQ(log.size(), lines);
+        EXPECT_NE(log.back().find(row.logged), std::string::npos) << log.back();
+        EXPECT_LT(log.back().size(), 400u);
+    }
+    EXPECT_EQ(transport_test::ReadWholeFile(root_ / "usr/orvane/bin/Setup.exe"), "setup");
+    EXPECT_EQ(transport_test::ReadWholeFile(root_ / "victim.txt"), "victim");
+    EXPECT_EQ(transport_test::ReadWholeFile(refsrv::TransferFolder(root_) / "tool.exe"), "offered");
+    const fs::path incoming = refsrv::IncomingFolder(root_);
+    EXPECT_EQ(transport_test::ReadWholeFile(incoming / "tool.exe"), "earlier upload");
+    EXPECT_EQ(transport_test::ReadWholeFile(incoming / "tool-1.exe"), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(incoming), fs::directory_iterator()), 3);
+
+    while (server_->OpenConnections() > 0) // the last row's thread ends just after its log line
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    refsrv::FrameChannel holders[2] = {
+        refsrv::FrameChannel(transport_test::ConnectLoopback(server_->Port())),
+        refsrv::FrameChannel(transport_test::ConnectLoopback(server_->Port()))};
+    refsrv::FrameChannel third(transport_test::ConnectLoopback(server_->Port()));
+    refsrv::Frame f;
+    EXPECT_EQ(third.Read(500, &f), refsrv::ReadStatus::Closed); // closed at once, not served
+    auto log = WaitLog(lines + 3);
+    ASSERT_EQ(log.size(), lines + 3);
+    EXPECT_NE(log[lines].find("refused: 2 connections already open"), std::string::npos);
+    for (std::size_t i = lines + 1; i < log.size(); ++i)
+        EXPECT_NE(log[i].find("no request (timed out)"), std::string::npos) << log[i];
+    EXPECT_EQ(Next(*Connect("HELLO"))[0], refsrv::kServerError); // the cap is free again
 }
 
 // A client that holds back its acknowledgement gets nothing more meanwhile, and does not hold

@@ -36,7 +36,7 @@ TEST(RefserverRequest, ParsesEveryModeCommandTheClientSendsAndNothingElse) {
 
 TEST(RefserverRequest, UploadNamesArePlainNames) {
     EXPECT_EQ(refsrv::UploadFileName("log.txt"), std::optional<std::string>("log.txt"));
-    for (const char* name : {"", ".", "..", "../x", "a\\b", "C:x"})
+    for (const char* name : {"", ".", "..", "../x", "a\\b", "C:x", "a\rb", "a\x7f"})
         EXPECT_FALSE(refsrv::UploadFileName(name)) << name;
 }
 
@@ -49,17 +49,20 @@ TEST(RefserverRequest, UploadEndsAtTheShortPieceOrAtDoneAfterFullPieces) {
         ASSERT_EQ(upload.Take("\x11" + std::string("f.bin\0", 6)), Step::NeedMore);
         const std::string content = transport_test::Random(size, 2);
         Step step = Step::NeedMore;
+        std::string taken;
         for (std::size_t at = 0; at < content.size(); at += 1100) {
             ASSERT_EQ(step, Step::NeedMore);
             step = upload.Take("\x11" + content.substr(at, 1100));
+            taken += upload.Piece();
         }
         if (size % 1100 == 0) {
             ASSERT_EQ(step, Step::NeedMore);
             step = upload.Take("\x11" + std::string("DONE\0", 5));
+            EXPECT_EQ(upload.Piece(), "");
         }
         EXPECT_EQ(step, Step::Done);
         EXPECT_EQ(upload.Name(), "f.bin");
-        EXPECT_EQ(upload.Content(), content);
+        EXPECT_EQ(taken, content);
         EXPECT_EQ(upload.Take("\x11xyz"), Step::Invalid);
     }
     refsrv::UploadAssembler a;

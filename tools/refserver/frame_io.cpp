@@ -3,24 +3,22 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
+#include "transport/protection.h"
 
 namespace refsrv {
 
 namespace {
-
-// Larger bodies are refused: nothing this system sends comes near it.
-constexpr std::int32_t kMaxBodyLength = 256 * 1024 * 1024;
 
 int RemainingMs(std::int64_t deadlineMs) {
     if (deadlineMs < 0)
@@ -31,23 +29,6 @@ int RemainingMs(std::int64_t deadlineMs) {
 
 std::int64_t DeadlineAfter(int timeoutMs) {
     return timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
-}
-
-// Reads a local socket to its end.
-std::string DrainToEnd(int fd) {
-    std::string out;
-    char chunk[65536];
-    for (;;) {
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n > 0) {
-            out.append(chunk, static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -68,55 +49,69 @@ void EnsureTransportStarted() {
 
 std::string BuildFrame(const std::string& payload, int options) {
     EnsureTransportStarted();
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    // Building overwrites the payload with its compressed form: give it a copy when it may
+    // compress (only then is the payload written to).
+    const bool mayCompress = payload.size() > 100 && !(options & SEND_NOCOMPRESS);
+    std::vector<unsigned char> copy;
+    unsigned char* data = reinterpret_cast<unsigned char*>(const_cast<char*>(payload.data()));
+    if (mayCompress) {
+        copy.assign(payload.begin(), payload.end());
+        data = copy.data();
+    }
+    unsigned char* frame = nullptr;
+    std::size_t frameLength = 0;
+    if (!::BuildFrame(data, static_cast<std::int32_t>(payload.size()), options, &frame,
+                      &frameLength))
         return std::string();
-    std::string frame;
-    std::thread reader([&] { frame = DrainToEnd(pair[1]); });
-    // SendMessageWithSize may overwrite the payload with its compressed form: give it a copy.
-    std::vector<unsigned char> copy(payload.begin(), payload.end());
-    copy.push_back(0);
-    SendMessageWithSize(static_cast<KlvSocket>(pair[0]), copy.data(),
-                        static_cast<std::int32_t>(payload.size()), options | SEND_QUIET);
-    ::shutdown(pair[0], SHUT_WR);
-    reader.join();
-    ::close(pair[0]);
-    ::close(pair[1]);
-    return frame;
+    std::string bytes(reinterpret_cast<const char*>(frame), frameLength);
+    std::free(frame);
+    return bytes;
 }
 
-bool DecodeFrame(const std::string& raw, std::string* payload) {
+bool DecodeFrame(const std::string& raw, std::string* payload, std::size_t maxLength,
+                 bool* overLimit) {
     EnsureTransportStarted();
     payload->clear();
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    if (overLimit)
+        *overLimit = false;
+    if (raw.size() < static_cast<std::size_t>(kFrameHeaderSize))
         return false;
-    std::thread writer([&] {
-        std::size_t done = 0;
-        while (done < raw.size()) {
-            ssize_t n = ::send(pair[0], raw.data() + done, raw.size() - done, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
+    const auto* h = reinterpret_cast<const unsigned char*>(raw.data());
+    std::int32_t length = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(h[2]) | static_cast<std::uint32_t>(h[3]) << 8 |
+        static_cast<std::uint32_t>(h[4]) << 16 | static_cast<std::uint32_t>(h[5]) << 24);
+    if (length == KEEPALIVE_LENGTH)
+        return true;
+    if (length < 0 || raw.size() - kFrameHeaderSize < static_cast<std::size_t>(length))
+        return false;
+    // A malloc block, as the transport's decompression replaces it with a larger one.
+    auto* data = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length) + 1));
+    if (!data)
+        return false;
+    std::memcpy(data, raw.data() + kFrameHeaderSize, static_cast<std::size_t>(length));
+    bool ok = true;
+    if (h[1] != 0) {
+        const int r = UnprotectMessage(data, static_cast<std::size_t>(length), h[1]);
+        if (h[1] & PROT_AES_CHECK) {
+            ok = r == 0;
+            length -= kCheckValueSize;
         }
-        ::shutdown(pair[0], SHUT_WR);
-    });
-    MessageBuffer buffer;
-    bool ok = false;
-    if (InitMessageBuffer(&buffer)) {
-        ok = KLVrecv(static_cast<KlvSocket>(pair[1]), &buffer) == 1;
-        if (ok && buffer.length > 0)
-            payload->assign(reinterpret_cast<const char*>(buffer.data),
-                            static_cast<std::size_t>(buffer.length));
-        FreeMessageBuffer(&buffer);
     }
-    // Let the writer finish even when KLVrecv stopped early.
-    ::shutdown(pair[1], SHUT_RDWR);
-    writer.join();
-    ::close(pair[0]);
-    ::close(pair[1]);
+    // The limit is checked while inflating: a small frame never grows past it in memory.
+    if (ok && h[0] != 0 &&
+        !UncompressMessageWithLimit(&data, &length, static_cast<std::int64_t>(maxLength))) {
+        ok = false;
+        if (overLimit)
+            *overLimit = true;
+    }
+    if (ok && static_cast<std::size_t>(length) > maxLength) {
+        ok = false;
+        if (overLimit)
+            *overLimit = true;
+    }
+    if (ok)
+        payload->assign(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+    std::free(data);
     return ok;
 }
 
@@ -151,6 +146,8 @@ int AcceptWithin(int listenFd, int timeoutMs) {
         int r = ::poll(&p, 1, RemainingMs(deadline));
         if (r < 0 && errno == EINTR)
             continue;
+        if (r == 0)
+            errno = EAGAIN; // nothing arrived in time (not a failure of accept)
         if (r <= 0)
             return -1;
         int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
@@ -224,9 +221,18 @@ ReadStatus FrameChannel::Read(int timeoutMs, Frame* frame) {
         static_cast<std::uint32_t>(h[4]) << 16 | static_cast<std::uint32_t>(h[5]) << 24);
     const int compressed = h[0];
     const int protection = h[1];
-    if (bodyLength > kMaxBodyLength) {
+    if (bodyLength > 0 && static_cast<std::size_t>(bodyLength) > messageLimit_ + kCheckValueSize) {
+        // Refused unread: the channel takes nothing more from this peer.
+        Frame f;
+        f.compressed = compressed;
+        f.protection = protection;
+        f.bodyLength = bodyLength;
+        f.raw = pending_.substr(0, kFrameHeaderSize);
+        f.overLimit = true;
+        pending_.clear();
         peerClosed_ = true;
-        return ReadStatus::Closed;
+        *frame = std::move(f);
+        return ReadStatus::Frame;
     }
     std::size_t total = kFrameHeaderSize + (bodyLength > 0 ? bodyLength : 0);
     status = Fill(total, deadline);
@@ -239,7 +245,9 @@ ReadStatus FrameChannel::Read(int timeoutMs, Frame* frame) {
     f.raw = pending_.substr(0, total);
     pending_.erase(0, total);
     if (bodyLength > 0) {
-        f.decoded = DecodeFrame(f.raw, &f.payload);
+        f.decoded = DecodeFrame(f.raw, &f.payload, messageLimit_, &f.overLimit);
+        if (f.overLimit)
+            peerClosed_ = true;
     } else {
         f.decoded = true; // keep-alive or empty frame: no payload
     }

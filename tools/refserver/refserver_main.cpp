@@ -1,12 +1,15 @@
 // refserver: a reference file-transfer server for trying the utility and for demos.
 //
-//   refserver [--root DIR] [--address A.B.C.D] [--port N] [--destination TEXT]
+//   refserver --root DIR [--address A.B.C.D] [--port N] [--destination TEXT]
 //             [--piece-size BYTES] [--compress] [--protect none|blowfish|aes|aes-check]
-//             [--keep] [--timeout SECONDS] [--log FILE]
+//             [--keep] [--timeout SECONDS] [--max-upload BYTES] [--max-connections N]
+//             [--log FILE]
 //
 // Serves DIR laid out like the server: "-EFTPMODE -F/usr/orvane/bin/Setup.exe" sends
 // DIR/usr/orvane/bin/Setup.exe, "-EFTPMODE" offers the files of DIR/usr/orvane/klvtransfer,
-// "-EFTPPUSHMODE" stores an upload there. One line per request on standard output.
+// "-EFTPPUSHMODE" stores an upload in DIR/usr/orvane/incoming. One line per request on
+// standard output.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,26 +26,38 @@ namespace {
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: refserver [--root DIR] [--address A.B.C.D] [--port N]\n"
+                 "usage: refserver --root DIR [--address A.B.C.D] [--port N]\n"
                  "                 [--destination TEXT] [--piece-size BYTES] [--compress]\n"
                  "                 [--protect none|blowfish|aes|aes-check] [--keep]\n"
-                 "                 [--timeout SECONDS] [--log FILE]\n"
-                 "  --root         folder laid out like the server (default: current folder)\n"
+                 "                 [--timeout SECONDS] [--max-upload BYTES]\n"
+                 "                 [--max-connections N] [--log FILE]\n"
+                 "  --root         folder laid out like the server (required):\n"
+                 "                 DIR/usr/orvane/bin/Setup.exe is the setup program,\n"
+                 "                 DIR/usr/orvane/klvtransfer holds the files offered,\n"
+                 "                 DIR/usr/orvane/incoming receives uploads\n"
                  "  --address      address to listen on (default 127.0.0.1)\n"
-                 "  --port         port to listen on (default 11001)\n"
+                 "  --port         port to listen on (default 11001; 0 picks a free one,\n"
+                 "                 shown in the first log line)\n"
                  "  --destination  FILE_DESTINATION text (default C:\\klv\\transfer\\)\n"
                  "  --piece-size   bytes per FILE_DATA piece (default 65536)\n"
                  "  --compress     let the transport compress messages over 100 bytes\n"
                  "  --protect      protection of the server's messages (default none)\n"
                  "  --keep         never remove a served file, even when asked with -X\n"
-                 "  --timeout      seconds to wait for a client's next message (default 300)\n"
+                 "                 (-X only ever removes files of the klvtransfer folder)\n"
+                 "  --timeout      seconds to wait for a client's next message (default 300;\n"
+                 "                 the request itself must arrive within 30)\n"
+                 "  --max-upload   largest upload in bytes (default 4294967296)\n"
+                 "  --max-connections\n"
+                 "                 clients served at once; more are closed at once\n"
+                 "                 (default 256)\n"
                  "  --log          also append the log lines to FILE\n");
 }
 
-bool ParseNumber(const char* text, long low, long high, long* value) {
+bool ParseNumber(const char* text, long long low, long long high, long long* value) {
     char* end = nullptr;
-    long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < low || v > high)
+    errno = 0;
+    long long v = std::strtoll(text, &end, 10);
+    if (!*text || *end || errno == ERANGE || v < low || v > high)
         return false;
     *value = v;
     return true;
@@ -58,14 +73,14 @@ void OnSignal(int) {
 int main(int argc, char** argv) {
     refsrv::ServerConfig config;
     std::string address = "127.0.0.1";
-    long port = 11001;
+    long long port = 11001;
     bool compress = false;
     int protection = 0;
     std::string logFile;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        long number = 0;
+        long long number = 0;
         if (arg == "--compress") {
             compress = true;
         } else if (arg == "--keep") {
@@ -93,6 +108,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--timeout" && ParseNumber(value, 1, 86400, &number)) {
             config.idleTimeoutMs = static_cast<int>(number * 1000);
             ++i;
+        } else if (arg == "--max-upload" && ParseNumber(value, 1, 1ll << 50, &number)) {
+            config.maxUploadBytes = static_cast<std::uint64_t>(number);
+            ++i;
+        } else if (arg == "--max-connections" && ParseNumber(value, 1, 100000, &number)) {
+            config.maxConnections = static_cast<std::size_t>(number);
+            ++i;
         } else if (arg == "--log") {
             logFile = value;
             ++i;
@@ -114,6 +135,16 @@ int main(int argc, char** argv) {
         }
     }
     config.serve.sendOptions = (compress ? 0 : SEND_NOCOMPRESS) | protection;
+    std::error_code ec;
+    if (config.root.empty()) {
+        std::fprintf(stderr, "refserver: --root DIR is required\n");
+        Usage();
+        return 2;
+    }
+    if (!std::filesystem::is_directory(config.root, ec)) {
+        std::fprintf(stderr, "refserver: --root %s is not a folder\n", config.root.c_str());
+        return 2;
+    }
 
     std::mutex logMutex;
     config.log = [&](const std::string& line) {
@@ -133,7 +164,7 @@ int main(int argc, char** argv) {
 
     refsrv::RefServer server(config);
     if (!server.Start(address, static_cast<std::uint16_t>(port))) {
-        std::fprintf(stderr, "refserver: cannot listen on %s:%ld: %s\n", address.c_str(), port,
+        std::fprintf(stderr, "refserver: cannot listen on %s:%lld: %s\n", address.c_str(), port,
                      std::strerror(errno));
         return 1;
     }

@@ -66,6 +66,10 @@ fs::path TransferFolder(const fs::path& root) {
     return root / "usr" / "orvane" / "klvtransfer";
 }
 
+fs::path IncomingFolder(const fs::path& root) {
+    return root / "usr" / "orvane" / "incoming";
+}
+
 std::optional<fs::path> ResolveServedPath(const fs::path& root, const std::string& name) {
     if (name.empty() || name.find('\0') != std::string::npos)
         return std::nullopt;
@@ -88,6 +92,12 @@ std::optional<fs::path> ResolveServedPath(const fs::path& root, const std::strin
     return resolved;
 }
 
+bool InTransferFolder(const fs::path& root, const fs::path& resolved) {
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(TransferFolder(fs::absolute(root, ec)), ec);
+    return !ec && resolved != folder && IsWithin(folder, resolved);
+}
+
 std::vector<std::string> OfferedFiles(const fs::path& root) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -102,12 +112,16 @@ std::vector<std::string> OfferedFiles(const fs::path& root) {
 
 std::optional<std::string> UploadFileName(const std::string& name) {
     if (name.empty() || name == "." || name == ".." ||
-        name.find_first_of(std::string("/\\:\0", 4)) != std::string::npos)
+        name.find_first_of("/\\:") != std::string::npos)
         return std::nullopt;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F)
+            return std::nullopt;
     return name;
 }
 
 UploadAssembler::Step UploadAssembler::Take(const std::string& payload) {
+    piece_.clear();
     if (done_ || payload.empty() || static_cast<unsigned char>(payload[0]) != kPushData)
         return Step::Invalid;
     if (!haveName_) {
@@ -122,14 +136,15 @@ UploadAssembler::Step UploadAssembler::Take(const std::string& payload) {
     static const std::string kEndMark("\x11"
                                       "DONE\0",
                                       6);
-    if (payload == kEndMark && content_.size() % kUploadPieceSize == 0) {
+    if (payload == kEndMark && bytes_ % kUploadPieceSize == 0) {
         done_ = true;
         return Step::Done;
     }
     std::size_t count = payload.size() - 1;
     if (count > kUploadPieceSize)
         return Step::Invalid;
-    content_.append(payload, 1, count);
+    piece_.assign(payload, 1, count);
+    bytes_ += count;
     ++dataMessages_;
     if (count < kUploadPieceSize) {
         done_ = true;

@@ -1,6 +1,7 @@
 // What a client asks the reference server for: the mode command, the paths it names, and
 // the upload it sends. No sockets in here.
 #pragma once
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -20,8 +21,10 @@ struct Request {
 // optionally followed by " -X".
 Request ParseRequest(const std::string& command);
 
-// Folder whose files are offered and which receives uploads: ROOT/usr/orvane/klvtransfer.
+// Folder whose files are offered: ROOT/usr/orvane/klvtransfer.
 std::filesystem::path TransferFolder(const std::filesystem::path& root);
+// Folder that receives uploads, apart from everything offered: ROOT/usr/orvane/incoming.
+std::filesystem::path IncomingFolder(const std::filesystem::path& root);
 
 // The file a name stands for: names starting with "/" are taken from the root
 // ("/usr/orvane/bin/Setup.exe" is ROOT/usr/orvane/bin/Setup.exe), other names from the
@@ -29,14 +32,20 @@ std::filesystem::path TransferFolder(const std::filesystem::path& root);
 std::optional<std::filesystem::path> ResolveServedPath(const std::filesystem::path& root,
                                                        const std::string& name);
 
+// True when `resolved` (a result of ResolveServedPath) lies in the transfer folder: the only
+// files " -X" may remove.
+bool InTransferFolder(const std::filesystem::path& root, const std::filesystem::path& resolved);
+
 // Regular files of the transfer folder, sorted by name.
 std::vector<std::string> OfferedFiles(const std::filesystem::path& root);
 
-// A plain file name for an upload (no folder part, not "." or ".."); empty when unusable.
+// A plain file name for an upload (no folder separator, drive colon or control byte, not "."
+// or ".."); empty when unusable.
 std::optional<std::string> UploadFileName(const std::string& name);
 
-// Assembles an upload from the client's PUSH_DATA messages: the name message (0x11, name, 0),
-// then data messages of up to 1100 content bytes. A data message shorter than 1100 bytes
+// Follows an upload through the client's PUSH_DATA messages: the name message (0x11, name, 0),
+// then data messages of up to 1100 content bytes, each handed out as Piece() right after the
+// Take that accepted it (nothing is kept). A data message shorter than 1100 bytes
 // ends the upload; after full pieces only, the message 0x11 "DONE" 0 ends it instead. (The
 // two cannot be told apart when a file's last 5 bytes after full pieces are "DONE" and a
 // zero: such a tail is read as the end mark, as the client's protocol implies.)
@@ -46,14 +55,16 @@ class UploadAssembler {
     Step Take(const std::string& payload);
     bool HaveName() const { return haveName_; }
     const std::string& Name() const { return name_; }
-    const std::string& Content() const { return content_; }
+    const std::string& Piece() const { return piece_; } // content of the last data message
+    std::uint64_t Bytes() const { return bytes_; }      // content bytes so far
     std::size_t DataMessages() const { return dataMessages_; }
 
   private:
     bool haveName_ = false;
     bool done_ = false;
     std::string name_;
-    std::string content_;
+    std::string piece_;
+    std::uint64_t bytes_ = 0;
     std::size_t dataMessages_ = 0;
 };
 

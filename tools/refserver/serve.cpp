@@ -29,18 +29,33 @@ bool SendTyped(FrameChannel& channel, int type, const std::string& text, int opt
 
 ServeResult ServeContent(FrameChannel& channel, const std::string& content,
                          const ServeOptions& options, const FrameObserver& observer) {
+    return ServeSource(
+        channel, content.size(),
+        [&content](std::uint64_t offset, std::size_t count, std::string* out) {
+            out->assign(content, static_cast<std::size_t>(offset), count);
+            return true;
+        },
+        options, observer);
+}
+
+ServeResult ServeSource(FrameChannel& channel, std::uint64_t size, const PieceReader& read,
+                        const ServeOptions& options, const FrameObserver& observer) {
     ServeResult result;
     const int opts = options.sendOptions;
-    if (!SendTyped(channel, kFileSize, std::to_string(content.size()), opts, options.timeoutMs) ||
+    if (!SendTyped(channel, kFileSize, std::to_string(size), opts, options.timeoutMs) ||
         !SendTyped(channel, kFileDestination, options.destination, opts, options.timeoutMs)) {
         result.failure = "send failed";
         return result;
     }
-    std::size_t offset = 0;
-    for (std::size_t piece : PiecePlan(content.size(), options.pieceSize)) {
+    std::uint64_t offset = 0;
+    std::string data;
+    for (std::size_t piece : PiecePlan(static_cast<std::size_t>(size), options.pieceSize)) {
+        if (!read(offset, piece, &data) || data.size() != piece) {
+            result.failure = "cannot read the file";
+            return result;
+        }
         if (!SendTyped(channel, kDataSize, std::to_string(piece), opts, options.timeoutMs) ||
-            !SendTyped(channel, kFileData, content.substr(offset, piece), opts,
-                       options.timeoutMs)) {
+            !SendTyped(channel, kFileData, data, opts, options.timeoutMs)) {
             result.failure = "send failed";
             return result;
         }

@@ -3,6 +3,7 @@
 // "NO NEED TO ARGUE" before the next one goes out.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -48,8 +49,14 @@ struct ServeResult {
 };
 
 using FrameObserver = std::function<void(const Frame&)>;
+// Puts `count` bytes from `offset` of what is served into *out; false when it cannot.
+using PieceReader = std::function<bool(std::uint64_t offset, std::size_t count, std::string* out)>;
 
-// Serves `content`; every frame read from the client is passed to `observer`.
+// Serves `size` bytes taken piece by piece from `read` (only one piece is held at a time);
+// every frame read from the client is passed to `observer`.
+ServeResult ServeSource(FrameChannel& channel, std::uint64_t size, const PieceReader& read,
+                        const ServeOptions& options, const FrameObserver& observer = {});
+// Serves `content`.
 ServeResult ServeContent(FrameChannel& channel, const std::string& content,
                          const ServeOptions& options, const FrameObserver& observer = {});
 

@@ -1,15 +1,19 @@
 #include "tools/refserver/server.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <optional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 #include "tools/refserver/request.h"
+#include "tools/refserver/upload_store.h"
 
 namespace refsrv {
 
@@ -17,10 +21,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Printable form of a client text for the log.
+// Printable form of a client text for the log: quoted, control bytes, quotes and backslashes
+// as \xNN, and no more than the first 200 bytes of it.
 std::string Quoted(const std::string& text) {
+    constexpr std::size_t kShown = 200;
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
             out += static_cast<char>(c);
         } else {
@@ -29,18 +36,51 @@ std::string Quoted(const std::string& text) {
             out += hex;
         }
     }
-    return out + "\"";
+    out += "\"";
+    if (text.size() > kShown)
+        out += "... (" + std::to_string(text.size()) + " bytes)";
+    return out;
 }
 
-bool ReadWhole(const fs::path& path, std::string* content) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    *content = all.str();
-    return !in.bad();
-}
+// An open regular file, read piece by piece.
+class ServedFile {
+  public:
+    explicit ServedFile(const fs::path& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        size_ = fd_ >= 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    }
+    ~ServedFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    ServedFile(const ServedFile&) = delete;
+    ServedFile& operator=(const ServedFile&) = delete;
+    bool Open() const { return fd_ >= 0; }
+    std::uint64_t Size() const { return size_; }
+    bool Read(std::uint64_t offset, std::size_t count, std::string* out) const {
+        out->resize(count);
+        std::size_t done = 0;
+        while (done < count) {
+            ssize_t n =
+                ::pread(fd_, out->data() + done, count - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false; // error, or the file became shorter
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+  private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
 
 std::string Refuse(FrameChannel& channel, const ServerConfig& config, const std::string& text) {
     SendTyped(channel, kServerError, text, config.serve.sendOptions, config.serve.timeoutMs);
@@ -53,23 +93,31 @@ std::string Refuse(FrameChannel& channel, const ServerConfig& config, const std:
 // puts its own path in place of the text). A file chosen from the list gets the text alone.
 std::string ServePath(FrameChannel& channel, const ServerConfig& config, const fs::path& path,
                       const std::string& shownName, bool removeAfter, bool namedByRequest) {
-    std::error_code ec;
-    std::string content;
-    if (!fs::is_regular_file(path, ec) || !ReadWhole(path, &content))
+    ServedFile file(path);
+    if (!file.Open())
         return Refuse(channel, config, "File Not Found: " + shownName);
     ServeOptions serve = config.serve;
     if (namedByRequest)
         serve.destination += path.filename().string();
-    ServeResult result = ServeContent(channel, content, serve);
-    std::string line = "sent " + path.string() + " (" + std::to_string(content.size()) +
-                       " bytes, " + std::to_string(result.acks) + "/" +
-                       std::to_string(PiecePlan(content.size(), config.serve.pieceSize).size()) +
-                       " pieces acknowledged)";
+    ServeResult result = ServeSource(
+        channel, file.Size(),
+        [&file](std::uint64_t offset, std::size_t count, std::string* out) {
+            return file.Read(offset, count, out);
+        },
+        serve);
+    std::string line =
+        "sent " + path.string() + " (" + std::to_string(file.Size()) + " bytes, " +
+        std::to_string(result.acks) + "/" +
+        std::to_string(PiecePlan(static_cast<std::size_t>(file.Size()), serve.pieceSize).size()) +
+        " pieces acknowledged)";
     if (!result.complete)
         return line + " INCOMPLETE: " + result.failure;
     if (removeAfter) {
+        std::error_code ec;
         if (!config.honourRemove)
             line += "; -X: kept (removal switched off)";
+        else if (!InTransferFolder(config.root, path))
+            line += "; -X: ignored (outside the transfer folder)";
         else if (fs::remove(path, ec))
             line += "; -X: removed " + path.string();
         else
@@ -121,7 +169,10 @@ std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const 
                    config.serve.timeoutMs))
         return "push: send failed";
     UploadAssembler upload;
+    UploadStore store(IncomingFolder(config.root), config.maxUploadBytes);
+    std::optional<std::string> fileName;
     UploadAssembler::Step step = UploadAssembler::Step::NeedMore;
+    // The client reads nothing while it uploads: a refused upload is simply cut off.
     while (step == UploadAssembler::Step::NeedMore) {
         Frame frame;
         ReadStatus status = channel.Read(config.idleTimeoutMs, &frame);
@@ -129,30 +180,31 @@ std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const 
             return std::string("upload ") + (upload.HaveName() ? Quoted(upload.Name()) + " " : "") +
                    "incomplete (" + (status == ReadStatus::Closed ? "client closed" : "timed out") +
                    "), nothing stored";
+        const bool hadName = upload.HaveName();
         step = upload.Take(frame.payload);
+        if (step == UploadAssembler::Step::Invalid)
+            return std::string("upload: unexpected message (") +
+                   (frame.overLimit ? "over the message limit" : "not PUSH_DATA") +
+                   "), nothing stored";
+        if (!hadName) {
+            fileName = UploadFileName(upload.Name());
+            if (!fileName)
+                return "upload: refused name " + Quoted(upload.Name()) + ", nothing stored";
+            if (!store.Open())
+                return "upload " + Quoted(upload.Name()) + ": " + store.Error() +
+                       ", nothing stored";
+        } else if (!store.Write(upload.Piece())) {
+            return "upload " + Quoted(upload.Name()) + " refused: " + store.Error() +
+                   ", nothing stored";
+        }
     }
-    if (step == UploadAssembler::Step::Invalid)
-        return "upload: unexpected message (not PUSH_DATA), nothing stored";
-    auto fileName = UploadFileName(upload.Name());
-    if (!fileName)
-        return "upload: refused name " + Quoted(upload.Name()) + ", nothing stored";
-    std::error_code ec;
-    fs::path folder = TransferFolder(config.root);
-    fs::create_directories(folder, ec);
-    fs::path target = folder / *fileName;
-    fs::path temporary = folder / ("." + *fileName + ".part");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(upload.Content().data(), static_cast<std::streamsize>(upload.Content().size()));
-        if (!out)
-            return "upload " + Quoted(upload.Name()) + ": cannot write " + temporary.string();
-    }
-    fs::rename(temporary, target, ec);
-    if (ec)
-        return "upload " + Quoted(upload.Name()) + ": cannot store " + target.string();
-    std::string line = "stored " + target.string() + " (" +
-                       std::to_string(upload.Content().size()) + " bytes, " +
-                       std::to_string(upload.DataMessages()) + " data message(s))";
+    if (!store.Commit(*fileName))
+        return "upload " + Quoted(upload.Name()) + ": " + store.Error() + ", nothing stored";
+    std::string line = "stored " + Quoted(*fileName);
+    if (store.Stored().filename() != *fileName)
+        line += " as " + Quoted(store.Stored().filename().string());
+    line += " in " + store.Stored().parent_path().string() + " (" + std::to_string(store.Bytes()) +
+            " bytes, " + std::to_string(upload.DataMessages()) + " data message(s))";
     if (request.removeAfter)
         line += "; -X: the client removes its copy";
     // A file the user picked leaves the client connected until its window closes.
@@ -164,12 +216,16 @@ std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const 
 
 std::string HandleConnection(FrameChannel& channel, const ServerConfig& config) {
     std::string peer = PeerName(channel.fd());
+    channel.SetMessageLimit(config.messageLimit);
     Frame command;
-    ReadStatus status = channel.Read(config.idleTimeoutMs, &command);
+    ReadStatus status = channel.Read(config.firstFrameTimeoutMs, &command);
     if (status != ReadStatus::Frame)
         return peer + " no request (" +
                (status == ReadStatus::Closed ? "client closed" : "timed out") + ")";
     std::string line = peer + " " + Quoted(command.payload) + " -> ";
+    if (command.overLimit)
+        return line + "frame refused: over the limit of " + std::to_string(config.messageLimit) +
+               " bytes per message";
     if (!command.decoded)
         return line + "frame refused by the transport (check value)";
     Request request = ParseRequest(command.payload);
@@ -191,8 +247,10 @@ std::string HandleConnection(FrameChannel& channel, const ServerConfig& config) 
 }
 
 bool RefServer::Start(const std::string& address, std::uint16_t port) {
+    if (config_.root.empty())
+        return false; // never the current folder by default
     EnsureTransportStarted();
-    listenFd_ = ListenOn(address, port, 16, &port_);
+    listenFd_ = ListenOn(address, port, SOMAXCONN, &port_);
     if (listenFd_ < 0)
         return false;
     stopping_ = false;
@@ -201,18 +259,48 @@ bool RefServer::Start(const std::string& address, std::uint16_t port) {
 }
 
 void RefServer::AcceptLoop() {
+    bool outOfDescriptors = false;
     while (!stopping_) {
         int fd = AcceptWithin(listenFd_, 200);
-        if (fd < 0)
+        if (fd < 0) {
+            const int error = errno;
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+                // The waiting connection stays queued: pause instead of polling it again at once.
+                if (!outOfDescriptors && config_.log)
+                    config_.log(std::string("accept: ") + std::strerror(error) +
+                                "; pausing new connections");
+                outOfDescriptors = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
             continue;
-        std::lock_guard<std::mutex> lock(mutex_);
+        }
+        outOfDescriptors = false;
+        std::unique_lock<std::mutex> lock(mutex_);
         if (stopping_) {
             ::close(fd);
             break;
         }
+        if (active_ >= config_.maxConnections) {
+            lock.unlock();
+            const std::string peer = PeerName(fd);
+            ::close(fd);
+            if (config_.log)
+                config_.log(peer + " refused: " + std::to_string(config_.maxConnections) +
+                            " connections already open");
+            continue;
+        }
         openFds_.insert(fd);
         ++active_;
-        std::thread([this, fd] { Serve(fd); }).detach();
+        try {
+            std::thread([this, fd] { Serve(fd); }).detach();
+        } catch (const std::system_error& e) {
+            openFds_.erase(fd);
+            --active_;
+            ::close(fd);
+            lock.unlock();
+            if (config_.log)
+                config_.log(std::string("refused a connection: no thread (") + e.what() + ")");
+        }
     }
 }
 

@@ -1,4 +1,5 @@
-// The reference file-transfer server: one thread per client, one log line per request.
+// The reference file-transfer server: one thread per client (up to a cap), one log line per
+// request.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -16,10 +17,14 @@
 namespace refsrv {
 
 struct ServerConfig {
-    std::filesystem::path root = ".";
-    ServeOptions serve;         // destination text, piece size, send options, timeouts
-    bool honourRemove = true;   // " -X": remove a served file once it is fully sent
-    int idleTimeoutMs = 300000; // how long to wait for a client's next message or its close
+    std::filesystem::path root;      // laid out like the server; uploads go to its incoming folder
+    ServeOptions serve;              // destination text, piece size, send options, timeouts
+    bool honourRemove = true;        // " -X": remove a served transfer-folder file once fully sent
+    int idleTimeoutMs = 300000;      // how long to wait for a client's next message or its close
+    int firstFrameTimeoutMs = 30000; // from accept to the whole request frame
+    std::size_t messageLimit = 64 * 1024;        // per client message, checked while inflating
+    std::uint64_t maxUploadBytes = 4ull << 30;   // per upload
+    std::size_t maxConnections = 256;            // beyond it a connection is closed at once
     std::function<void(const std::string&)> log; // one call per request (no time stamp)
 };
 
@@ -39,6 +44,10 @@ class RefServer {
     // Stops accepting, cuts open connections and waits for their threads.
     void Stop();
     std::size_t RequestsServed() const { return served_; }
+    std::size_t OpenConnections() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return active_;
+    }
 
   private:
     void AcceptLoop();
@@ -50,7 +59,7 @@ class RefServer {
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> served_{0};
     std::thread acceptThread_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable idle_;
     std::set<int> openFds_;
     std::size_t active_ = 0; // connections being served (threads run detached)
