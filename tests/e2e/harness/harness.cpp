@@ -369,6 +369,14 @@ void EnsureWine() {
                 60000, IoDir() + "/wine-reg.log");
         RunHost({"wineserver", "-w"}, 60000, IoDir() + "/wineserver.log");
     }
+    // This Wine finds the fonts of fonts-wine (Tahoma, and Marlett for the caption buttons) only
+    // in C:\windows\Fonts.
+    std::error_code error;
+    for (const auto& font : fs::directory_iterator("/usr/share/wine/fonts", error))
+        if (font.path().extension() == ".ttf")
+            fs::copy_file(font.path(),
+                          PrefixDir() + "/drive_c/windows/Fonts/" + font.path().filename().string(),
+                          fs::copy_options::skip_existing, error);
     wineReady = true;
     std::atexit(AtExit);
     // The first windowed program brings the desktop up; later ones find it running.
