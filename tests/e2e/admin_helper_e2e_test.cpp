@@ -58,6 +58,7 @@ TEST_F(AdminHelperE2E, HandedOverConnectionsEndTheHelperByThemselves) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.which);
+        e2e::Scenario(std::string("helper hand-over: ") + c.which);
         Prepare(c.logOn);
         EXPECT_EQ(session_e2e::RunToEnd(session_e2e::Tool("helperdriver.exe ") + c.which, kRunMs),
                   0)
@@ -70,6 +71,7 @@ TEST_F(AdminHelperE2E, HandedOverConnectionsEndTheHelperByThemselves) {
 }
 
 TEST_F(AdminHelperE2E, SetupWindowCreationRunsTheHelperThroughTheStandIn) {
+    e2e::Scenario("a setup window runs the elevated helper through the stand-in");
     Prepare(true);
     e2e::WinProcess standIn(session_e2e::Tool("AdminService.exe") + " console");
     ASSERT_TRUE(e2e::WaitUntil(

@@ -83,6 +83,7 @@ class AdminServiceE2E : public session_e2e::SessionTest {
 };
 
 TEST_F(AdminServiceE2E, ForegroundStandInStartsProgramsSurvivesBadRequestsAndKeepsServing) {
+    e2e::Scenario("stand-in in the foreground: starts programs, survives bad requests");
     e2e::WinProcess standIn(Tool("AdminService.exe") + " console");
     ASSERT_TRUE(StandInLogged("listening on 127.0.0.1:13021")) << e2e::ReadFile(kStandInLog);
 
@@ -146,6 +147,7 @@ TEST_F(AdminServiceE2E, ForegroundStandInStartsProgramsSurvivesBadRequestsAndKee
 }
 
 TEST_F(AdminServiceE2E, AsAServiceItIsInstalledStartedServingAndRemovedOtherWordsFail) {
+    e2e::Scenario("stand-in as a Windows service: install, serve, remove");
     const std::string standIn = Tool("AdminService.exe");
     serviceInstalled_ = true;
     ASSERT_EQ(RunToEnd(standIn + " install"), 0);

@@ -94,6 +94,7 @@ TEST_F(AppE2E, TitleShapeVisibilityFirstQuestionAndLogFollowTheCommandLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.commandLine);
+        e2e::Scenario("window and first question for " + c.commandLine);
         Reset();
         std::optional<e2e::ScriptServer> server;
         if (c.noUser)
@@ -136,6 +137,7 @@ double ColourShare(const std::string& shot, const std::string& crop, const char*
 }
 
 TEST_F(AppE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
+    e2e::Scenario("the status label: place and colours");
     // Download mode with a fixed address and no file name: once connected, the session shows
     // "Retrieving File Names From Server" and waits for the list.
     e2e::ScriptServer server(11001);
@@ -194,6 +196,7 @@ TEST_F(AppE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
 }
 
 TEST_F(AppE2E, ProgramIconIsOne32By32SixteenColourImage) {
+    e2e::Scenario("the program icon");
     std::vector<e2e::IconImage> images = e2e::ProgramIcons(program_, 104);
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].width, 32);
@@ -203,6 +206,7 @@ TEST_F(AppE2E, ProgramIconIsOne32By32SixteenColourImage) {
 }
 
 TEST_F(AppE2E, HelperCommandLineIsLoggedLiterallyAndCreatesNoMainWindow) {
+    e2e::Scenario("the helper command line: logged, no main window");
     const std::string commandLine = program_ + " -ADMIN -N -EFTP -F \"100%s%n.txt\"";
     e2e::WinProcess process(commandLine);
     std::optional<int> code = process.Wait(4000);

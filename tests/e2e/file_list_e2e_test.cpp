@@ -25,6 +25,7 @@ class FileListE2E : public SessionTest {
 };
 
 TEST_F(FileListE2E, NamesAreListedInOrderCleanAndTheChosenOneIsSentAndFetched) {
+    e2e::Scenario("file list: names listed, the chosen one fetched");
     e2e::WriteFile("C:\\work\\FileNames.txt", "stale-one.txt\nstale-two.txt\n");
     e2e::ScriptServer server(11001);
     StartDownload(server);
@@ -87,6 +88,7 @@ TEST_F(FileListE2E, NamesAreListedInOrderCleanAndTheChosenOneIsSentAndFetched) {
 }
 
 TEST_F(FileListE2E, OkWithoutASelectionAndCancelEndTheSession) {
+    e2e::Scenario("file list: OK without a choice, and Cancel");
     for (int button : {kIdOk, kIdCancel}) {
         SCOPED_TRACE(button);
         Reset();
@@ -104,6 +106,7 @@ TEST_F(FileListE2E, OkWithoutASelectionAndCancelEndTheSession) {
 }
 
 TEST_F(FileListE2E, ReferenceServerOffersItsFolderSendsTheChoiceAndHonoursRemove) {
+    e2e::Scenario("file list from the reference server, with -R");
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() / ("file_list_e2e_" + std::to_string(getpid()));
     const fs::path folder = root / "usr/orvane/klvtransfer";

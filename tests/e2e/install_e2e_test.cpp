@@ -39,6 +39,7 @@ TEST_F(InstallE2E, EachRequestSendsExactlyItsRecordsOnOneConnection) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
+        e2e::Scenario("admincall " + c.arguments);
         e2e::WinProcess process(session_e2e::Tool("admincall.exe ") + c.arguments);
         ASSERT_TRUE(server.Accept(kRunMs));
         for (const std::string& expected : c.payloads) {
@@ -59,6 +60,7 @@ TEST_F(InstallE2E, EachRequestSendsExactlyItsRecordsOnOneConnection) {
 }
 
 TEST_F(InstallE2E, WithoutListenerEveryRequestFailsAndOnlyASwitchedOnLogSaysWhy) {
+    e2e::Scenario("AdminService requests with nothing listening");
     // No switch file: nothing written; no log folder: nothing created.
     e2e::MakeFolder(kLogFolder);
     EXPECT_EQ(Call("perms 0"), 0);
@@ -82,6 +84,7 @@ TEST_F(InstallE2E, WithoutListenerEveryRequestFailsAndOnlyASwitchedOnLogSaysWhy)
 }
 
 TEST_F(InstallE2E, PermissionsOpenTheProductFoldersAndSingleFilesToEveryone) {
+    e2e::Scenario("folder permissions for Everyone");
     // C:\KLV\transfer is missing on purpose: it is skipped without a message.
     e2e::WriteFile("C:\\KLV\\top.txt", "t");
     e2e::WriteFile("C:\\KLV\\sub\\deep.txt", "d");

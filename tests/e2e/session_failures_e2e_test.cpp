@@ -101,6 +101,7 @@ TEST_F(SessionFailuresE2E, BrokenConversationsEndTheSessionAndLeaveNoFile) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        e2e::Scenario("broken conversation: " + c.name);
         Reset();
         e2e::ScriptServer server(11001);
         Start(server, c.options);
@@ -120,6 +121,7 @@ TEST_F(SessionFailuresE2E, BrokenConversationsEndTheSessionAndLeaveNoFile) {
 }
 
 TEST_F(SessionFailuresE2E, RefusedConnectionIsLoggedAndTheTimerEndsTheRunAfter15Seconds) {
+    e2e::Scenario("refused connection: the run ends after 15 s");
     auto start = std::chrono::steady_clock::now();
     Run(kUnattended);
     ExpectExitZero(60000);
@@ -133,6 +135,7 @@ TEST_F(SessionFailuresE2E, RefusedConnectionIsLoggedAndTheTimerEndsTheRunAfter15
 
 // A server that goes silent mid-file must not hold an unattended install forever.
 TEST_F(SessionFailuresE2E, SilentServerEndsAnUnattendedRunAfterAMinuteAndLeavesNoFile) {
+    e2e::Scenario("server silent mid-file: the run ends after a minute");
     e2e::ScriptServer server(11001);
     Start(server, kUnattended);
     session_e2e::SendFile(server, 5000, {session_e2e::Content(1000, 7)});
@@ -148,6 +151,7 @@ TEST_F(SessionFailuresE2E, SilentServerEndsAnUnattendedRunAfterAMinuteAndLeavesN
 }
 
 TEST_F(SessionFailuresE2E, DownloadWithoutAUserLogsAndNeverConnects) {
+    e2e::Scenario("download mode without a user");
     e2e::ScriptServer server(11001);
     Run(" -EFTP -N -I \"127.0.0.1\"");
     ExpectExitZero();
@@ -157,6 +161,7 @@ TEST_F(SessionFailuresE2E, DownloadWithoutAUserLogsAndNeverConnects) {
 }
 
 TEST_F(SessionFailuresE2E, LocalFolderOptionStoresTheFileThereAndAFailedSetupStartIsLogged) {
+    e2e::Scenario("-D folder, and a setup start that fails");
     e2e::MakeFolder("C:\\drop");
     e2e::ScriptServer server(11001);
     Start(server, std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\drop\"",
@@ -172,6 +177,7 @@ TEST_F(SessionFailuresE2E, LocalFolderOptionStoresTheFileThereAndAFailedSetupSta
 }
 
 TEST_F(SessionFailuresE2E, QorvathIsMovedToTheProgramFolderAndStartedFromThere) {
+    e2e::Scenario("qorvath.exe moved to the program folder and started");
     std::string sample = e2e::ReadFile("Z:" + e2e::WinBin() + "/SampleSetup.exe");
     ASSERT_FALSE(sample.empty());
     e2e::ScriptServer server(11001);

@@ -56,6 +56,7 @@ struct QueueFiller {
 };
 
 TEST_F(SessionInteractiveE2E, StartQuestionAnsweredNoQuitsBeforeConnecting) {
+    e2e::Scenario("start question answered No");
     e2e::ScriptServer server(11001);
     StartAndAnswer(kIdNo, "session_start_question");
     ExpectExitZero();
@@ -66,6 +67,7 @@ TEST_F(SessionInteractiveE2E, StartQuestionAnsweredNoQuitsBeforeConnecting) {
 // A refused connection, then one that never completes (each back to the address dialog, the
 // earlier attempt's socket closed first), then Cancel.
 TEST_F(SessionInteractiveE2E, RefusedAndHangingConnectsReturnToTheAddressDialog) {
+    e2e::Scenario("refused and hanging connects: back to the address dialog");
     std::optional<e2e::Window> dialog = StartAndAnswer(kIdYes);
     ASSERT_TRUE(dialog.has_value());
     ASSERT_TRUE(e2e::ClickButton(dialog->handle, kIdOk));
@@ -104,6 +106,7 @@ TEST_F(SessionInteractiveE2E, RefusedAndHangingConnectsReturnToTheAddressDialog)
 }
 
 TEST_F(SessionInteractiveE2E, AddressDialogSlowTransferAndLocalStartOfTheSetupProgram) {
+    e2e::Scenario("address dialog, slow transfer, setup program started locally");
     std::string sample = e2e::ReadFile("Z:" + e2e::WinBin() + "/SampleSetup.exe");
     ASSERT_GT(sample.size(), 20000u);
     e2e::ScriptServer server(11001);

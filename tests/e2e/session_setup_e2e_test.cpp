@@ -65,6 +65,7 @@ TEST_F(SessionSetupE2E, UnattendedRunsReceiveTheFileAndHandItToTheAdminService) 
     // clang-format on
     for (const SetupCase& c : cases) {
         SCOPED_TRACE(c.options);
+        e2e::Scenario("unattended setup run with" + c.options);
         Reset();
         if (!c.ipAdd.empty())
             e2e::WriteFile("C:\\orvane\\bin\\IpAdd.txt", c.ipAdd);

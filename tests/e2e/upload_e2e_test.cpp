@@ -72,6 +72,7 @@ TEST_F(UploadE2E, NamedRequestUploadsExactlyTheExpectedMessagesAndEnds) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        e2e::Scenario("named upload of " + c.name);
         SetUp();
         const std::string path = kWinsupport + c.name;
         const std::string content = Content(c.size < 0 ? 0 : c.size, c.size);
@@ -92,6 +93,7 @@ TEST_F(UploadE2E, NamedRequestUploadsExactlyTheExpectedMessagesAndEnds) {
 }
 
 TEST_F(UploadE2E, EmptyRequestListsTheFolderUploadsThePickAndStaysOpen) {
+    e2e::Scenario("upload: pick from the folder list");
     // Large enough that the upload waits for the server to read, so its dialog can be seen.
     const std::string content = Content(12 * 1024 * 1024 + 7, 21);
     e2e::WriteFile(kWinsupport + "pick.bin", content);
@@ -127,6 +129,7 @@ TEST_F(UploadE2E, EmptyRequestListsTheFolderUploadsThePickAndStaysOpen) {
 }
 
 TEST_F(UploadE2E, EmptyFolderListsNothingAndOkEndsTheSession) {
+    e2e::Scenario("upload: empty folder");
     e2e::ScriptServer server(11001);
     e2e::Window dialog = RequestPick(server, " -EFTPPUSH -I \"127.0.0.1\"", "-EFTPPUSHMODE");
     ASSERT_NE(dialog.handle, 0u);
@@ -138,6 +141,7 @@ TEST_F(UploadE2E, EmptyFolderListsNothingAndOkEndsTheSession) {
 }
 
 TEST_F(UploadE2E, PickedNameTooLongForThePathIsRefusedWithTheOpenFailureBox) {
+    e2e::Scenario("upload: picked name too long for the path");
     // 20 + 1 + 245 characters pass the 260-byte path buffer.
     const std::string longName = std::string(241, 'p') + ".bin";
     e2e::WriteFile(kWinsupport + longName, "content");
@@ -157,6 +161,7 @@ TEST_F(UploadE2E, PickedNameTooLongForThePathIsRefusedWithTheOpenFailureBox) {
 }
 
 TEST_F(UploadE2E, ReferenceServerStoresANamedUploadInItsIncomingFolder) {
+    e2e::Scenario("upload to the reference server");
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() / ("upload_e2e_" + std::to_string(getpid()));
     fs::remove_all(root);

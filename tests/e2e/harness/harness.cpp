@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <signal.h>
 #include <sstream>
 #include <strings.h>
@@ -30,6 +31,15 @@ namespace {
 constexpr const char* kLockPath = "/tmp/orvane-e2e.lock";
 constexpr int kRobotSlackMs = 30000; // Wine start-up on a busy machine, on top of each wait
 constexpr int kLockWaitMs = 30 * 60 * 1000;
+
+// What Scenario() said last, for the reminder lines and the screenshot captions.
+struct Progress {
+    std::mutex lock;
+    std::string scenario;
+    long long scenarioStartMs = 0;
+    long long lastLineMs = 0;
+};
+Progress* progress = new Progress; // never freed: the reminder thread may outlive main()
 
 bool wineReady = false;
 int lockFd = -1;
@@ -242,6 +252,34 @@ std::optional<Window> FirstWindow(const RobotResult& result) {
     return windows.front();
 }
 
+std::string ProgramName() {
+    std::error_code error;
+    std::string name = fs::read_symlink("/proc/self/exe", error).filename().string();
+    const std::string suffix = "_e2e_test";
+    if (name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        name.resize(name.size() - suffix.size());
+    return name.empty() ? "e2e" : name;
+}
+
+// "[program] text", at once (stdout may be a file).
+void ProgressLine(const std::string& text) {
+    std::printf("[%s] %s\n", ProgramName().c_str(), text.c_str());
+    std::fflush(stdout);
+    progress->lastLineMs = NowMs();
+}
+
+void RemindWhileSilent() {
+    for (;;) {
+        SleepMs(1000);
+        std::lock_guard<std::mutex> hold(progress->lock);
+        if (progress->scenario.empty() || NowMs() - progress->lastLineMs < 20000)
+            continue;
+        ProgressLine("  still on \"" + progress->scenario + "\" (" +
+                     std::to_string((NowMs() - progress->scenarioStartMs) / 1000) + " s)");
+    }
+}
+
 void AcquireLock() {
     lockFd = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (lockFd < 0)
@@ -314,6 +352,10 @@ void EnsureWine() {
     // A server left over in this prefix by an earlier run may still be bound to another display.
     StopWineServer();
     if (!fs::exists(PrefixDir() + "/system.reg")) {
+        {
+            std::lock_guard<std::mutex> hold(progress->lock);
+            ProgressLine("creating the Wine prefix " + PrefixDir() + " (a minute or two)...");
+        }
         fs::create_directories(PrefixDir());
         if (!RunHost({"wineboot", "-i"}, 180000, IoDir() + "/wineboot.log"))
             Fatal("wineboot -i did not finish; see " + IoDir() + "/wineboot.log");
@@ -327,6 +369,14 @@ void EnsureWine() {
                 60000, IoDir() + "/wine-reg.log");
         RunHost({"wineserver", "-w"}, 60000, IoDir() + "/wineserver.log");
     }
+    // This Wine finds the fonts of fonts-wine (Tahoma, and Marlett for the caption buttons) only
+    // in C:\windows\Fonts.
+    std::error_code error;
+    for (const auto& font : fs::directory_iterator("/usr/share/wine/fonts", error))
+        if (font.path().extension() == ".ttf")
+            fs::copy_file(font.path(),
+                          PrefixDir() + "/drive_c/windows/Fonts/" + font.path().filename().string(),
+                          fs::copy_options::skip_existing, error);
     wineReady = true;
     std::atexit(AtExit);
     // The first windowed program brings the desktop up; later ones find it running.
@@ -673,13 +723,34 @@ std::vector<IconImage> ProgramIcons(const std::string& program, int id) {
     return images;
 }
 
+void Scenario(const std::string& text) {
+    static std::once_flag reminder;
+    std::call_once(reminder, [] { std::thread(RemindWhileSilent).detach(); });
+    std::lock_guard<std::mutex> hold(progress->lock);
+    progress->scenario = text;
+    progress->scenarioStartMs = NowMs();
+    ProgressLine(text + "...");
+}
+
 void Screenshot(const std::string& name) {
     EnsureWine();
     std::string file = ScreenshotDir() + "/" + name + ".png";
     std::optional<int> status =
         RunHost({"import", "-window", "root", file}, 30000, IoDir() + "/import.log");
-    if (!status || *status != 0)
+    if (!status || *status != 0) {
         ADD_FAILURE() << "screenshot " << file << " failed; see " << IoDir() << "/import.log";
+        return;
+    }
+    std::string caption;
+    {
+        std::lock_guard<std::mutex> hold(progress->lock);
+        caption = progress->scenario;
+    }
+    for (char& c : caption)
+        if (c == '\t' || c == '\n')
+            c = ' ';
+    std::ofstream(ScreenshotDir() + "/captions.tsv", std::ios::app)
+        << name << ".png\t" << ProgramName() << "\t" << caption << "\n";
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs) {

@@ -121,7 +121,12 @@ struct IconImage {
 // The images of icon group `id` in a program file (Windows path), read as Windows loads them.
 std::vector<IconImage> ProgramIcons(const std::string& program, int id);
 
-// Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png.
+// Prints "[<program>] <text>..." as a scenario starts (program: this test program's name without
+// "_e2e_test"), and a reminder line while one goes on for longer than 20 s.
+void Scenario(const std::string& text);
+
+// Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png; the current scenario is its
+// caption in <ScreenshotDir>/captions.tsv (scripts/screenshot-index makes the page).
 void Screenshot(const std::string& name);
 
 // Polls `condition` every stepMs until it holds or timeoutMs has passed; the last answer.
