@@ -13,7 +13,10 @@ std::string& LogPath() {
     return path;
 }
 
+char LastMessage[kLogMessageCapacity];
+
 void AppendLine(const char* message) {
+    std::snprintf(LastMessage, sizeof LastMessage, "%s", message);
     LogTime now = CurrentLogTime();
     std::FILE* file = std::fopen(LogPath().c_str(), "ab");
     if (!file)
@@ -24,6 +27,27 @@ void AppendLine(const char* message) {
     std::fclose(file);
 }
 } // namespace
+
+const char* LastInstallLogText() {
+    return LastMessage;
+}
+
+bool RotateLogFile(const char* path, long limitBytes) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    const bool large = std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) > limitBytes;
+    std::fclose(file);
+    if (!large)
+        return false;
+    const std::string old = std::string(path) + ".old";
+    std::remove(old.c_str());
+    return std::rename(path, old.c_str()) == 0;
+}
+
+void RotateInstallLog() {
+    RotateLogFile(LogPath().c_str(), kLogRotationBytes);
+}
 
 void SetInstallLogPath(const char* path) {
     LogPath() = path;

@@ -22,5 +22,15 @@ std::size_t FormatStampedLogLine(char* out, std::size_t outSize, const LogTime& 
 // The current local time with milliseconds.
 LogTime CurrentLogTime();
 
+// The message of the last line this process logged (empty before the first).
+const char* LastInstallLogText();
+
+// A log that has grown past this size at start-up is renamed to "<name>.old" (replacing an
+// older one) and a new one begins, so that no log fills a disk.
+constexpr long kLogRotationBytes = 10L * 1024 * 1024;
+// Renames path to path + ".old" when it is larger than limitBytes; true when it did.
+bool RotateLogFile(const char* path, long limitBytes);
+void RotateInstallLog();
+
 // Where the log goes; the Windows build keeps the fixed path, native tools and tests may move it.
 void SetInstallLogPath(const char* path);

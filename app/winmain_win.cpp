@@ -12,8 +12,14 @@
 #include "app/modes.h"
 #include "app/os_version.h"
 #include "app/resource.h"
+#include "app/run_result.h"
+#include "app/time_limits.h"
 #include "install/admin_helper.h"
+#include "install/admin_log.h"
+#include "session/session_watch.h"
 #include "session/session_win.h"
+#include "transport/box.h"
+#include "transport/framing.h"
 #include "transport/klv_socket.h"
 
 HFONT DialogFont = nullptr;
@@ -48,6 +54,22 @@ void RegisterWindowClasses(HINSTANCE instance) {
     label.hbrBackground = BackgroundBrush;
     label.lpszClassName = "Label Class";
     RegisterClassExA(&label);
+}
+
+// Every box is part of the run's outcome; without a user it is also the Install.log line.
+void ReportBoxOfRun(const char* line, bool unattended) {
+    if (unattended)
+        WriteInstallLogText(line);
+    NoteRunFailed(line);
+}
+
+// The helper never has a user.
+void ReportBoxOfHelper(const char* line, bool) {
+    WriteInstallLogText(line);
+}
+
+int UnattendedBoxTimeoutMs() {
+    return TimeLimitMs("KLV_TEST_BOX_TIMEOUT_MS", kBoxTimeoutMs);
 }
 
 void DeleteStartupObjects() {
@@ -92,13 +114,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     DialogFont = CreateDialogFont();
     RegisterWindowClasses(instance);
 
+    RotateInstallLog();
+    RotateAdminLog();
+    SetTransportStallLimit(TimeLimitMs("KLV_TEST_STALL_MS", kDefaultStallLimitMs));
+
     if (IsHelperCommandLine(commandLine)) {
+        SetBoxPolicy(UnattendedBoxTimeoutMs(), ReportBoxOfHelper);
         WriteInstallLogText(commandLine);
         loadWinsockLibrary();
         return RunInstallAdminProcess(instance);
     }
 
     ParseCommandLine();
+    SetBoxPolicy(UserInteraction ? 0 : UnattendedBoxTimeoutMs(), ReportBoxOfRun);
 
     RECT workArea{};
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
@@ -123,6 +151,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         DispatchMessageA(&message);
     }
 
+    EndTransferTiming(); // also after a quit that did not go through EndSession
+    WriteRunResult("c:\\orvane\\bin\\Install.result");
     DeleteStartupObjects();
     return static_cast<int>(message.wParam);
 }

@@ -3,7 +3,9 @@
 // it and, for kind 5, grants the folder permissions; then the process ends.
 #include "install/admin_helper.h"
 
+#include "app/install_log.h"
 #include "app/resource.h"
+#include "app/time_limits.h"
 #include "install/admin_client.h"
 #include "install/admin_request.h"
 #include "install/permissions.h"
@@ -16,6 +18,14 @@ int AdminSocketFailed = 0;
 namespace {
 constexpr int kFromProtocolInfo = -1;
 constexpr unsigned kFlagOverlapped = 1;
+// The wait for WM_COPYDATA, and then for the request: a helper nobody hands work to ends.
+constexpr UINT_PTR kWaitTimerId = 1;
+
+void StartWaitTimer(HWND window) {
+    SetTimer(window, kWaitTimerId,
+             static_cast<UINT>(TimeLimitMs("KLV_TEST_HELPER_WAIT_MS", kHelperWaitLimitMs)),
+             nullptr);
+}
 
 void CloseAdminSocket() {
     if (AdminSocket == KLV_INVALID_SOCKET)
@@ -106,6 +116,7 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
             PostMessageA(window, WM_CLOSE, wParam, lParam);
         } else {
             PostMessageA(window, WM_ADMIN_READY, wParam, lParam);
+            StartWaitTimer(window);
         }
         return 0;
     case WM_ADMIN_READY:
@@ -114,6 +125,7 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_COPYDATA: {
         // A message without its COPYDATASTRUCT describes no socket either.
         auto* data = reinterpret_cast<COPYDATASTRUCT*>(lParam);
+        StartWaitTimer(window); // now for the request
         if (!startAdminSocket(window, &AdminSocket, data ? data->lpData : nullptr)) {
             WriteAdminLog("Install -ADMIN WM_COPYDATA startAdminSocket() failed");
             PostMessageA(window, WM_CLOSE, wParam, lParam);
@@ -123,6 +135,12 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_USER:
         return SocketNotification(window, wParam, lParam);
     case WM_TIMER:
+        if (wParam == kWaitTimerId) {
+            KillTimer(window, kWaitTimerId);
+            WriteAdminLog("Install -ADMIN timed out waiting for the AdminService");
+            WriteInstallLog("Install -ADMIN timed out waiting for the AdminService");
+            DestroyWindow(window); // closes any socket
+        }
         return 0;
     case WM_CLOSE:
         DestroyWindow(window);

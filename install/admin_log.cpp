@@ -37,6 +37,27 @@ void CheckAdminDebugging() {
     AdminLogEnabled = 1;
 }
 
+namespace {
+bool AdminLogPath(char* path, std::size_t size) {
+    int n = std::snprintf(path, size, "%s\\AdminService.log", LogFolder().c_str());
+    if (n < 0 || static_cast<std::size_t>(n) >= size)
+        return false;
+#ifndef _WIN32
+    // Native hosts keep the log in an ordinary folder.
+    for (char* p = path; *p; ++p)
+        if (*p == '\\')
+            *p = '/';
+#endif
+    return true;
+}
+} // namespace
+
+void RotateAdminLog() {
+    char path[300];
+    if (AdminLogPath(path, sizeof path))
+        RotateLogFile(path, kLogRotationBytes);
+}
+
 void WriteAdminLog(const char* format, ...) {
     if (!AdminLogEnabled)
         return;
@@ -47,15 +68,8 @@ void WriteAdminLog(const char* format, ...) {
     va_end(args);
 
     char path[300];
-    int n = std::snprintf(path, sizeof path, "%s\\AdminService.log", LogFolder().c_str());
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path)
+    if (!AdminLogPath(path, sizeof path))
         return;
-#ifndef _WIN32
-    // Native hosts keep the log in an ordinary folder.
-    for (char* p = path; *p; ++p)
-        if (*p == '\\')
-            *p = '/';
-#endif
     LogTime now = CurrentLogTime();
     std::FILE* file = std::fopen(path, "ab");
     if (!file)

@@ -15,3 +15,5 @@ std::size_t FormatAdminLogLine(char* out, std::size_t outSize, const LogTime& ti
 // The folder holding AdminService.log and the switch file that turns the log on. The Windows
 // build keeps the fixed paths; native tests move them.
 void SetAdminLogLocations(const char* logFolder, const char* switchFile);
+// Start-up: moves a log past kLogRotationBytes aside to "AdminService.log.old".
+void RotateAdminLog();

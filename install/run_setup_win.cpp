@@ -10,10 +10,12 @@
 #include "app/install_log.h"
 #include "app/modes.h"
 #include "app/os_version.h"
+#include "app/run_result.h"
 #include "install/admin_client.h"
 #include "install/version_args.h"
 #include "session/session_state.h"
 #include "session/session_win.h"
+#include "transport/box_win.h"
 #include "transport/klv_socket.h"
 
 namespace {
@@ -70,10 +72,12 @@ void CloseServerConnection() {
 }
 
 void ReportOrLog(HWND owner, const char* text) {
-    if (UserInteraction)
-        MessageBoxA(owner, text, "ERROR", MB_OK);
-    else
+    if (UserInteraction) {
+        ShowBox(owner, text, "ERROR", MB_OK);
+    } else {
         WriteInstallLogText(text);
+        NoteRunFailed(text);
+    }
 }
 
 } // namespace
@@ -126,16 +130,19 @@ void RunSetup(HWND owner) {
     std::snprintf(arguments, sizeof arguments, "%s",
                   SetupArguments(UseAdminService, FullSetup, UserInteraction, ShowTransferStatus));
     if (RunHalvekUtilityFromInstall(command, arguments)) {
+        NoteRunSucceeded();
         EndSession();
         return;
     }
     if (UseAdminService)
-        MessageBoxA(owner, "UNABLE TO CREATE SETUP PROCESS!!\nCould not connect to AdminService!",
-                    "", MB_OK);
+        ShowBox(owner, "UNABLE TO CREATE SETUP PROCESS!!\nCould not connect to AdminService!", "",
+                MB_OK);
     else if (!UserInteraction)
         WriteInstallLog("UNABLE TO CREATE SETUP PROCESS!!");
     else
-        MessageBoxA(owner, "UNABLE TO CREATE SETUP PROCESS!!", "", MB_OK);
+        ShowBox(owner, "UNABLE TO CREATE SETUP PROCESS!!", "", MB_OK);
+    if (!UseAdminService && !UserInteraction)
+        NoteRunFailed("UNABLE TO CREATE SETUP PROCESS!!");
     PostQuitMessage(0);
 }
 
@@ -161,7 +168,7 @@ void RunReceivedExe(char* path, HWND owner) {
     if (UseAdminService) {
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
-        MessageBoxA(owner, text, "ERROR", MB_OK);
+        ShowBox(owner, text, "ERROR", MB_OK);
     } else {
         std::snprintf(text, sizeof text, "Unable to run %s", command);
     }
@@ -183,7 +190,7 @@ void RunReceivedMsi(char* path, HWND owner) {
             return;
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
-        MessageBoxA(owner, text, "ERROR", MB_OK);
+        ShowBox(owner, text, "ERROR", MB_OK);
         ReportOrLog(owner, text);
         PostQuitMessage(0);
         return;

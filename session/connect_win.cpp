@@ -17,6 +17,7 @@
 #include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/strip_control_chars.h"
+#include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
 
@@ -48,6 +49,24 @@ bool BeginConnect(KlvSocket socket, const char* address, int* error) {
         }
     }
     return true;
+}
+
+// Without a user: the connect, bounded by the connect timer's own time. A blocking connect to an
+// address that never answers would hold the thread for the system's longer connect timeout and
+// keep the timer from ending the run.
+bool ConnectWithin(HWND mainWindow, KlvSocket socket, const char* address, int* error) {
+    // Selecting no events leaves the socket non-blocking.
+    if (KLVWSAAsyncSelect(socket, mainWindow, WM_SOCKET_EVENT, 0) != 0) {
+        *error = KLVWSAGetLastError();
+        return false;
+    }
+    if (!BeginConnect(socket, address, error))
+        return false;
+    const int ready = KLVwaitSocket(socket, true, CONNECT_TIMEOUT_MS);
+    *error = ready > 0    ? KLVsocketError(socket)
+             : ready == 0 ? KLV_WSAETIMEDOUT
+                          : KLVWSAGetLastError();
+    return *error == 0;
 }
 
 void CloseAttemptSocket(KlvSocket* socket) {
@@ -140,7 +159,7 @@ bool ConnectDialog(HWND mainWindow, KlvSocket* socket, const char* address) {
         return false;
     }
     int error = 0;
-    if (!BeginConnect(*socket, Attempt.address, &error)) {
+    if (!ConnectWithin(mainWindow, *socket, Attempt.address, &error)) {
         WriteInstallLog("KLVconnect() KLVWSAGetLastError()=%d", error);
         return false;
     }
@@ -232,7 +251,7 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
             GetDlgItemTextA(dialog, IDC_IP_ADDRESS, ServerAddress, sizeof ServerAddress);
             TrimBlanks(ServerAddress);
             if (ServerAddress[0] == '\0') {
-                MessageBoxA(dialog, "You MUST input an IP Address!", "ERROR", MB_OK);
+                ShowBox(dialog, "You MUST input an IP Address!", "ERROR", MB_OK);
                 SetFocus(GetDlgItem(dialog, IDC_IP_ADDRESS));
                 return TRUE;
             }

@@ -11,6 +11,7 @@
 #include "session/file_list.h"
 #include "session/session_state.h"
 #include "session/session_win.h"
+#include "transport/box_win.h"
 #include "transport/framing.h"
 
 void PrepareFileListDialog(HWND dialog, void (*fill)(HWND)) {
@@ -39,7 +40,7 @@ ChoiceResult SendFileChoice(HWND dialog, int position) {
                       "ERROR File Name Too Long To Transfer (more than %d characters): %s",
                       kRequestedFileNameCapacity - 1, line);
         if (UserInteraction)
-            MessageBoxA(dialog, text, "ERROR", MB_OK);
+            ShowBox(dialog, text, "ERROR", MB_OK);
         else
             WriteInstallLogText(text);
         return ChoiceResult::Refused;

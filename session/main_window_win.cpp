@@ -1,5 +1,9 @@
 // The main window: preparation, the start of the session, socket events, reading and
 // dispatching server messages, the steps after a complete file and the end of the session.
+#include <windows.h>
+
+#include <mmsystem.h>
+
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -7,13 +11,18 @@
 #include "app/app_win.h"
 #include "app/install_log.h"
 #include "app/modes.h"
+#include "app/run_result.h"
+#include "app/time_limits.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
 #include "install/run_setup.h"
 #include "session/protocol.h"
+#include "session/received_digest.h"
 #include "session/reception.h"
 #include "session/session_state.h"
+#include "session/session_watch.h"
 #include "session/session_win.h"
+#include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
 
@@ -21,12 +30,47 @@ HWND MainWindow = nullptr;
 
 namespace {
 
+// Without a user, a session ends (or a run fails) with an Install.log line: the line is also
+// what Install.result reports.
+void LogRunFailure(const char* text) {
+    WriteInstallLogText(text);
+    NoteRunFailed(text);
+}
+
 // A message for the user: a box with a user, an Install.log line (the text itself) without.
 void ReportOrLog(HWND owner, const char* text, const char* caption) {
     if (UserInteraction)
-        MessageBoxA(owner, text, caption, MB_OK);
+        ShowBox(owner, text, caption, MB_OK);
     else
-        WriteInstallLogText(text);
+        LogRunFailure(text);
+}
+
+std::int64_t NowMs() {
+    return static_cast<std::int64_t>(GetTickCount64());
+}
+
+void RaiseTimerResolution() {
+    timeBeginPeriod(1);
+}
+
+void RestoreTimerResolution() {
+    timeEndPeriod(1);
+}
+
+// Without a user: the inactivity limit is checked once a second (or more often when a test
+// build shortened it).
+void StartInactivityWatch(HWND window) {
+    const int limit = TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs);
+    StartProgressWatch(NowMs());
+    SetTimer(window, INACTIVITY_TIMER_ID, limit < 4000 ? limit / 4 : 1000, nullptr);
+}
+
+void OnInactivityTimer(HWND window) {
+    if (!InactivityExpired(NowMs(), TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs)))
+        return;
+    KillTimer(window, INACTIVITY_TIMER_ID);
+    LogRunFailure("Exiting Due To Inactivity");
+    EndSession();
 }
 
 void EndWithInvalidBufferType(HWND window) {
@@ -64,6 +108,7 @@ void CreateProductFolders() {
 void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
     MainWindow = window;
     InstallReceptionHooks();
+    SetTimerResolutionCalls(RaiseTimerResolution, RestoreTimerResolution);
     if (std::FILE* names = std::fopen("FileNames.txt", "r")) {
         std::fclose(names);
         std::remove("FileNames.txt");
@@ -78,7 +123,7 @@ void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 bool Confirmed(HWND window, const char* text, const char* caption) {
-    if (MessageBoxA(window, text, caption, MB_YESNO) == IDYES)
+    if (ShowBox(window, text, caption, MB_YESNO) == IDYES)
         return true;
     PostQuitMessage(0);
     return false;
@@ -112,14 +157,19 @@ void OnStartSession(HWND window) {
                        "GRAPHICAL ORVANE File Transfer"))
             return;
     }
-    if (!UserInteraction)
+    if (!UserInteraction) {
         SetTimer(window, CONNECT_TIMER_ID, CONNECT_TIMEOUT_MS, nullptr);
+        StartInactivityWatch(window);
+    }
     connectAndStartInstall(window);
 }
 
 void AfterCompleteFile(HWND window) {
     AddAceToFileSecurity(LocalFilePath, "Everyone", kGenericAll);
     IgnoreSocketEvents = 1;
+    char received[kLogMessageCapacity];
+    if (DescribeReceivedFile(LocalFilePath, received, sizeof received))
+        WriteInstallLogText(received);
     if (SetupMode) {
         RunSetup(window);
         return;
@@ -129,9 +179,10 @@ void AfterCompleteFile(HWND window) {
         std::snprintf(LocalFilePath, sizeof LocalFilePath, "%s", "c:\\orvane\\bin\\qorvath.exe");
     }
     if (UserInteraction && OptionServerAddress[0] == '\0')
-        MessageBoxA(window, "File Transfer Complete!", "", MB_OK);
+        ShowBox(window, "File Transfer Complete!", "", MB_OK);
     else
         WriteInstallLog("File Transfer Complete!");
+    NoteRunSucceeded();
     char copy[kLocalFilePathCapacity];
     std::memcpy(copy, LocalFilePath, sizeof copy);
     RunReceivedExe(LocalFilePath, window);
@@ -142,10 +193,12 @@ void AfterCompleteFile(HWND window) {
 void Dispatch(HWND window, MessageBuffer* buffer) {
     char text[kTextFieldCapacity];
     int type = ReadServerMessage(buffer, text);
+    NoteServerMessage(type, NowMs());
     switch (type) {
-    case POP_EMPTY:
+    case POP_EMPTY: // a keep-alive
         break;
     case FILE_SIZE:
+        BeginTransferTiming();
         ReceptionGoesOn(window, OnFileSize(text));
         break;
     case FILE_DESTINATION:
@@ -168,9 +221,9 @@ void Dispatch(HWND window, MessageBuffer* buffer) {
     case SERVER_ERROR:
         IgnoreSocketEvents = 1;
         if (UserInteraction)
-            MessageBoxA(window, text, "ERROR", MB_OK);
+            ShowBox(window, text, "ERROR", MB_OK);
         else
-            WriteInstallLog("ERROR");
+            LogRunFailure("ERROR");
         EndSession();
         break;
     case FILE_NAME:
@@ -183,6 +236,7 @@ void Dispatch(HWND window, MessageBuffer* buffer) {
         }
         break;
     case PUSH_REQUEST:
+        BeginTransferTiming();
         if (text[0] != '\0') {
             PushFile(window, text);
             EndSession();
@@ -230,9 +284,9 @@ void OnSocketEvent(HWND window, LPARAM lParam) {
         char caption[40];
         std::snprintf(caption, sizeof caption, "Socket Error <%d>", error);
         if (UserInteraction)
-            MessageBoxA(window, "WSOCK_MESSAGE error", caption, MB_OK);
+            ShowBox(window, "WSOCK_MESSAGE error", caption, MB_OK);
         else
-            WriteInstallLog("WSOCK_MESSAGE error");
+            LogRunFailure("WSOCK_MESSAGE error");
         if (error == KLV_WSAECONNABORTED) {
             shutdownAndCloseSocket(ServerSocket);
             ServerSocket = KLV_INVALID_SOCKET;
@@ -261,10 +315,13 @@ void OnSocketEvent(HWND window, LPARAM lParam) {
 
 void WatchServerSilence(HWND mainWindow) {
     if (!UserInteraction)
-        SetTimer(mainWindow, SERVER_IDLE_TIMER_ID, SERVER_IDLE_LIMIT_MS, nullptr);
+        SetTimer(mainWindow, SERVER_IDLE_TIMER_ID,
+                 static_cast<UINT>(TimeLimitMs("KLV_TEST_SILENCE_MS", SERVER_IDLE_LIMIT_MS)),
+                 nullptr);
 }
 
 void EndSession() {
+    EndTransferTiming();
     AbandonReception();
     if (IsWinsockLibraryLoaded()) {
         shutdownAndCloseSocket(ServerSocket);
@@ -288,13 +345,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         EndSession();
         return 0;
     case WM_TIMER:
+        if (wParam == INACTIVITY_TIMER_ID) {
+            OnInactivityTimer(window);
+            return 0;
+        }
         if (wParam == SERVER_IDLE_TIMER_ID) {
             KillTimer(window, SERVER_IDLE_TIMER_ID);
-            WriteInstallLog("Exiting Due To Server Timeout");
+            LogRunFailure("Exiting Due To Server Timeout");
             EndSession();
             return 0;
         }
-        WriteInstallLog("Exiting Due To Connect Timeout");
+        LogRunFailure("Exiting Due To Connect Timeout");
         PostQuitMessage(0);
         return DefWindowProcA(window, message, wParam, lParam);
     case WM_SOCKET_EVENT:

@@ -12,6 +12,8 @@ constexpr unsigned CONNECT_TIMEOUT_MS = 15000;
 // never waits forever (the transport gives up on a stalled frame after the same time).
 constexpr unsigned SERVER_IDLE_TIMER_ID = 3;
 constexpr unsigned SERVER_IDLE_LIMIT_MS = 60000;
+// Without a user, the check of the inactivity limit (app/time_limits.h, session_watch.h).
+constexpr unsigned INACTIVITY_TIMER_ID = 4;
 constexpr unsigned short SERVER_PORT = 11001;
 
 constexpr int kRequestedFileNameCapacity = 64;

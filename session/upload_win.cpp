@@ -7,9 +7,11 @@
 #include "app/install_log.h"
 #include "app/modes.h"
 #include "app/resource.h"
+#include "app/run_result.h"
 #include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/upload_plan.h"
+#include "transport/box_win.h"
 #include "transport/framing.h"
 
 namespace {
@@ -18,9 +20,10 @@ void ReportOpenFailure(const char* name) {
     char text[600];
     std::snprintf(text, sizeof text, "ERROR Unable To Open File For Transfer: %s", name);
     if (UserInteraction)
-        MessageBoxA(nullptr, text, "Transfer File To Server Error!", MB_OK);
+        ShowBox(nullptr, text, "Transfer File To Server Error!", MB_OK);
     else
         WriteInstallLogText(text);
+    NoteRunFailed(text);
 }
 
 HWND OpenStatusDialog(HWND owner, const char* name) {
@@ -116,6 +119,7 @@ bool ShowPushListDialog(HWND mainWindow) {
 }
 
 void PushFile(HWND owner, const char* name) {
+    NoteRunSucceeded(); // unless a failure below is noted after it
     char path[kUploadPathCapacity];
     std::FILE* file = nullptr;
     // A path that does not fit is refused like a file that does not open.

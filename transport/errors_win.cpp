@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/box_win.h"
 #include "transport/transport_errors.h"
 
 void SetLibraryLogWindowName(const char*) {}
@@ -20,11 +21,11 @@ void ShowErrorBox(const char* text, int number, int options) {
     static char boxText[200];
     FormatErrorBoxText(boxText, sizeof boxText, text, number, options, systemError,
                        std::strerror(systemError));
-    MessageBoxA(GetActiveWindow(), boxText, "Error", MB_ICONEXCLAMATION | MB_OK);
+    ShowBox(GetActiveWindow(), boxText, "Error", MB_ICONEXCLAMATION | MB_OK);
 }
 
 void ShowWinsockError(int number, const char* text) {
     static char boxText[200];
     FormatWinsockErrorBoxText(boxText, sizeof boxText, number, text);
-    MessageBoxA(GetActiveWindow(), boxText, "WinSock Error", MB_ICONEXCLAMATION | MB_OK);
+    ShowBox(GetActiveWindow(), boxText, "WinSock Error", MB_ICONEXCLAMATION | MB_OK);
 }

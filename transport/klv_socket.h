@@ -57,6 +57,8 @@ std::uint32_t KLVinet_addr(const char* text);
 
 // Waits until s is readable (forWrite false) or writable; 1 ready, 0 timed out, -1 error.
 int KLVwaitSocket(KlvSocket s, bool forWrite, int timeoutMs);
+// The error a non-blocking connect ended with (0 when it succeeded), as a Windows Sockets number.
+int KLVsocketError(KlvSocket s);
 
 // Library operations.
 int initWsockDLL();

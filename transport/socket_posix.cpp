@@ -201,3 +201,13 @@ int cleanupWinsock() {
     }
     return 1;
 }
+
+int KLVsocketError(KlvSocket s) {
+    if (!g_loaded)
+        return 0;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return KlvWinsockErrorFromErrno(errno);
+    return error == 0 ? 0 : KlvWinsockErrorFromErrno(error);
+}

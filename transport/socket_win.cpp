@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "transport/box_win.h"
 #include "transport/klv_socket.h"
 
 namespace {
@@ -15,7 +16,7 @@ HMODULE g_library = nullptr;
 template <typename Fn> Fn Bind(const char* name, const char* missingText) {
     FARPROC entry = GetProcAddress(g_library, name);
     if (!entry) {
-        MessageBoxA(nullptr, missingText, "ERROR", MB_OK);
+        ShowBox(nullptr, missingText, "ERROR", MB_OK);
         PostQuitMessage(0);
         return nullptr;
     }
@@ -202,4 +203,18 @@ int cleanupWinsock() {
         break;
     }
     return 1;
+}
+
+int KLVsocketError(KlvSocket s) {
+    if (!g_library)
+        return 0;
+    using GetSockOptFn = int(WSAAPI*)(SOCKET, int, int, char*, int*);
+    auto fn = Bind<GetSockOptFn>("getsockopt", "UNABLE TO LINK WITH getsockopt");
+    if (!fn)
+        return -1;
+    int error = 0;
+    int length = sizeof error;
+    if (fn(ToWin(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+        return KLVWSAGetLastError();
+    return error;
 }

@@ -1,6 +1,6 @@
-// How a session under Wine ends when things go wrong: server error, invalid messages, a server
-// that closes mid-file, a file that cannot be created, a connection that fails; and where
-// received files go with -D and the qorvath.exe rule.
+// How a session under Wine ends when things go wrong: server error, invalid messages, a file
+// that cannot be created; and where received files go with -D and the qorvath.exe rule. (Stalls,
+// closes, resets and connects that fail are rows of unattended_e2e_test.cpp.)
 #include "tests/e2e/session_e2e_support.h"
 
 namespace {
@@ -35,17 +35,12 @@ struct Step {
     int type;
     std::string text;
 };
-constexpr int kWaitAck = -1, kCutFrame = -2, kClose = -3;
+constexpr int kWaitAck = -1;
 
 void Play(e2e::ScriptServer& server, const std::vector<Step>& steps) {
     for (const Step& step : steps) {
         if (step.type == kWaitAck) {
             ASSERT_EQ(server.ReceivePayload(20000), std::optional<std::string>(session_e2e::kAck));
-        } else if (step.type == kCutFrame) { // the first bytes of a frame, then a pause
-            ASSERT_TRUE(server.SendRaw(e2e::ScriptServer::Frame(step.text).substr(0, 8)));
-            session_e2e::Pause(300);
-        } else if (step.type == kClose) {
-            server.CloseClient();
         } else { // the client may have closed before the last message
             ASSERT_TRUE(server.SendType(step.type, step.text) || &step == &steps.back());
         }
@@ -58,21 +53,16 @@ std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second)
 }
 
 TEST_F(SessionFailuresE2E, BrokenConversationsEndTheSessionAndLeaveNoFile) {
-    const std::string dest = "C:\\klv\\transfer\\", piece = session_e2e::Content(65536, 7);
+    const std::string dest = "C:\\klv\\transfer\\";
     // clang-format off
     const std::vector<Step> firstOfTen = {{e2e::FILE_SIZE, "10"}, {e2e::FILE_DESTINATION, dest},
                                           {e2e::DATA_SIZE, "4"}, {e2e::FILE_DATA, "abcd"},
                                           {kWaitAck, ""}};
     // clang-format on
-    std::vector<Step> threeOfMillion = {{e2e::FILE_SIZE, "1000000"}, {e2e::FILE_DESTINATION, dest}};
-    for (int i = 0; i < 3; ++i)
-        threeOfMillion = Then(threeOfMillion,
-                              {{e2e::DATA_SIZE, "65536"}, {e2e::FILE_DATA, piece}, {kWaitAck, ""}});
     struct Case {
         std::string name;
         std::vector<Step> script;
         std::vector<std::string> logged;
-        std::optional<bool> readBox = false; // nullopt: it may or may not come
         std::string options = kUnattended;
     };
     // clang-format off
@@ -88,14 +78,10 @@ TEST_F(SessionFailuresE2E, BrokenConversationsEndTheSessionAndLeaveNoFile) {
         {"piece past FILE_SIZE",
          Then(firstOfTen, {{e2e::DATA_SIZE, "7"}, {e2e::FILE_DATA, "efghijk"}}),
          {"FILE_DATA past FILE_SIZE", "Invalid Buffer Type", kRemoved}},
-        {"server closes between messages", Then(threeOfMillion, {{kClose, ""}}), {kRemoved},
-         std::nullopt},
-        {"server closes inside a frame (a failed read)",
-         Then(threeOfMillion, {{kCutFrame, "\x05" "65536"}, {kClose, ""}}), {kRemoved}, true},
         {"file that cannot be created",
          {{e2e::FILE_SIZE, "5"}, {e2e::FILE_DESTINATION, dest}, {e2e::DATA_SIZE, "5"},
           {e2e::FILE_DATA, "abcde"}},
-         {"Unable to create C:\\no\\such\\folder\\Setup.exe"}, false,
+         {"Unable to create C:\\no\\such\\folder\\Setup.exe"},
          " -N -I \"127.0.0.1\" -F \"Setup.exe\" -D \"C:\\no\\such\\folder\""},
     };
     // clang-format on
@@ -108,8 +94,7 @@ TEST_F(SessionFailuresE2E, BrokenConversationsEndTheSessionAndLeaveNoFile) {
         Play(server, c.script);
         if (HasFatalFailure())
             return;
-        bool readBox = ExitAnsweringReadBoxes();
-        EXPECT_TRUE(!c.readBox || readBox == *c.readBox) << readBox;
+        EXPECT_FALSE(ExitAnsweringReadBoxes()) << "no failed read";
         for (const std::string& line : c.logged)
             EXPECT_TRUE(Logged(line));
         for (const std::string& line : log_)
@@ -118,36 +103,6 @@ TEST_F(SessionFailuresE2E, BrokenConversationsEndTheSessionAndLeaveNoFile) {
         EXPECT_FALSE(e2e::FileExists(kSetupPath));
         EXPECT_FALSE(server.Receive(300).has_value()) << "no acknowledgement";
     }
-}
-
-TEST_F(SessionFailuresE2E, RefusedConnectionIsLoggedAndTheTimerEndsTheRunAfter15Seconds) {
-    e2e::Scenario("refused connection: the run ends after 15 s");
-    auto start = std::chrono::steady_clock::now();
-    Run(kUnattended);
-    ExpectExitZero(60000);
-    EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-              14.5);
-    EXPECT_TRUE(Logged("KLVconnect() KLVWSAGetLastError()=10061"));
-    EXPECT_TRUE(Logged("connectAndStartInstall(FAILED)"));
-    ASSERT_FALSE(log_.empty());
-    EXPECT_EQ(log_.back(), "Exiting Due To Connect Timeout");
-}
-
-// A server that goes silent mid-file must not hold an unattended install forever.
-TEST_F(SessionFailuresE2E, SilentServerEndsAnUnattendedRunAfterAMinuteAndLeavesNoFile) {
-    e2e::Scenario("server silent mid-file: the run ends after a minute");
-    e2e::ScriptServer server(11001);
-    Start(server, kUnattended);
-    session_e2e::SendFile(server, 5000, {session_e2e::Content(1000, 7)});
-    auto silentSince = std::chrono::steady_clock::now();
-    ExpectExitZero(120000);
-    double waited =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - silentSince).count();
-    EXPECT_GE(waited, 55.0);
-    EXPECT_TRUE(Logged("Exiting Due To Server Timeout"));
-    EXPECT_TRUE(Logged(kRemoved));
-    EXPECT_FALSE(e2e::FileExists(kSetupPath));
-    EXPECT_TRUE(server.WaitClientClosed(5000));
 }
 
 TEST_F(SessionFailuresE2E, DownloadWithoutAUserLogsAndNeverConnects) {

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "app/install_log.h"
+#include "app/modes.h"
+#include "app/run_result.h"
 
 namespace {
 
@@ -86,6 +88,58 @@ TEST(InstallLogFile, AppendsOneStampedLinePerCallAndNeedsItsFolder) {
     WriteInstallLogText("lost");
     EXPECT_FALSE(std::ifstream(missing).good());
     SetInstallLogPath("c:\\orvane\\bin\\Install.log");
+}
+
+TEST(InstallLogFile, StartUpMovesOnlyALogPastTheLimitAsideReplacingTheOlderOne) {
+    const std::string path = ::testing::TempDir() + "rotated_log_" + std::to_string(getpid());
+    std::ofstream(path + ".old", std::ios::binary) << "oldest";
+    std::ofstream(path, std::ios::binary) << std::string(100, 'a');
+    EXPECT_FALSE(RotateLogFile(path.c_str(), 100)) << "at the limit: kept";
+    std::ofstream(path, std::ios::app | std::ios::binary) << "b";
+    EXPECT_TRUE(RotateLogFile(path.c_str(), 100));
+    std::stringstream old;
+    old << std::ifstream(path + ".old", std::ios::binary).rdbuf();
+    EXPECT_EQ(old.str(), std::string(100, 'a') + "b");
+    EXPECT_FALSE(std::ifstream(path).good()) << "the next line begins a new log";
+    EXPECT_FALSE(RotateLogFile(path.c_str(), 100));
+    std::remove((path + ".old").c_str());
+}
+
+// Install.result: OK, or FAILED with the text that ended the run (the last noted failure, else
+// the last Install.log text); the last note decides.
+TEST(RunResult, OkOrFailedWithTheTextThatEndedTheRun) {
+    const std::string path = ::testing::TempDir() + "result_log_" + std::to_string(getpid());
+    SetInstallLogPath(path.c_str());
+    const LogTime t{12, 7, 2026, 1, 2, 3, 4};
+    auto result = [&] {
+        char line[1100];
+        std::size_t length = FormatRunResult(line, sizeof line, t, "setup -N");
+        return std::string(line, length);
+    };
+    ResetRunResult();
+    WriteInstallLog("connectAndStartInstall(FAILED)");
+    EXPECT_EQ(result(),
+              "FAILED\t2026-12-07 01:02:03\tsetup -N\tconnectAndStartInstall(FAILED)\r\n");
+    NoteRunFailed("Error: ERROR!\n\nREAD:\tConnection Lost");
+    WriteInstallLog("Removed incomplete file C:\\klv\\transfer\\Setup.exe");
+    EXPECT_EQ(result(),
+              "FAILED\t2026-12-07 01:02:03\tsetup -N\tError: ERROR!  READ: Connection Lost\r\n");
+    NoteRunSucceeded();
+    EXPECT_EQ(result(), "OK\t2026-12-07 01:02:03\tsetup -N\r\n");
+    NoteRunFailed("UNABLE TO CREATE SETUP PROCESS!!");
+    EXPECT_EQ(result(),
+              "FAILED\t2026-12-07 01:02:03\tsetup -N\tUNABLE TO CREATE SETUP PROCESS!!\r\n");
+    ResetRunResult();
+    std::remove(path.c_str());
+    SetInstallLogPath("c:\\orvane\\bin\\Install.log");
+
+    ResetModeFlags();
+    EXPECT_STREQ(RunModeText(), "setup");
+    SetupMode = 0;
+    PushMode = 1;
+    UserInteraction = 0;
+    EXPECT_STREQ(RunModeText(), "upload -N");
+    ResetModeFlags();
 }
 
 } // namespace

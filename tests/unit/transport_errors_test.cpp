@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <set>
 
+#include "transport/box.h"
 #include "transport/transport_errors.h"
 #include "transport_test_support.h"
 
@@ -51,6 +52,17 @@ TEST(TransportErrors, NumberedTexts) {
     EXPECT_EQ(51u, named.size());
     for (int number : {0, -1, INT32_MAX, INT32_MIN})
         EXPECT_EQ("Error # " + std::to_string(number), Text(number));
+}
+
+// Without a user a box is one Install.log line: caption and text, line breaks as blanks.
+TEST(TransportErrors, BoxLogLines) {
+    char out[60];
+    FormatBoxLogLine(out, sizeof out, "Error", "ERROR!\n\nREAD: Connection Lost");
+    EXPECT_STREQ(out, "Error: ERROR!  READ: Connection Lost");
+    FormatBoxLogLine(out, sizeof out, "", "UNABLE TO CREATE SETUP PROCESS!!\r\nCould not");
+    EXPECT_STREQ(out, "UNABLE TO CREATE SETUP PROCESS!!  Could not");
+    EXPECT_EQ(FormatBoxLogLine(out, 8, "WinSock Error", "x"), 7u);
+    EXPECT_STREQ(out, "WinSock");
 }
 
 TEST(TransportErrors, BoxTexts) {

@@ -55,6 +55,7 @@ class ScriptServer {
     // True once the client's end is closed (EOF or reset); frames arriving meanwhile are kept.
     bool WaitClientClosed(int timeoutMs);
     void CloseClient();
+    void ResetClient(); // closes with a reset (RST) instead of an orderly close
 
     // Serves a whole file the way the reference server does: FILE_SIZE, FILE_DESTINATION,
     // then DATA_SIZE / FILE_DATA pieces, each waiting for "NO NEED TO ARGUE".

@@ -1,0 +1,22 @@
+// What a run ended with, for C:\orvane\bin\Install.result: one line, replaced by every run that
+// is not the elevated helper, so that a deployment script can tell success from failure while
+// the exit code stays 0.
+#pragma once
+#include <cstddef>
+
+#include "app/install_log.h"
+
+// A failure that ends (or may end) the run: its Install.log text. The last note decides.
+void NoteRunFailed(const char* text);
+// The run did its work (the setup program started, the file received or sent).
+void NoteRunSucceeded();
+void ResetRunResult();
+
+// "OK\t<time>\t<mode>" or "FAILED\t<time>\t<mode>\t<text>" and CR LF, time as
+// "YYYY-MM-DD HH:MM:SS", tabs and line breaks inside the text shown as blanks. Without a noted
+// outcome the run failed and the text is the last Install.log text. Returns the length.
+std::size_t FormatRunResult(char* out, std::size_t outSize, const LogTime& time, const char* mode);
+// "setup", "download" or "upload" from the mode flags, with " -N" without a user.
+const char* RunModeText();
+// Replaces the file with the result line; false when it cannot be written.
+bool WriteRunResult(const char* path);

@@ -1,0 +1,10 @@
+// Time limits of a run without a user. Test builds may shorten each one through an environment
+// variable, so that the tests of these limits take seconds; other builds never read them.
+#pragma once
+
+constexpr int kBoxTimeoutMs = 60000;       // a box without a user closes itself
+constexpr int kInactivityLimitMs = 300000; // no progress: the run ends
+constexpr int kHelperWaitLimitMs = 120000; // the helper waits this long for its work
+
+// defaultMs, or (test builds only) the positive number of milliseconds in the variable.
+int TimeLimitMs(const char* testVariable, int defaultMs);

@@ -1,0 +1,21 @@
+// Progress of a session and the timer resolution held while a transfer runs (portable: the
+// clock and the resolution calls come from the caller).
+//
+// Progress is a server message other than a keep-alive (every piece of a file is one); without
+// a user, a run that makes none for the inactivity limit ends, so a server that only sends
+// keep-alives cannot hold it for ever.
+//
+// While a file is transferred the timer resolution is raised (on Windows the 1 ms pause before
+// each acknowledgement otherwise lasts a whole 15.6 ms tick); it is raised once per transfer
+// and restored on every ending of the session.
+#pragma once
+#include <cstdint>
+
+void StartProgressWatch(std::int64_t nowMs);
+// type: the buffer type read, POP_EMPTY for a keep-alive.
+void NoteServerMessage(int type, std::int64_t nowMs);
+bool InactivityExpired(std::int64_t nowMs, std::int64_t limitMs);
+
+void SetTimerResolutionCalls(void (*raise)(), void (*restore)());
+void BeginTransferTiming();
+void EndTransferTiming();
