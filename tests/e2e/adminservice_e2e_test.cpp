@@ -184,10 +184,19 @@ TEST_F(AdminServiceE2E, ForegroundStandInStartsTheInstallersProgramsOnlyAndKeeps
     EXPECT_TRUE(StandInLogged("connection refused: 16 connections are being served", 10000));
     for (std::size_t i = 1; i < slow.size(); ++i)
         close(slow[i]);
+    // Their threads see the closes (one line came from the empty request above).
+    EXPECT_TRUE(e2e::WaitUntil(
+        [] {
+            return CountOf(e2e::ReadFile(kStandInLog), "connection dropped: closed by the client "
+                                                       "before a whole frame header") == 16;
+        },
+        20000))
+        << e2e::ReadFile(kStandInLog);
     e2e::RemoveFile("C:\\work\\-N");
     ASSERT_TRUE(SendRaw(Frame(Le32(1) + good)));
-    EXPECT_TRUE(e2e::WaitUntil([] { return e2e::FileExists("C:\\work\\-N"); }, 5000))
-        << "served while a slow peer is still connected";
+    EXPECT_TRUE(e2e::WaitUntil([] { return e2e::FileExists("C:\\work\\-N"); }, 8000))
+        << "served while a slow peer is still connected\n"
+        << e2e::ReadFile(kStandInLog);
     for (int i = 0; i < 3; ++i) { // still short of a whole header
         send(slow[0], "\x01", 1, MSG_NOSIGNAL);
         session_e2e::Pause(1000);

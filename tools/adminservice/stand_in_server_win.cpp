@@ -6,6 +6,7 @@
 #include <wtsapi32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "install/admin_request.h"
@@ -14,6 +15,7 @@
 #include "tools/adminservice/stand_in_peer.h"
 #include "tools/adminservice/stand_in_policy.h"
 #include "transport/framing.h"
+#include "transport/protection.h"
 #include "transport/klv_socket.h"
 
 namespace {
@@ -37,63 +39,90 @@ const char* KindName(std::int32_t kind) {
     return "?";
 }
 
-// Waits, until the connection's deadline, for one whole frame to be waiting on the socket; the
-// frame is left there for the transport to read. False (with the reason) otherwise.
-bool WaitForFrame(const Connection& c, const char** why, char* detail, std::size_t detailSize) {
-    static_assert(kLargestFrameBody + 6 < 8192, "peek area");
-    unsigned char frame[8192];
-    int want = 6;
-    for (;;) {
+enum class Received { All, Closed, Failed, Late };
+
+// Receives exactly length bytes before the connection's deadline (10 s after it was accepted), so
+// a peer that trickles bytes is dropped on time and one that closes is seen at once.
+Received ReceiveBefore(const Connection& c, unsigned char* into, int length) {
+    int got = 0;
+    while (got < length) {
         DWORD elapsed = GetTickCount() - c.acceptedAt;
-        if (elapsed >= kRecordDeadlineMs) {
-            *why = "request dropped: no complete record within 10 seconds";
-            return false;
-        }
+        if (elapsed >= kRecordDeadlineMs)
+            return Received::Late;
+        DWORD wait = kRecordDeadlineMs - elapsed < 500 ? kRecordDeadlineMs - elapsed : 500;
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(c.socket, &readable);
-        DWORD wait = kRecordDeadlineMs - elapsed < 200 ? kRecordDeadlineMs - elapsed : 200;
         timeval limit{0, static_cast<long>(wait * 1000)};
         int ready = select(0, &readable, nullptr, nullptr, &limit);
-        if (ready == SOCKET_ERROR) {
-            *why = "connection dropped: select failed";
-            return false;
-        }
+        if (ready == SOCKET_ERROR)
+            return Received::Failed;
         if (ready == 0)
             continue;
-        int n = recv(c.socket, reinterpret_cast<char*>(frame), want, MSG_PEEK);
-        if (n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK)) {
-            *why = n < 0       ? "connection dropped: receive failed"
-                   : want == 6 ? "connection dropped: closed by the client before a whole frame "
-                                 "header"
-                               : "request dropped: closed by the client before the whole record";
-            return false;
-        }
-        if (want == 6 && n == 6) {
-            std::int32_t bodyLength =
-                static_cast<std::int32_t>(frame[2] | (frame[3] << 8) | (frame[4] << 16) |
-                                          (static_cast<unsigned>(frame[5]) << 24));
-            if (frame[1] != PROT_BLOWFISH) {
-                std::snprintf(detail, detailSize,
-                              "malformed request dropped: frame protection %d, not Blowfish",
-                              frame[1]);
-                *why = detail;
-                return false;
-            }
-            if (bodyLength <= 0 || bodyLength > kLargestFrameBody) {
-                std::snprintf(detail, detailSize,
-                              "malformed request dropped: frame body length %ld",
-                              static_cast<long>(bodyLength));
-                *why = detail;
-                return false;
-            }
-            want = 6 + bodyLength;
-            continue;
-        }
-        if (n == want)
-            return true;
-        Sleep(20); // part of the frame is here; the rest has not arrived yet
+        int n = recv(c.socket, reinterpret_cast<char*>(into + got), length - got, 0);
+        if (n == 0)
+            return Received::Closed;
+        if (n < 0)
+            return Received::Failed;
+        got += n;
     }
+    return Received::All;
+}
+
+const char* ReceiveFailure(Received r, bool inHeader) {
+    switch (r) {
+    case Received::Closed:
+        return inHeader ? "connection dropped: closed by the client before a whole frame header"
+                        : "request dropped: closed by the client before the whole record";
+    case Received::Late:
+        return "request dropped: no complete record within 10 seconds";
+    default:
+        return "connection dropped: receive failed";
+    }
+}
+
+// Reads the connection's first frame (any later frame stays on the socket for the helper) and
+// removes its protection and compression. *record is a malloc block the caller frees; false,
+// with the reason logged, otherwise.
+bool ReadRecord(const Connection& c, unsigned char** record, std::int32_t* length) {
+    unsigned char header[6];
+    Received r = ReceiveBefore(c, header, sizeof header);
+    if (r != Received::All) {
+        StandInLog("%s", ReceiveFailure(r, true));
+        return false;
+    }
+    std::int32_t bodyLength =
+        static_cast<std::int32_t>(header[2] | (header[3] << 8) | (header[4] << 16) |
+                                  (static_cast<unsigned>(header[5]) << 24));
+    if (header[1] != PROT_BLOWFISH) {
+        StandInLog("malformed request dropped: frame protection %d, not Blowfish", header[1]);
+        return false;
+    }
+    if (bodyLength <= 0 || bodyLength > kLargestFrameBody) {
+        StandInLog("malformed request dropped: frame body length %ld",
+                   static_cast<long>(bodyLength));
+        return false;
+    }
+    unsigned char* body = static_cast<unsigned char*>(std::malloc(bodyLength + 1));
+    if (!body) {
+        StandInLog("request dropped: out of memory");
+        return false;
+    }
+    r = ReceiveBefore(c, body, bodyLength);
+    if (r != Received::All) {
+        StandInLog("%s", ReceiveFailure(r, false));
+        std::free(body);
+        return false;
+    }
+    UnprotectMessage(body, static_cast<std::size_t>(bodyLength), PROT_BLOWFISH);
+    *length = bodyLength;
+    if (header[0] != 0 && !UncompressMessageWithLimit(&body, length, kLargestFrameBody)) {
+        StandInLog("malformed request dropped: the frame could not be decoded");
+        std::free(body);
+        return false;
+    }
+    *record = body;
+    return true;
 }
 
 bool StartProgram(const char* application, char* command, HANDLE token, DWORD* pid,
@@ -196,47 +225,35 @@ void Serve(const Connection& c) {
     Peer peer{};
     if (!CheckPeer(c, &peer))
         return;
-    const char* why = "";
-    char detail[120];
-    if (!WaitForFrame(c, &why, detail, sizeof detail)) {
-        StandInLog("%s", why);
+    unsigned char* record = nullptr;
+    std::int32_t length = 0;
+    if (!ReadRecord(c, &record, &length))
         return;
-    }
-    MessageBuffer buffer;
-    if (!InitMessageBuffer(&buffer)) {
-        StandInLog("request dropped: out of memory");
-        return;
-    }
-    if (!KLVrecv(static_cast<KlvSocket>(c.socket), &buffer) || buffer.length <= 0) {
-        StandInLog("malformed request dropped: the frame could not be read or decoded");
-        FreeMessageBuffer(&buffer);
-        return;
-    }
     ParsedAdminRequest request;
-    AdminParseResult parsed = ParseAdminRequest(buffer.data, buffer.length, &request);
+    AdminParseResult parsed = ParseAdminRequest(record, static_cast<std::size_t>(length), &request);
     if (parsed != AdminParseResult::Ok) {
         StandInLog("malformed request dropped: %s (%d bytes, kind %ld)",
-                   AdminParseResultText(parsed), static_cast<int>(buffer.length),
+                   AdminParseResultText(parsed), static_cast<int>(length),
                    static_cast<long>(request.kind));
-        FreeMessageBuffer(&buffer);
+        std::free(record);
         return;
     }
     if (request.kind == ADMIN_REQUEST_SET_PERMISSIONS) {
         StandInLog("kind 5 request outside a hand-over ignored");
-        FreeMessageBuffer(&buffer);
+        std::free(record);
         return;
     }
     char command[kCommandCapacity];
     if (!AdminCommandLine(request.program, request.arguments, command, sizeof command)) {
         StandInLog("kind %s request dropped: empty or over-long command line",
                    KindName(request.kind));
-        FreeMessageBuffer(&buffer);
+        std::free(record);
         return;
     }
     std::int32_t kind = request.kind;
     StandInCommandCheck check =
         CheckStandInCommand(kind, request.program, request.arguments, peer.localFolder);
-    FreeMessageBuffer(&buffer);
+    std::free(record);
     switch (check.verdict) {
     case StandInCommand::Refused:
         StandInLog("kind %s command \"%s\": refused, %s", KindName(kind), command, check.reason);
