@@ -229,7 +229,7 @@ void Serve(const Connection& c) {
     std::int32_t length = 0;
     if (!ReadRecord(c, &record, &length))
         return;
-    ParsedAdminRequest request;
+    ParsedAdminRequest request{};
     AdminParseResult parsed = ParseAdminRequest(record, static_cast<std::size_t>(length), &request);
     if (parsed != AdminParseResult::Ok) {
         StandInLog("malformed request dropped: %s (%d bytes, kind %ld)",
@@ -262,8 +262,8 @@ void Serve(const Connection& c) {
         HandOver(c.socket, check.application, command, kind);
         return;
     case StandInCommand::Installer: {
-        UINT length = GetSystemDirectoryA(check.application, sizeof check.application - 16);
-        if (length == 0 || length >= sizeof check.application - 16) {
+        UINT folder = GetSystemDirectoryA(check.application, sizeof check.application - 16);
+        if (folder == 0 || folder >= sizeof check.application - 16) {
             StandInLog("kind %s command \"%s\": the system folder is unknown", KindName(kind),
                        command);
             return;
