@@ -1,6 +1,7 @@
-// The AdminService stand-in under Wine: in the foreground it starts the programs that kind-1,
-// kind-16 and "NULL" requests name, logs and survives malformed requests and keeps serving;
-// as a Windows service it is installed, started, serving, stopped and removed.
+// The AdminService stand-in under Wine: in the foreground it starts the installer's own command
+// lines from kind-1, kind-16 and "NULL" requests, refuses every other one, logs and survives
+// malformed requests and slow peers and keeps serving; as a Windows service it is installed,
+// started, serving, stopped and removed.
 #include <arpa/inet.h>
 #include <filesystem>
 #include <netinet/in.h>
@@ -73,6 +74,13 @@ class AdminServiceE2E : public session_e2e::SessionTest {
             << e2e::ReadFile(kStandInLog);
         EXPECT_EQ(e2e::ReadFile(path), commandLine);
     }
+    // marker.exe in the transfer folder under the names the installer starts.
+    static void InstallMarkerAs(std::initializer_list<const char*> names) {
+        e2e::MakeFolder("C:\\klv\\transfer");
+        for (const char* name : names)
+            std::filesystem::copy_file(e2e::WinBin() + "/marker.exe",
+                                       e2e::HostPath(std::string("C:\\klv\\transfer\\") + name));
+    }
     // A service left installed by a failed run would hold the port for every later run.
     void TearDown() override {
         if (serviceInstalled_)
@@ -82,31 +90,41 @@ class AdminServiceE2E : public session_e2e::SessionTest {
     bool serviceInstalled_ = false;
 };
 
-TEST_F(AdminServiceE2E, ForegroundStandInStartsProgramsSurvivesBadRequestsAndKeepsServing) {
-    e2e::Scenario("stand-in in the foreground: starts programs, survives bad requests");
+TEST_F(AdminServiceE2E, ForegroundStandInStartsTheInstallersProgramsOnlyAndKeepsServing) {
+    e2e::Scenario(
+        "stand-in in the foreground: starts the installer's programs only, refuses the rest");
+    // marker.exe writes its command line to a file named by its first argument, in the
+    // stand-in's folder C:\work.
+    InstallMarkerAs({"Setup.exe", "Setup123.exe", "SetupImaging.exe", "Halvek.exe"});
     e2e::WinProcess standIn(Tool("AdminService.exe") + " console");
     ASSERT_TRUE(StandInLogged("listening on 127.0.0.1:13021")) << e2e::ReadFile(kStandInLog);
 
     // Kind 1: program, a blank, arguments. "NULL": the arguments alone are the command line.
-    ASSERT_EQ(Call("admin " + marker_ + " \"C:\\work\\one.txt first\""), 1);
-    ExpectMarker("C:\\work\\one.txt", marker_ + " C:\\work\\one.txt first");
-    ASSERT_EQ(Call("admin NULL \"" + marker_ + " C:\\work\\two.txt\""), 1);
-    ExpectMarker("C:\\work\\two.txt", marker_ + " C:\\work\\two.txt");
-    // Kind 16: in the caller's session where the system allows it, else as kind 1.
-    ASSERT_EQ(Call("user NULL \"" + marker_ + " C:\\work\\three.txt\""), 1);
-    ExpectMarker("C:\\work\\three.txt", marker_ + " C:\\work\\three.txt");
-    ASSERT_EQ(Call("user " + marker_ + " C:\\work\\four.txt"), 1);
-    ExpectMarker("C:\\work\\four.txt", marker_ + " C:\\work\\four.txt");
+    ASSERT_EQ(Call("admin C:\\klv\\transfer\\Setup.exe \"-N -T\""), 1);
+    ExpectMarker("C:\\work\\-N", "C:\\klv\\transfer\\Setup.exe -N -T");
+    ASSERT_EQ(Call("admin NULL \"C:\\klv\\transfer\\Setup123.exe -EREG -V\\\"123\\\"\""), 1);
+    ExpectMarker("C:\\work\\-EREG", "C:\\klv\\transfer\\Setup123.exe -EREG -V\"123\"");
+    // Kind 16: in the caller's session, whatever number the record carries.
+    ASSERT_TRUE(SendRaw(Frame(Le32(16) + Le32(7) + Z("C:\\klv\\transfer\\SetupImaging.exe") +
+                              Z("-EFULL -A") + Le32(0))));
+    ExpectMarker("C:\\work\\-EFULL", "C:\\klv\\transfer\\SetupImaging.exe -EFULL -A");
+    ASSERT_EQ(Call("user NULL \"C:\\klv\\transfer\\Halvek.exe -sp-A\""), 1);
+    ExpectMarker("C:\\work\\-sp-A", "C:\\klv\\transfer\\Halvek.exe -sp-A");
     std::string log = e2e::ReadFile(kStandInLog);
-    EXPECT_EQ(
-        CountOf(log, "kind 1 command \"" + marker_ + " C:\\work\\one.txt first\": started, pid "),
-        1)
+    EXPECT_EQ(CountOf(log, "kind 1 command \"C:\\klv\\transfer\\Setup.exe -N -T\": started, pid "),
+              1)
         << log;
-    EXPECT_EQ(CountOf(log, "kind 1 command \"" + marker_ + " C:\\work\\two.txt\": started"), 1);
-    EXPECT_NE(log.find("kind 16 command \"" + marker_ + " C:\\work\\three.txt\""),
-              std::string::npos);
+    EXPECT_EQ(CountOf(log, "kind 16 command \"C:\\klv\\transfer\\SetupImaging.exe -EFULL -A\": "
+                           "started in session 1, pid "),
+              1)
+        << "the caller's session, not the record's 7";
+    // Wine leaves connection owners out of its table, so the peer check cannot be made there.
+    EXPECT_EQ(CountOf(log, "peer not identified: this system does not report which process owns "
+                           "a connection; served without the peer check"),
+              4);
 
-    const std::string good = Z(marker_) + Z("C:\\work\\after.txt");
+    const std::string good = Z("C:\\klv\\transfer\\Setup.exe") + Z("-N");
+    const std::string refused = "\": refused, ";
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"", "connection dropped: closed by the client before a whole frame header"},
         {Frame(std::string("\x01\0\0", 3)), "malformed request dropped: record too short"},
@@ -118,8 +136,28 @@ TEST_F(AdminServiceE2E, ForegroundStandInStartsProgramsSurvivesBadRequestsAndKee
         {std::string("\0\x01\xff\xff\xff\x7f", 6) + "x",
          "malformed request dropped: frame body length 2147483647"},
         {Frame(Le32(1) + good).substr(0, 12),
-         "malformed request dropped: the frame could not be read or decoded"},
+         "request dropped: closed by the client before the whole record"},
         {Frame(Le32(5) + Le32(0)), "kind 5 request outside a hand-over ignored"},
+        // Command lines the installer never sends.
+        {Frame(Le32(1) + Z("cmd.exe") + Z("/c net localgroup administrators newadmin /add")),
+         "kind 1 command \"cmd.exe /c net localgroup administrators newadmin /add" + refused},
+        {Frame(Le32(1) + Z(marker_) + Z("C:\\work\\x.txt")),
+         "kind 1 command \"" + marker_ + " C:\\work\\x.txt" + refused},
+        {Frame(Le32(16) + Le32(1) + Z("C:\\orvane\\bin\\Install.exe") + Z("-ADMIN") + Le32(0)),
+         "kind 16 command \"C:\\orvane\\bin\\Install.exe -ADMIN" + refused},
+        {Frame(Le32(1) + Z("NULL") + Z("C:\\klv\\transfer\\..\\..\\windows\\notepad.exe")),
+         "kind 1 command \"C:\\klv\\transfer\\..\\..\\windows\\notepad.exe" + refused},
+        {Frame(Le32(1) + Z("C:\\klv\\transfer\\Setup.exe") + Z("-N & calc")),
+         "kind 1 command \"C:\\klv\\transfer\\Setup.exe -N & calc" + refused},
+        {Frame(Le32(1) + Z("C:\\klv\\transfer\\Setup.exe") + Z("-N \"x y\"")),
+         "kind 1 command \"C:\\klv\\transfer\\Setup.exe -N \"x y\"" + refused},
+        {Frame(Le32(1) + Z("NULL") + Z("msiexec /i C:\\klv\\transfer\\p.msi /qn")),
+         "kind 1 command \"msiexec /i C:\\klv\\transfer\\p.msi /qn" + refused},
+        {Frame(Le32(1) + Z("NULL") + Z("msiexec /i C:\\work\\p.msi")),
+         "kind 1 command \"msiexec /i C:\\work\\p.msi" + refused},
+        // Control bytes are logged escaped: no forged line.
+        {Frame(Le32(1) + Z("x\r\n2026-01-01 00:00:00.000 forged") + Z("")),
+         "kind 1 command \"x\\x0D\\x0A2026-01-01 00:00:00.000 forged" + refused},
     };
     for (const auto& [bytes, logged] : bad) {
         SCOPED_TRACE(logged);
@@ -127,10 +165,46 @@ TEST_F(AdminServiceE2E, ForegroundStandInStartsProgramsSurvivesBadRequestsAndKee
         EXPECT_TRUE(StandInLogged(logged, 10000)) << e2e::ReadFile(kStandInLog);
         ASSERT_TRUE(standIn.Running());
     }
-    EXPECT_FALSE(e2e::FileExists("C:\\work\\after.txt"));
-    // A good request after the bad ones is still served.
+    EXPECT_EQ(CountOf(e2e::ReadFile(kStandInLog), "\n2026-01-01"), 0);
+    EXPECT_FALSE(e2e::FileExists("C:\\work\\x.txt"));
+
+    // Slow peers: at most 16 connections are served at once, each gets 10 s for its record, and
+    // a connection that trickles bytes holds no other one.
+    auto slowPeer = [] {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(13021);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(send(fd, "\0", 1, MSG_NOSIGNAL), 1);
+        return fd;
+    };
+    std::vector<int> slow;
+    for (int i = 0; i < 17; ++i)
+        slow.push_back(slowPeer());
+    EXPECT_TRUE(StandInLogged("connection refused: 16 connections are being served", 10000));
+    for (std::size_t i = 1; i < slow.size(); ++i)
+        close(slow[i]);
+    // Their threads see the closes (one line came from the empty request above).
+    EXPECT_TRUE(e2e::WaitUntil(
+        [] {
+            return CountOf(e2e::ReadFile(kStandInLog), "connection dropped: closed by the client "
+                                                       "before a whole frame header") == 16;
+        },
+        20000))
+        << e2e::ReadFile(kStandInLog);
+    e2e::RemoveFile("C:\\work\\-N");
     ASSERT_TRUE(SendRaw(Frame(Le32(1) + good)));
-    ExpectMarker("C:\\work\\after.txt", marker_ + " C:\\work\\after.txt");
+    EXPECT_TRUE(e2e::WaitUntil([] { return e2e::FileExists("C:\\work\\-N"); }, 8000))
+        << "served while a slow peer is still connected\n"
+        << e2e::ReadFile(kStandInLog);
+    for (int i = 0; i < 3; ++i) { // still short of a whole header
+        send(slow[0], "\x01", 1, MSG_NOSIGNAL);
+        session_e2e::Pause(1000);
+    }
+    EXPECT_TRUE(StandInLogged("request dropped: no complete record within 10 seconds", 10000));
+    close(slow[0]);
 
     // A helper (marker.exe in Install.exe's place) that ends without showing its window is a
     // failed hand-over.
@@ -149,13 +223,13 @@ TEST_F(AdminServiceE2E, ForegroundStandInStartsProgramsSurvivesBadRequestsAndKee
 TEST_F(AdminServiceE2E, AsAServiceItIsInstalledStartedServingAndRemovedOtherWordsFail) {
     e2e::Scenario("stand-in as a Windows service: install, serve, remove");
     const std::string standIn = Tool("AdminService.exe");
+    InstallMarkerAs({"Setup.exe"});
     serviceInstalled_ = true;
     ASSERT_EQ(RunToEnd(standIn + " install"), 0);
     EXPECT_TRUE(StandInLogged("started as a service"));
     EXPECT_TRUE(StandInLogged("listening on 127.0.0.1:13021"));
-    EXPECT_EQ(Call("admin " + marker_ + " C:\\work\\service.txt"), 1);
-    EXPECT_TRUE(e2e::WaitUntil([] { return e2e::FileExists("C:\\work\\service.txt"); }, kRunMs))
-        << e2e::ReadFile(kStandInLog);
+    EXPECT_EQ(Call("admin C:\\klv\\transfer\\Setup.exe -N"), 1);
+    EXPECT_TRUE(StandInLogged("kind 1 command \"C:\\klv\\transfer\\Setup.exe -N\": started"));
 
     EXPECT_EQ(RunToEnd(standIn + " remove"), 0);
     EXPECT_TRUE(StandInLogged("stopped"));

@@ -1,12 +1,11 @@
-// The stand-in AdminService: serves requests on 127.0.0.1:13021, one frame per connection.
+// The stand-in AdminService: serves requests on 127.0.0.1:13021, one record per connection, each
+// connection on its own thread.
 #pragma once
 #include <windows.h>
 
 constexpr unsigned short kStandInPort = 13021;
 constexpr const char* kStandInLogFolder = "C:\\orvane\\bin\\Services\\ErrorLogs";
 constexpr const char* kStandInLogName = "AdminServiceStandIn.log";
-constexpr const char* kHelperProgram = "C:\\orvane\\bin\\Install.exe";
-constexpr const char* kHelperArguments = "-ADMIN";
 constexpr DWORD kHelperWindowWaitMs = 10000;
 
 // Appends one time-stamped line to the stand-in's log (creating its folder) and, in console

@@ -2,9 +2,11 @@
 #include <cstdio>
 
 #include "tools/adminservice/stand_in.h"
+#include "tools/adminservice/stand_in_policy.h"
 
 namespace {
 bool toConsole = false;
+SRWLOCK logLock = SRWLOCK_INIT; // connections are served on their own threads
 
 void MakeFolders(const char* path) {
     char partial[MAX_PATH];
@@ -30,16 +32,20 @@ void StandInLog(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    // Requests carry text from other processes: no byte of it may start or forge a line.
+    char escaped[4 * sizeof message];
+    EscapeControlBytes(message, escaped, sizeof escaped);
     SYSTEMTIME t;
     GetLocalTime(&t);
-    char line[2200];
+    char line[sizeof escaped + 64];
     int n =
         std::snprintf(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s\r\n", t.wYear,
-                      t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, message);
+                      t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, escaped);
     if (n < 0)
         return;
     if (n >= static_cast<int>(sizeof line))
         n = sizeof line - 1;
+    AcquireSRWLockExclusive(&logLock);
     MakeFolders(kStandInLogFolder);
     char path[MAX_PATH];
     std::snprintf(path, sizeof path, "%s\\%s", kStandInLogFolder, kStandInLogName);
@@ -51,4 +57,5 @@ void StandInLog(const char* format, ...) {
         std::fwrite(line, 1, n, stdout);
         std::fflush(stdout);
     }
+    ReleaseSRWLockExclusive(&logLock);
 }

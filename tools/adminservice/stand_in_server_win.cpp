@@ -1,21 +1,31 @@
-// Serving one request per connection: read one frame, check the record, start the program or
-// hand the connection over to the elevated helper.
+// Serving requests, one thread per connection: identify the process at the other end, read one
+// frame within the deadline, check the record against what the installer sends, then start the
+// program or hand the connection over to the elevated helper.
 #include <winsock2.h>
 #include <windows.h>
 #include <wtsapi32.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "install/admin_request.h"
 #include "tools/adminservice/helper_window.h"
 #include "tools/adminservice/stand_in.h"
+#include "tools/adminservice/stand_in_peer.h"
+#include "tools/adminservice/stand_in_policy.h"
 #include "transport/framing.h"
+#include "transport/protection.h"
 #include "transport/klv_socket.h"
 
 namespace {
-constexpr int kFirstByteWaitMs = 5000;
-constexpr std::int32_t kLargestRecord = 64 * 1024;
+constexpr DWORD kRecordDeadlineMs = 10000;
+// Every record the installer sends is under 1000 bytes; a larger frame is not one of them.
+constexpr std::int32_t kLargestFrameBody = 4096;
+constexpr LONG kMostConnections = 16;
 constexpr std::size_t kCommandCapacity = 2048;
+
+volatile LONG activeConnections = 0;
 
 const char* KindName(std::int32_t kind) {
     switch (kind) {
@@ -29,46 +39,108 @@ const char* KindName(std::int32_t kind) {
     return "?";
 }
 
-// Waits until the whole 6-byte header can be seen without taking it; false on close or timeout.
-bool PeekHeader(SOCKET s, unsigned char header[6], const char** why) {
-    DWORD start = GetTickCount();
-    for (;;) {
+enum class Received { All, Closed, Failed, Late };
+
+// Receives exactly length bytes before the connection's deadline (10 s after it was accepted), so
+// a peer that trickles bytes is dropped on time and one that closes is seen at once.
+Received ReceiveBefore(const Connection& c, unsigned char* into, int length) {
+    int got = 0;
+    while (got < length) {
+        DWORD elapsed = GetTickCount() - c.acceptedAt;
+        if (elapsed >= kRecordDeadlineMs)
+            return Received::Late;
+        DWORD wait = kRecordDeadlineMs - elapsed < 500 ? kRecordDeadlineMs - elapsed : 500;
         fd_set readable;
         FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        timeval wait{0, 200 * 1000};
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
-        if (ready == SOCKET_ERROR) {
-            *why = "select failed";
-            return false;
-        }
-        if (ready > 0) {
-            int n = recv(s, reinterpret_cast<char*>(header), 6, MSG_PEEK);
-            if (n == 0) {
-                *why = "closed by the client before a whole frame header";
-                return false;
-            }
-            if (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK) {
-                *why = "receive failed";
-                return false;
-            }
-            if (n == 6)
-                return true;
-            Sleep(20);
-        }
-        if (GetTickCount() - start > static_cast<DWORD>(kFirstByteWaitMs)) {
-            *why = "no whole frame header within 5 seconds";
-            return false;
-        }
+        FD_SET(c.socket, &readable);
+        timeval limit{0, static_cast<long>(wait * 1000)};
+        int ready = select(0, &readable, nullptr, nullptr, &limit);
+        if (ready == SOCKET_ERROR)
+            return Received::Failed;
+        if (ready == 0)
+            continue;
+        int n = recv(c.socket, reinterpret_cast<char*>(into + got), length - got, 0);
+        if (n == 0)
+            return Received::Closed;
+        if (n < 0)
+            return Received::Failed;
+        got += n;
+    }
+    return Received::All;
+}
+
+const char* ReceiveFailure(Received r, bool inHeader) {
+    switch (r) {
+    case Received::Closed:
+        return inHeader ? "connection dropped: closed by the client before a whole frame header"
+                        : "request dropped: closed by the client before the whole record";
+    case Received::Late:
+        return "request dropped: no complete record within 10 seconds";
+    default:
+        return "connection dropped: receive failed";
     }
 }
 
-bool StartDirect(char* command, DWORD* pid, HANDLE* process) {
+// Reads the connection's first frame (any later frame stays on the socket for the helper) and
+// removes its protection and compression. *record is a malloc block the caller frees; false,
+// with the reason logged, otherwise.
+bool ReadRecord(const Connection& c, unsigned char** record, std::int32_t* length) {
+    unsigned char header[6];
+    Received r = ReceiveBefore(c, header, sizeof header);
+    if (r != Received::All) {
+        StandInLog("%s", ReceiveFailure(r, true));
+        return false;
+    }
+    std::int32_t bodyLength =
+        static_cast<std::int32_t>(header[2] | (header[3] << 8) | (header[4] << 16) |
+                                  (static_cast<unsigned>(header[5]) << 24));
+    if (header[1] != PROT_BLOWFISH) {
+        StandInLog("malformed request dropped: frame protection %d, not Blowfish", header[1]);
+        return false;
+    }
+    if (bodyLength <= 0 || bodyLength > kLargestFrameBody) {
+        StandInLog("malformed request dropped: frame body length %ld",
+                   static_cast<long>(bodyLength));
+        return false;
+    }
+    unsigned char* body = static_cast<unsigned char*>(std::malloc(bodyLength + 1));
+    if (!body) {
+        StandInLog("request dropped: out of memory");
+        return false;
+    }
+    r = ReceiveBefore(c, body, bodyLength);
+    if (r != Received::All) {
+        StandInLog("%s", ReceiveFailure(r, false));
+        std::free(body);
+        return false;
+    }
+    UnprotectMessage(body, static_cast<std::size_t>(bodyLength), PROT_BLOWFISH);
+    *length = bodyLength;
+    if (header[0] != 0 && !UncompressMessageWithLimit(&body, length, kLargestFrameBody)) {
+        StandInLog("malformed request dropped: the frame could not be decoded");
+        std::free(body);
+        return false;
+    }
+    *record = body;
+    return true;
+}
+
+bool StartProgram(const char* application, char* command, HANDLE token, DWORD* pid,
+                  HANDLE* process) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
+    BOOL ok;
+    if (token) {
+        startup.lpDesktop = const_cast<char*>("winsta0\\default");
+        ok = CreateProcessAsUserA(token, application, command, nullptr, nullptr, FALSE,
+                                  CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                                  &startup, &info);
+    } else {
+        ok = CreateProcessA(application, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info);
+    }
+    if (!ok)
         return false;
     CloseHandle(info.hThread);
     *pid = info.dwProcessId;
@@ -79,35 +151,10 @@ bool StartDirect(char* command, DWORD* pid, HANDLE* process) {
     return true;
 }
 
-// Kind 16: start in the named session; false (with the reason) when that session's user token is
-// not available, so the caller falls back to a plain start.
-bool StartInSession(DWORD session, char* command, DWORD* pid, DWORD* error) {
-    HANDLE token = nullptr;
-    if (!WTSQueryUserToken(session, &token)) {
-        *error = GetLastError();
-        return false;
-    }
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = const_cast<char*>("winsta0\\default");
-    PROCESS_INFORMATION info{};
-    BOOL ok = CreateProcessAsUserA(token, nullptr, command, nullptr, nullptr, FALSE,
-                                   CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                                   &startup, &info);
-    *error = ok ? 0 : GetLastError();
-    CloseHandle(token);
-    if (!ok)
-        return false;
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    *pid = info.dwProcessId;
-    return true;
-}
-
-void HandOver(SOCKET s, char* command, std::int32_t kind) {
+void HandOver(SOCKET s, const char* application, char* command, std::int32_t kind) {
     DWORD pid = 0;
     HANDLE process = nullptr;
-    if (!StartDirect(command, &pid, &process)) {
+    if (!StartProgram(application, command, nullptr, &pid, &process)) {
         StandInLog("kind %s command \"%s\": hand-over failed, the helper could not be started "
                    "(error %lu)",
                    KindName(kind), command, GetLastError());
@@ -145,83 +192,107 @@ void HandOver(SOCKET s, char* command, std::int32_t kind) {
                command, pid);
 }
 
-void Serve(SOCKET s) {
-    unsigned char header[6];
-    const char* why = "";
-    if (!PeekHeader(s, header, &why)) {
-        StandInLog("connection dropped: %s", why);
+// Kind 16: in the caller's session, as the user logged on there; never as the service itself.
+void StartInCallersSession(const Peer& peer, const char* application, char* command) {
+    DWORD session = 0;
+    DWORD whose = peer.identified ? peer.pid : GetCurrentProcessId();
+    if (!ProcessIdToSessionId(whose, &session)) {
+        StandInLog("kind 16 command \"%s\": not started, the caller's session is unknown "
+                   "(error %lu)",
+                   command, GetLastError());
         return;
     }
-    std::int32_t bodyLength =
-        static_cast<std::int32_t>(header[2] | (header[3] << 8) | (header[4] << 16) |
-                                  (static_cast<unsigned>(header[5]) << 24));
-    if (header[1] != PROT_BLOWFISH) {
-        StandInLog("malformed request dropped: frame protection %d, not Blowfish", header[1]);
+    HANDLE token = nullptr;
+    DWORD pid = 0;
+    if (!WTSQueryUserToken(session, &token)) {
+        StandInLog("kind 16 command \"%s\": not started, no user token for session %lu "
+                   "(error %lu)",
+                   command, session, GetLastError());
         return;
     }
-    if (bodyLength <= 0 || bodyLength > kLargestRecord) {
-        StandInLog("malformed request dropped: frame body length %ld",
-                   static_cast<long>(bodyLength));
+    bool started = StartProgram(application, command, token, &pid, nullptr);
+    DWORD error = GetLastError();
+    CloseHandle(token);
+    if (started)
+        StandInLog("kind 16 command \"%s\": started in session %lu, pid %lu", command, session,
+                   pid);
+    else
+        StandInLog("kind 16 command \"%s\": could not be started in session %lu (error %lu)",
+                   command, session, error);
+}
+
+void Serve(const Connection& c) {
+    Peer peer{};
+    if (!CheckPeer(c, &peer))
         return;
-    }
-    MessageBuffer buffer;
-    if (!InitMessageBuffer(&buffer)) {
-        StandInLog("request dropped: out of memory");
+    unsigned char* record = nullptr;
+    std::int32_t length = 0;
+    if (!ReadRecord(c, &record, &length))
         return;
-    }
-    if (!KLVrecv(static_cast<KlvSocket>(s), &buffer) || buffer.length <= 0) {
-        StandInLog("malformed request dropped: the frame could not be read or decoded");
-        FreeMessageBuffer(&buffer);
-        return;
-    }
-    ParsedAdminRequest request;
-    AdminParseResult parsed = ParseAdminRequest(buffer.data, buffer.length, &request);
+    ParsedAdminRequest request{};
+    AdminParseResult parsed = ParseAdminRequest(record, static_cast<std::size_t>(length), &request);
     if (parsed != AdminParseResult::Ok) {
         StandInLog("malformed request dropped: %s (%d bytes, kind %ld)",
-                   AdminParseResultText(parsed), static_cast<int>(buffer.length),
+                   AdminParseResultText(parsed), static_cast<int>(length),
                    static_cast<long>(request.kind));
-        FreeMessageBuffer(&buffer);
+        std::free(record);
         return;
     }
     if (request.kind == ADMIN_REQUEST_SET_PERMISSIONS) {
         StandInLog("kind 5 request outside a hand-over ignored");
-        FreeMessageBuffer(&buffer);
+        std::free(record);
         return;
     }
     char command[kCommandCapacity];
-    if (!AdminCommandLine(request.program, request.arguments, command, sizeof command) ||
-        command[0] == '\0') {
+    if (!AdminCommandLine(request.program, request.arguments, command, sizeof command)) {
         StandInLog("kind %s request dropped: empty or over-long command line",
                    KindName(request.kind));
-        FreeMessageBuffer(&buffer);
+        std::free(record);
         return;
     }
-    bool helper = request.kind == ADMIN_REQUEST_CREATE_PROCESS &&
-                  lstrcmpiA(request.program, kHelperProgram) == 0 &&
-                  std::strcmp(request.arguments, kHelperArguments) == 0;
     std::int32_t kind = request.kind;
-    std::uint32_t session = request.session;
-    FreeMessageBuffer(&buffer);
-    if (helper) {
-        HandOver(s, command, kind);
+    StandInCommandCheck check =
+        CheckStandInCommand(kind, request.program, request.arguments, peer.localFolder);
+    std::free(record);
+    switch (check.verdict) {
+    case StandInCommand::Refused:
+        StandInLog("kind %s command \"%s\": refused, %s", KindName(kind), command, check.reason);
+        return;
+    case StandInCommand::Helper:
+        HandOver(c.socket, check.application, command, kind);
+        return;
+    case StandInCommand::Installer: {
+        UINT folder = GetSystemDirectoryA(check.application, sizeof check.application - 16);
+        if (folder == 0 || folder >= sizeof check.application - 16) {
+            StandInLog("kind %s command \"%s\": the system folder is unknown", KindName(kind),
+                       command);
+            return;
+        }
+        std::strcat(check.application, "\\msiexec.exe");
+        break;
+    }
+    case StandInCommand::Program:
+        break;
+    }
+    if (kind == ADMIN_REQUEST_CREATE_PROCESS_USER) {
+        StartInCallersSession(peer, check.application, command);
         return;
     }
     DWORD pid = 0;
-    if (kind == ADMIN_REQUEST_CREATE_PROCESS_USER) {
-        DWORD error = 0;
-        if (StartInSession(session, command, &pid, &error)) {
-            StandInLog("kind 16 command \"%s\": started in session %lu, pid %lu", command,
-                       static_cast<unsigned long>(session), pid);
-            return;
-        }
-        StandInLog("kind 16 command \"%s\": session %lu not usable (error %lu), starting as kind 1",
-                   command, static_cast<unsigned long>(session), error);
-    }
-    if (StartDirect(command, &pid, nullptr))
+    if (StartProgram(check.application, command, nullptr, &pid, nullptr))
         StandInLog("kind %s command \"%s\": started, pid %lu", KindName(kind), command, pid);
     else
         StandInLog("kind %s command \"%s\": could not be started (error %lu)", KindName(kind),
                    command, GetLastError());
+}
+
+DWORD WINAPI ServeConnection(void* parameter) {
+    Connection* c = static_cast<Connection*>(parameter);
+    Serve(*c);
+    closesocket(c->socket);
+    delete c;
+    InterlockedDecrement(&activeConnections);
+    return 0;
 }
 
 SOCKET OpenListener() {
@@ -269,15 +340,33 @@ int RunStandInServer(volatile LONG* stop) {
         sockaddr_in peer{};
         int peerLength = sizeof peer;
         SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength);
-        if (s == INVALID_SOCKET)
+        if (s == INVALID_SOCKET) {
+            Sleep(100); // out of resources: wait instead of spinning
             continue;
-        // A frame that stalls half-way must not hold the service for ever.
-        DWORD timeout = kFirstByteWaitMs;
+        }
+        if (InterlockedIncrement(&activeConnections) > kMostConnections) {
+            InterlockedDecrement(&activeConnections);
+            StandInLog("connection refused: %ld connections are being served", kMostConnections);
+            closesocket(s);
+            continue;
+        }
+        DWORD timeout = kRecordDeadlineMs;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
                    sizeof timeout);
-        Serve(s);
-        closesocket(s);
+        Connection* c = new Connection{s, peer, GetTickCount()};
+        HANDLE thread = CreateThread(nullptr, 0, ServeConnection, c, 0, nullptr);
+        if (thread) {
+            CloseHandle(thread);
+        } else {
+            StandInLog("connection dropped: no thread to serve it (error %lu)", GetLastError());
+            closesocket(s);
+            delete c;
+            InterlockedDecrement(&activeConnections);
+        }
     }
+    // Connections being served end by their own deadlines.
+    for (int i = 0; i < 250 && activeConnections > 0; ++i)
+        Sleep(100);
     closesocket(listener);
     cleanupWinsock();
     StandInLog("stopped");
