@@ -32,6 +32,15 @@ std::string Quoted(const std::string& text) {
     return out + "\"";
 }
 
+// " in 12.3 ms": how long a transfer took, from the server's first message of it to its end.
+std::string Took(std::chrono::steady_clock::time_point start) {
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    char text[40];
+    std::snprintf(text, sizeof text, " in %.1f ms", ms);
+    return text;
+}
+
 bool ReadWhole(const fs::path& path, std::string* content) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -60,11 +69,12 @@ std::string ServePath(FrameChannel& channel, const ServerConfig& config, const f
     ServeOptions serve = config.serve;
     if (namedByRequest)
         serve.destination += path.filename().string();
+    const auto start = std::chrono::steady_clock::now();
     ServeResult result = ServeContent(channel, content, serve);
     std::string line = "sent " + path.string() + " (" + std::to_string(content.size()) +
                        " bytes, " + std::to_string(result.acks) + "/" +
                        std::to_string(PiecePlan(content.size(), config.serve.pieceSize).size()) +
-                       " pieces acknowledged)";
+                       " pieces acknowledged" + Took(start) + ")";
     if (!result.complete)
         return line + " INCOMPLETE: " + result.failure;
     if (removeAfter) {
@@ -117,6 +127,7 @@ std::string HandleList(FrameChannel& channel, const ServerConfig& config, bool r
 }
 
 std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const Request& request) {
+    const auto start = std::chrono::steady_clock::now();
     if (!SendTyped(channel, kPushRequest, request.name, config.serve.sendOptions,
                    config.serve.timeoutMs))
         return "push: send failed";
@@ -131,6 +142,7 @@ std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const 
                    "), nothing stored";
         step = upload.Take(frame.payload);
     }
+    const std::string took = Took(start);
     if (step == UploadAssembler::Step::Invalid)
         return "upload: unexpected message (not PUSH_DATA), nothing stored";
     auto fileName = UploadFileName(upload.Name());
@@ -152,7 +164,7 @@ std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const 
         return "upload " + Quoted(upload.Name()) + ": cannot store " + target.string();
     std::string line = "stored " + target.string() + " (" +
                        std::to_string(upload.Content().size()) + " bytes, " +
-                       std::to_string(upload.DataMessages()) + " data message(s))";
+                       std::to_string(upload.DataMessages()) + " data message(s)" + took + ")";
     if (request.removeAfter)
         line += "; -X: the client removes its copy";
     // A file the user picked leaves the client connected until its window closes.
