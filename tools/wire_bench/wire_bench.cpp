@@ -368,13 +368,11 @@ std::string ClientPath() {
 double Download(Server& server, bool install, std::size_t size, long* peakKiB = nullptr) {
     std::error_code error;
     fs::remove(DriveC("klv/transfer/Setup.exe"), error);
-    fs::remove(DriveC("klv/transfer/wire.bin"), error);
     const RunResult run =
         install ? RunWindows(kInstall + " -N -I \"127.0.0.1\"", peakKiB ? "Install.exe" : "")
-                : RunWindows(ClientPath() + " get C:\\klv\\transfer\\wire.bin");
+                : RunWindows(ClientPath() + " get C:\\klv\\transfer\\Setup.exe");
     const double ms = run.ok ? server.NextTransferMs("sent ") : -1;
-    const std::string received =
-        DriveC(install ? "klv/transfer/Setup.exe" : "klv/transfer/wire.bin");
+    const std::string received = DriveC("klv/transfer/Setup.exe");
     if (ms >= 0 && fs::file_size(received, error) != size) {
         std::fprintf(stderr, "wire_bench: %s received %ju of %zu bytes\n",
                      install ? "Install.exe" : "wire_client.exe",
