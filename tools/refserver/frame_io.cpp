@@ -244,12 +244,7 @@ ReadStatus FrameChannel::Read(int timeoutMs, Frame* frame) {
     f.bodyLength = bodyLength;
     f.raw = pending_.substr(0, total);
     pending_.erase(0, total);
-    if (bodyLength > 0 && compressed == 0 && protection == 0) {
-        // KLVrecv delivers a plain body as it stands; no need to run it through the transport
-        // (which costs a socket pair and a thread per frame, too slow for upload pieces).
-        f.payload = f.raw.substr(kFrameHeaderSize);
-        f.decoded = true;
-    } else if (bodyLength > 0) {
+    if (bodyLength > 0) {
         f.decoded = DecodeFrame(f.raw, &f.payload);
     } else {
         f.decoded = true; // keep-alive or empty frame: no payload
