@@ -269,6 +269,12 @@ class Server {
         }
     }
 
+    // Skips what a failed run may have left in the log, so that the next figure is its own.
+    void Forget() {
+        SleepMs(500);
+        seen_ = Lines().size();
+    }
+
   private:
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
@@ -371,6 +377,8 @@ double Download(Server& server, bool install, std::size_t size, long* peakKiB = 
     const RunResult run =
         install ? RunWindows(kInstall + " -N -I \"127.0.0.1\"", peakKiB ? "Install.exe" : "")
                 : RunWindows(ClientPath() + " get C:\\klv\\transfer\\Setup.exe");
+    if (!run.ok)
+        server.Forget();
     const double ms = run.ok ? server.NextTransferMs("sent ") : -1;
     const std::string received = DriveC("klv/transfer/Setup.exe");
     if (ms >= 0 && fs::file_size(received, error) != size) {
@@ -389,6 +397,8 @@ double Upload(Server& server, bool install, const std::string& serveRoot) {
     const RunResult run =
         install ? RunWindows(kInstall + " -EFTPPUSH -N -I \"127.0.0.1\" -F \"wire.bin\"")
                 : RunWindows(ClientPath() + " put wire.bin");
+    if (!run.ok)
+        server.Forget();
     const double ms = run.ok ? server.NextTransferMs("stored ") : -1;
     // The server keeps what it received below its root; nothing of it is needed.
     std::error_code error;
