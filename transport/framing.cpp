@@ -15,16 +15,19 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kWsaeNoBufs = 10055;
 constexpr int kWsaeMsgSize = 10040;
-constexpr int kBodyPauseMs = 10;
 constexpr std::int32_t kBodyStep = 1 << 20; // the body block grows by at least this much
 
 int g_stallLimitMs = kDefaultStallLimitMs;
 
 enum class Wait { Ready, NotYet, Stalled };
 
+long long g_waitCount = 0;
+
 // Waits for the socket to become readable or writable, at most capMs (or until the frame has
-// made no progress for the stall limit).
+// made no progress for the stall limit). A wait that ends early (NotYet) is followed by another
+// call of the socket, never by a spin: the wait itself blocks.
 Wait WaitForSocket(KlvSocket s, bool forWrite, Clock::time_point lastProgress, int capMs) {
+    ++g_waitCount;
     const auto idle =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress).count();
     if (idle >= g_stallLimitMs)
@@ -66,6 +69,10 @@ bool EnsureData(MessageBuffer* buffer) {
 }
 
 } // namespace
+
+long long TransportWaitCount() {
+    return g_waitCount;
+}
 
 int SetTransportStallLimit(int milliseconds) {
     const int previous = g_stallLimitMs;
@@ -207,38 +214,35 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer) {
     buffer->length = 0;
 
     // Header phase: before the first byte the call may return with nothing; after it, the
-    // frame is completed or the connection is given up.
+    // frame is completed or the connection is given up. Every phase reads first and waits for
+    // the socket only when a read finds nothing inside a frame: bytes that are already there
+    // are taken without a wait.
     unsigned char header[kFrameHeaderSize];
     int got = 0;
     auto lastProgress = Clock::now();
     for (;;) {
-        if (got > 0) {
-            const Wait w = WaitForSocket(s, false, lastProgress, -1);
-            if (w == Wait::Stalled) {
-                LogWinsockError(KLV_WSAETIMEDOUT, "1-KLVrecv()");
-                return 0;
-            }
-            if (w == Wait::NotYet)
-                continue;
-        }
         const int n =
             KLVrecvBytes(s, reinterpret_cast<char*>(header + got), kFrameHeaderSize - got, 0);
-        if (n < 0) {
-            const int error = KLVWSAGetLastError();
-            if (error != KLV_WSAEWOULDBLOCK) {
-                LogWinsockError(error, "1-KLVrecv()");
-                return 0;
-            }
-            if (got == 0)
-                return 1; // nothing was waiting
-            continue;
-        }
         if (n == 0)
             return 0; // the peer closed the connection
-        got += n;
-        lastProgress = Clock::now();
-        if (got >= kFrameHeaderSize)
-            break;
+        if (n > 0) {
+            got += n;
+            lastProgress = Clock::now();
+            if (got >= kFrameHeaderSize)
+                break;
+            continue;
+        }
+        const int error = KLVWSAGetLastError();
+        if (error != KLV_WSAEWOULDBLOCK) {
+            LogWinsockError(error, "1-KLVrecv()");
+            return 0;
+        }
+        if (got == 0)
+            return 1; // nothing was waiting
+        if (WaitForSocket(s, false, lastProgress, -1) == Wait::Stalled) {
+            LogWinsockError(KLV_WSAETIMEDOUT, "1-KLVrecv()");
+            return 0;
+        }
     }
     const unsigned char compressed = header[0];
     const unsigned char protection = header[1];
@@ -255,13 +259,6 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer) {
     // alone never makes the receiver reserve its whole claimed length).
     std::int32_t received = 0;
     while (received < bodyLength) {
-        const Wait w = WaitForSocket(s, false, lastProgress, kBodyPauseMs);
-        if (w == Wait::Stalled) {
-            LogWinsockError(KLV_WSAETIMEDOUT, "2-KLVrecv()");
-            return 0;
-        }
-        if (w == Wait::NotYet)
-            continue;
         if (static_cast<std::int64_t>(buffer->capacity) - 10 - received <= 0) {
             std::int64_t grown = static_cast<std::int64_t>(buffer->capacity) * 2;
             if (grown < static_cast<std::int64_t>(received) + kBodyStep)
@@ -281,16 +278,20 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer) {
         const int n = KLVrecvBytes(s, reinterpret_cast<char*>(buffer->data + received), ask, 0);
         if (n == 0)
             return 0;
-        if (n < 0) {
-            const int error = KLVWSAGetLastError();
-            if (error != KLV_WSAEWOULDBLOCK) {
-                LogWinsockError(error, "2-KLVrecv()");
-                return 0;
-            }
+        if (n > 0) {
+            received += n;
+            lastProgress = Clock::now();
             continue;
         }
-        received += n;
-        lastProgress = Clock::now();
+        const int error = KLVWSAGetLastError();
+        if (error != KLV_WSAEWOULDBLOCK) {
+            LogWinsockError(error, "2-KLVrecv()");
+            return 0;
+        }
+        if (WaitForSocket(s, false, lastProgress, -1) == Wait::Stalled) {
+            LogWinsockError(KLV_WSAETIMEDOUT, "2-KLVrecv()");
+            return 0;
+        }
     }
     buffer->length = bodyLength;
 

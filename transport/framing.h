@@ -56,6 +56,8 @@ bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length, std:
 
 // The no-progress limit of sends and receives (tests shorten it); returns the previous value.
 int SetTransportStallLimit(int milliseconds);
+// How often sends and receives have waited for their socket so far (tests compare it).
+long long TransportWaitCount();
 
 // Builds the bytes SendMessageWithSize puts on the wire for this payload and these options,
 // without sending (payload may be changed by compression as in a send). Returns false when the

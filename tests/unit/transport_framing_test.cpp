@@ -160,10 +160,18 @@ TEST(TransportFraming, RoundTripsEveryOption) {
     sender.join();
 }
 
-// A header in pieces (2 + 4 bytes) and a body in pieces are completed within one call.
+// A frame that is already there is read without a single wait for the socket; a header in
+// pieces (2 + 4 bytes) and a body in pieces are completed within one call, with one wait per
+// pause (the wait blocks until bytes arrive: no spin).
 TEST(TransportFraming, PiecesAreCompletedWithinOneCall) {
     LoopbackPair pair;
     pair.ClientNonBlocking();
+    const std::string whole = Random(50000, 4);
+    pair.PeerWrite(Header(0, 0, static_cast<std::int32_t>(whole.size())) + whole);
+    long long waits = TransportWaitCount();
+    EXPECT_EQ(whole, Receive(pair.Client()).payload);
+    EXPECT_EQ(0, TransportWaitCount() - waits);
+
     const std::string body = "body in three pieces";
     const std::string frame = Header(0, 0, static_cast<std::int32_t>(body.size())) + body;
     std::thread writer([&] {
@@ -174,10 +182,14 @@ TEST(TransportFraming, PiecesAreCompletedWithinOneCall) {
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the first 2 bytes are there
+    waits = TransportWaitCount();
     const Received r = Receive(pair.Client());
+    waits = TransportWaitCount() - waits;
     writer.join();
     EXPECT_EQ(1, r.result);
     EXPECT_EQ(body, r.payload);
+    EXPECT_GE(waits, 3);
+    EXPECT_LE(waits, 6);
 }
 
 TEST(TransportFraming, AlteredCheckedFramesAreRejected) {
@@ -234,8 +246,9 @@ TEST(TransportFraming, NothingWaitingAndSpecialBodyLengths) {
 }
 
 // A frame cut off mid-header or mid-body: when the peer closes, the receive fails at once (an
-// orderly end before anything too); when the bytes stop coming, it fails as a lost connection
-// (10060) once the no-progress limit has passed, with one four-line log entry each.
+// orderly end before anything too) without waiting; when the bytes stop coming, it fails as a
+// lost connection (10060) once the no-progress limit has passed, with one four-line log entry
+// each.
 TEST(TransportFraming, CutOffFramesFailTheReceive) {
     transport_test::ScratchFolder folder;
     SetLibraryLogFolder(folder.path.c_str());
@@ -250,10 +263,13 @@ TEST(TransportFraming, CutOffFramesFailTheReceive) {
             if (closed)
                 pair.ClosePeer();
             const auto start = Clock::now();
+            const long long waits = TransportWaitCount();
             EXPECT_EQ(0, Receive(pair.Client()).result) << closed << partial.size();
             const auto waited = Clock::now() - start;
             EXPECT_EQ(!closed, waited >= std::chrono::milliseconds(250)) << partial.size();
             EXPECT_LT(waited, std::chrono::seconds(5));
+            // A stalled frame waits out the limit in one blocking wait, not in many short ones.
+            EXPECT_LE(TransportWaitCount() - waits, closed ? 0 : 2) << partial.size();
         }
     }
     LoopbackPair pair;

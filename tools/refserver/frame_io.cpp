@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -151,8 +152,13 @@ int AcceptWithin(int listenFd, int timeoutMs) {
         if (r <= 0)
             return -1;
         int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
+        if (fd >= 0) {
+            // Every frame goes out at once: a small frame (DATA_SIZE, a 4 KiB piece) must not
+            // wait for the acknowledgement of the one before it.
+            int yes = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
             return fd;
+        }
         if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN)
             return -1;
     }

@@ -82,6 +82,15 @@ class ServedFile {
     std::uint64_t size_ = 0;
 };
 
+// " in 12.3 ms": how long a transfer took, from the server's first message of it to its end.
+std::string Took(std::chrono::steady_clock::time_point start) {
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    char text[40];
+    std::snprintf(text, sizeof text, " in %.1f ms", ms);
+    return text;
+}
+
 std::string Refuse(FrameChannel& channel, const ServerConfig& config, const std::string& text) {
     SendTyped(channel, kServerError, text, config.serve.sendOptions, config.serve.timeoutMs);
     return "SERVER_ERROR " + Quoted(text);
@@ -99,6 +108,7 @@ std::string ServePath(FrameChannel& channel, const ServerConfig& config, const f
     ServeOptions serve = config.serve;
     if (namedByRequest)
         serve.destination += path.filename().string();
+    const auto start = std::chrono::steady_clock::now();
     ServeResult result = ServeSource(
         channel, file.Size(),
         [&file](std::uint64_t offset, std::size_t count, std::string* out) {
@@ -109,7 +119,7 @@ std::string ServePath(FrameChannel& channel, const ServerConfig& config, const f
         "sent " + path.string() + " (" + std::to_string(file.Size()) + " bytes, " +
         std::to_string(result.acks) + "/" +
         std::to_string(PiecePlan(static_cast<std::size_t>(file.Size()), serve.pieceSize).size()) +
-        " pieces acknowledged)";
+        " pieces acknowledged" + Took(start) + ")";
     if (!result.complete)
         return line + " INCOMPLETE: " + result.failure;
     if (removeAfter) {
@@ -165,6 +175,7 @@ std::string HandleList(FrameChannel& channel, const ServerConfig& config, bool r
 }
 
 std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const Request& request) {
+    const auto start = std::chrono::steady_clock::now();
     if (!SendTyped(channel, kPushRequest, request.name, config.serve.sendOptions,
                    config.serve.timeoutMs))
         return "push: send failed";
@@ -204,7 +215,8 @@ std::string HandlePush(FrameChannel& channel, const ServerConfig& config, const 
     if (store.Stored().filename() != *fileName)
         line += " as " + Quoted(store.Stored().filename().string());
     line += " in " + store.Stored().parent_path().string() + " (" + std::to_string(store.Bytes()) +
-            " bytes, " + std::to_string(upload.DataMessages()) + " data message(s))";
+            " bytes, " + std::to_string(upload.DataMessages()) + " data message(s)" + Took(start) +
+            ")";
     if (request.removeAfter)
         line += "; -X: the client removes its copy";
     // A file the user picked leaves the client connected until its window closes.
