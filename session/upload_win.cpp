@@ -7,6 +7,7 @@
 #include "app/install_log.h"
 #include "app/modes.h"
 #include "app/resource.h"
+#include "session/server_paths.h"
 #include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/upload_plan.h"
@@ -14,9 +15,10 @@
 
 namespace {
 
-void ReportOpenFailure(const char* name) {
+// An upload refused before anything is sent: format names the file ("%s").
+void ReportRefusal(const char* format, const char* name) {
     char text[600];
-    std::snprintf(text, sizeof text, "ERROR Unable To Open File For Transfer: %s", name);
+    std::snprintf(text, sizeof text, format, name);
     if (UserInteraction)
         MessageBoxA(nullptr, text, "Transfer File To Server Error!", MB_OK);
     else
@@ -116,13 +118,18 @@ bool ShowPushListDialog(HWND mainWindow) {
 }
 
 void PushFile(HWND owner, const char* name) {
+    // The server names a file in the upload folder, nowhere else.
+    if (!IsPlainFileName(name)) {
+        ReportRefusal("ERROR Invalid File Name: %s", name);
+        return;
+    }
     char path[kUploadPathCapacity];
     std::FILE* file = nullptr;
     // A path that does not fit is refused like a file that does not open.
     if (FormUploadPath(kUploadFolder, name, path, sizeof path))
         file = std::fopen(path, "rb");
     if (!file) {
-        ReportOpenFailure(name);
+        ReportRefusal("ERROR Unable To Open File For Transfer: %s", name);
         return;
     }
     const bool showStatus = UserInteraction || ShowTransferStatus;
@@ -139,8 +146,8 @@ void PushFile(HWND owner, const char* name) {
 
     UploadSink sink;
     sink.send = [](const unsigned char* bytes, int length) {
-        SendMessageWithSize(ServerSocket, const_cast<unsigned char*>(bytes), length,
-                            SEND_NOCOMPRESS | SEND_QUIET);
+        return SendMessageWithSize(ServerSocket, const_cast<unsigned char*>(bytes), length,
+                                   SEND_NOCOMPRESS | SEND_QUIET) == 1;
     };
     sink.progress = [status](int delta) {
         ProgressDelta = delta;
@@ -148,10 +155,13 @@ void PushFile(HWND owner, const char* name) {
         if (UserInteraction && status)
             SendMessageA(status, WM_COMMAND, CMD_TRANSFER_ADVANCE, 0);
     };
-    SendUpload(file, name, size, sink);
+    const UploadOutcome outcome = SendUpload(file, name, size, sink);
 
     std::fclose(file);
-    if (RemoveAfterTransfer)
+    // -R removes the file only when the server has all of it; a failed upload keeps it.
+    if (!outcome.complete)
+        WriteInstallLog("ERROR Transfer To Server Failed, File Kept: %s", name);
+    else if (RemoveAfterTransfer)
         std::remove(path);
     if (status) {
         // A modeless dialog: end it by destroying it.

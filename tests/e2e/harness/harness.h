@@ -121,6 +121,11 @@ struct IconImage {
 // The images of icon group `id` in a program file (Windows path), read as Windows loads them.
 std::vector<IconImage> ProgramIcons(const std::string& program, int id);
 
+// Peak resident memory (VmHWM, KiB) of the Wine process of this prefix whose command line names
+// `program` (case-insensitive, e.g. "Install.exe"), read from /proc; the largest when several
+// run, nullopt when none does.
+std::optional<long> WinePeakMemoryKiB(const std::string& program);
+
 // Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png.
 void Screenshot(const std::string& name);
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -128,6 +129,14 @@ bool ScriptServer::WaitClientClosed(int timeoutMs) {
 }
 
 void ScriptServer::CloseClient() {
+    client_->Close();
+}
+
+void ScriptServer::ResetClient() {
+    if (client_->fd() >= 0) {
+        linger hard{1, 0};
+        ::setsockopt(client_->fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
     client_->Close();
 }
 

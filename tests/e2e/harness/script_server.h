@@ -55,6 +55,8 @@ class ScriptServer {
     // True once the client's end is closed (EOF or reset); frames arriving meanwhile are kept.
     bool WaitClientClosed(int timeoutMs);
     void CloseClient();
+    // Closes the client's connection abortively: the client sees a reset, not an orderly end.
+    void ResetClient();
 
     // Serves a whole file the way the reference server does: FILE_SIZE, FILE_DESTINATION,
     // then DATA_SIZE / FILE_DATA pieces, each waiting for "NO NEED TO ARGUE".
