@@ -32,8 +32,9 @@ void SetAdminServicePort(unsigned short port) {
 KlvSocket connectToAdminService() {
     if (!initWsockDLL())
         return KLV_INVALID_SOCKET;
+    // Without a socket library every bound call returns 0: socket 0 is no connection.
     KlvSocket s = KLVsocket(KLV_AF_INET, KLV_SOCK_STREAM, 0);
-    if (s == KLV_INVALID_SOCKET) {
+    if (s == KLV_INVALID_SOCKET || s == 0) {
         WriteAdminLog("connectToAdminService() KLVsocket() ERROR");
         return KLV_INVALID_SOCKET;
     }

@@ -8,7 +8,9 @@ extern int AdminLogEnabled;
 // The port requests go to (13021); native tests point the client at a listener of their own.
 void SetAdminServicePort(unsigned short port);
 
-KlvSocket connectToAdminService(); // KLV_INVALID_SOCKET on failure
+// KLV_INVALID_SOCKET on failure (no socket library included). Each request returns 0 when it
+// could not connect, 1 once its records were sent.
+KlvSocket connectToAdminService();
 int AdminServiceCreateProcessAsAdmin(const char* program, const char* arguments);
 int AdminServiceCreateProcessAsAdminUser(const char* program, const char* arguments, int option);
 int AdminServiceSetOrvanePermissions(int value);

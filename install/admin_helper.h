@@ -15,7 +15,8 @@ extern int AdminSocketFailed; // a socket error was reported; later notification
 // The helper's whole run; the result is the process exit code (0).
 int RunInstallAdminProcess(HINSTANCE instance);
 LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Makes *place from a WSAPROTOCOL_INFOA record and asks for FD_READ and FD_CLOSE messages.
+// Makes *place from a WSAPROTOCOL_INFOA record and asks for FD_READ and FD_CLOSE messages;
+// a null record makes no socket (logged like a record that describes none).
 int startAdminSocket(HWND window, KlvSocket* place, void* protocolRecord);
 int setAdminSockNonBlocking(KlvSocket s, HWND window, UINT message);
 int HandleSetOrvanePermissionsAsAdmin();

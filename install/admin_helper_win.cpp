@@ -1,6 +1,8 @@
 // The elevated helper: a hidden window that receives the normal instance's connection from the
 // AdminService (WM_COPYDATA with a duplicated socket's protocol record), reads one request from
 // it and, for kind 5, grants the folder permissions; then the process ends.
+#include <winsock2.h> // WSAPROTOCOL_INFOA, before <windows.h>
+
 #include "install/admin_helper.h"
 
 #include "app/install_log.h"
@@ -98,8 +100,9 @@ int setAdminSockNonBlocking(KlvSocket s, HWND window, UINT message) {
 int startAdminSocket(HWND window, KlvSocket* place, void* protocolRecord) {
     if (!initWsockDLL())
         return 0;
-    *place = KLVWSASocket(kFromProtocolInfo, kFromProtocolInfo, kFromProtocolInfo, protocolRecord,
-                          0, kFlagOverlapped);
+    *place = protocolRecord ? KLVWSASocket(kFromProtocolInfo, kFromProtocolInfo, kFromProtocolInfo,
+                                           protocolRecord, 0, kFlagOverlapped)
+                            : KLV_INVALID_SOCKET;
     if (*place == KLV_INVALID_SOCKET) {
         WriteAdminLog("startAdminSocket() KLVWSASocket() ERROR");
         return 0;
@@ -123,10 +126,14 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
         AdminReadBusy = 0;
         return 0;
     case WM_COPYDATA: {
-        // A message without its COPYDATASTRUCT describes no socket either.
+        // Only exactly one protocol record describes a socket: a message without its
+        // COPYDATASTRUCT, or of any other size, describes none.
         auto* data = reinterpret_cast<COPYDATASTRUCT*>(lParam);
         StartWaitTimer(window); // now for the request
-        if (!startAdminSocket(window, &AdminSocket, data ? data->lpData : nullptr)) {
+        void* record = data && data->lpData && data->cbData == sizeof(WSAPROTOCOL_INFOA)
+                           ? data->lpData
+                           : nullptr;
+        if (!startAdminSocket(window, &AdminSocket, record)) {
             WriteAdminLog("Install -ADMIN WM_COPYDATA startAdminSocket() failed");
             PostMessageA(window, WM_CLOSE, wParam, lParam);
         }

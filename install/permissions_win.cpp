@@ -46,17 +46,21 @@ class Win32AclPrimitives : public AclPrimitives {
     void Log(const char* message) override { WriteInstallLogText(message); }
 };
 
-// The working memory of one AddAceToFileSecurity call, released once whatever the path.
+// The working memory and the open object of one AddAceToFileSecurity call, released once
+// whatever the path.
 struct WorkingMemory {
     Win32AclPrimitives& p;
     void* sid = nullptr;
     void* domain = nullptr;
     void* oldDescriptor = nullptr;
     void* dacl = nullptr;
+    HANDLE object = INVALID_HANDLE_VALUE;
     ~WorkingMemory() {
         for (void* block : {sid, domain, oldDescriptor, dacl})
             if (block)
                 p.Release(block);
+        if (object != INVALID_HANDLE_VALUE)
+            CloseHandle(object);
     }
 };
 
@@ -95,8 +99,26 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
         return 0;
     }
 
+    // The object itself, never what a junction or symbolic link points at: a reparse point is
+    // left alone, whether its own attributes or the opened object show it.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kAttributeReparsePoint))
+        return 0;
+    memory.object = CreateFileA(
+        path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (memory.object == INVALID_HANDLE_VALUE) {
+        LogError("GetFileSecurity() failed. Error %d\n");
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(memory.object, &information) ||
+        (information.dwFileAttributes & kAttributeReparsePoint))
+        return 0;
+
     DWORD descriptorSize = 0;
-    if (GetFileSecurityA(path, DACL_SECURITY_INFORMATION, nullptr, 0, &descriptorSize))
+    if (GetKernelObjectSecurity(memory.object, DACL_SECURITY_INFORMATION, nullptr, 0,
+                                &descriptorSize))
         return 0;
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         LogError("GetFileSecurity() failed. Error %d\n");
@@ -107,8 +129,8 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
         LogError("HeapAlloc() failed. Error %d\n");
         return 0;
     }
-    if (!GetFileSecurityA(path, DACL_SECURITY_INFORMATION, memory.oldDescriptor, descriptorSize,
-                          &descriptorSize)) {
+    if (!GetKernelObjectSecurity(memory.object, DACL_SECURITY_INFORMATION, memory.oldDescriptor,
+                                 descriptorSize, &descriptorSize)) {
         LogError("GetFileSecurity() failed. Error %d\n");
         return 0;
     }
@@ -154,7 +176,7 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
         }
     }
 
-    if (!SetFileSecurityA(path, DACL_SECURITY_INFORMATION, &descriptor)) {
+    if (!SetKernelObjectSecurity(memory.object, DACL_SECURITY_INFORMATION, &descriptor)) {
         LogError("SetFileSecurity() failed. Error %d\n");
         return 0;
     }
@@ -162,6 +184,10 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
 }
 
 void SetFolderPermissions(const char* folder, int recurse) {
+    // A folder that is itself a junction or symbolic link lists someone else's files.
+    const DWORD own = GetFileAttributesA(folder);
+    if (own == INVALID_FILE_ATTRIBUTES || (own & kAttributeReparsePoint))
+        return;
     char pattern[kPathCapacity];
     int n = std::snprintf(pattern, sizeof pattern, "%s\\*", folder);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof pattern) {
@@ -173,6 +199,9 @@ void SetFolderPermissions(const char* folder, int recurse) {
     if (listing == INVALID_HANDLE_VALUE)
         return;
     do {
+        const WalkStep step = ChooseWalkStep(entry.cFileName, entry.dwFileAttributes, recurse != 0);
+        if (step == WalkStep::Skip)
+            continue;
         char path[kPathCapacity];
         n = std::snprintf(path, sizeof path, "%s\\%s", folder, entry.cFileName);
         if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) {
@@ -181,9 +210,7 @@ void SetFolderPermissions(const char* folder, int recurse) {
             continue;
         }
         AddAceToFileSecurity(path, "Everyone", kGenericAll);
-        bool dots =
-            std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0;
-        if (!dots && recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (step == WalkStep::GrantAndDescend)
             SetFolderPermissions(path, recurse);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);

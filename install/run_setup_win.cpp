@@ -80,6 +80,20 @@ void ReportOrLog(HWND owner, const char* text) {
     }
 }
 
+// A received file that does not start like a program (or package) is not started: reported
+// like a failed start, naming it. True when it may be started.
+bool StartsLikeOne(HWND owner, const char* path, bool installerPackage) {
+    if (HasProgramSignature(path, installerPackage))
+        return true;
+    char text[200];
+    std::snprintf(
+        text, sizeof text,
+        installerPackage ? "ERROR Not An Installer Package: %s" : "ERROR Not A Program: %s", path);
+    ReportOrLog(owner, text);
+    PostQuitMessage(0);
+    return false;
+}
+
 } // namespace
 
 int RunHalvekUtilityFromInstall(const char* command, const char* arguments) {
@@ -100,7 +114,7 @@ int RunHalvekUtilityFromInstall(const char* command, const char* arguments) {
 }
 
 int RunHalvekUtility() {
-    if (_access(kHalvekProgram, 0) != 0)
+    if (_access(kHalvekProgram, 0) != 0 || !HasProgramSignature(kHalvekProgram, false))
         return 0;
     char command[100] = {};
     std::snprintf(command, sizeof command, "%s -sp-A", kHalvekProgram);
@@ -126,6 +140,8 @@ void RunSetup(HWND owner) {
     WriteInstallLog("RunSetup");
     CloseServerConnection();
     const char* command = FullSetup ? kFullSetupProgram : kSetupProgram;
+    if (!StartsLikeOne(owner, command, false))
+        return;
     char arguments[100] = {};
     std::snprintf(arguments, sizeof arguments, "%s",
                   SetupArguments(UseAdminService, FullSetup, UserInteraction, ShowTransferStatus));
@@ -153,6 +169,8 @@ void RunReceivedExe(char* path, HWND owner) {
     if (!SecondTokenIs(path, "exe"))
         return;
     CloseServerConnection();
+    if (!StartsLikeOne(owner, command, false))
+        return;
     char version[kVersionArgumentsCapacity] = {};
     bool found = BuildVersionArguments(command, version, sizeof version);
     if (found)
@@ -182,6 +200,8 @@ void RunReceivedMsi(char* path, HWND owner) {
     if (!SecondTokenIs(path, "msi"))
         return;
     CloseServerConnection();
+    if (!StartsLikeOne(owner, copy, true))
+        return;
     char command[200] = {};
     std::snprintf(command, sizeof command, "msiexec /i %s", copy);
     char text[200];

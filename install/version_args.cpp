@@ -40,6 +40,20 @@ bool SecondTokenIs(char* path, const char* ext) {
     return second != nullptr && std::strcmp(second, ext) == 0;
 }
 
+bool HasProgramSignature(const char* path, bool installerPackage) {
+    static const unsigned char kProgram[] = {'M', 'Z'};
+    static const unsigned char kPackage[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    const unsigned char* expected = installerPackage ? kPackage : kProgram;
+    const std::size_t length = installerPackage ? sizeof kPackage : sizeof kProgram;
+    unsigned char head[sizeof kPackage] = {};
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    const std::size_t got = std::fread(head, 1, length, file);
+    std::fclose(file);
+    return got == length && std::memcmp(head, expected, length) == 0;
+}
+
 bool BuildVersionArguments(const char* command, char* out, std::size_t outSize) {
     if (outSize > 0)
         out[0] = '\0';

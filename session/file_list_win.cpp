@@ -9,9 +9,11 @@
 #include "app/modes.h"
 #include "app/resource.h"
 #include "session/file_list.h"
+#include "session/server_paths.h"
 #include "session/session_state.h"
 #include "session/session_win.h"
 #include "transport/box_win.h"
+#include "session/strip_control_chars.h"
 #include "transport/framing.h"
 
 void PrepareFileListDialog(HWND dialog, void (*fill)(HWND)) {
@@ -25,6 +27,18 @@ namespace {
 
 enum class ChoiceResult { Sent, Refused, Missing };
 
+// A refused name: a box with a user, an Install.log line without.
+void ReportOrLogRefusal(HWND owner, const char* text) {
+    if (UserInteraction)
+        ShowBox(owner, text, "ERROR", MB_OK);
+    else
+        WriteInstallLogText(text);
+}
+
+void RefusalText(char* out, std::size_t outSize, const char* name) {
+    std::snprintf(out, outSize, "ERROR Invalid File Name: %s", name);
+}
+
 // Sends the name at list position p as the file choice; "FileNames.txt" is deleted once
 // the choice has been sent. A name too long for RequestedFileName is refused with a message
 // instead of being cut, and the list stays available for another choice.
@@ -34,15 +48,17 @@ ChoiceResult SendFileChoice(HWND dialog, int position) {
         std::remove(kFileNamesPath);
         return ChoiceResult::Missing;
     }
+    char text[300];
     if (!FitsRequestedFileName(line)) {
-        char text[300];
         std::snprintf(text, sizeof text,
                       "ERROR File Name Too Long To Transfer (more than %d characters): %s",
                       kRequestedFileNameCapacity - 1, line);
-        if (UserInteraction)
-            ShowBox(dialog, text, "ERROR", MB_OK);
-        else
-            WriteInstallLogText(text);
+        ReportOrLogRefusal(dialog, text);
+        return ChoiceResult::Refused;
+    }
+    if (!IsPlainFileName(line)) { // FileNames.txt changed behind the list's back
+        RefusalText(text, sizeof text, line);
+        ReportOrLogRefusal(dialog, text);
         return ChoiceResult::Refused;
     }
     IgnoreSocketEvents = 0;
@@ -114,9 +130,23 @@ INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 } // namespace
 
-void AddFileName(const char* name) {
-    ++FileCount;
-    AppendFileNameLine(kFileNamesPath, name);
+void AddFileName(HWND mainWindow, char* name) {
+    StripControlChars(name);
+    if (IsPlainFileName(name)) {
+        ++FileCount;
+        AppendFileNameLine(kFileNamesPath, name);
+        return;
+    }
+    char text[300];
+    RefusalText(text, sizeof text, name);
+    // The session goes on: server messages wait while the box is up (a message handled inside
+    // its loop would open the list beneath it), and reading resumes after it.
+    const int ignoring = IgnoreSocketEvents;
+    IgnoreSocketEvents = 1;
+    ReportOrLogRefusal(mainWindow, text);
+    IgnoreSocketEvents = ignoring;
+    if (UserInteraction && !ignoring)
+        PostMessageA(mainWindow, WM_SOCKET_EVENT, ServerSocket, MAKELPARAM(KLV_FD_READ, 0));
 }
 
 bool RunFileListDialog(HWND mainWindow, DLGPROC procedure) {

@@ -91,7 +91,7 @@ bool ReceptionGoesOn(HWND window, ReceptionResult result) {
         EndSession();
         return false;
     }
-    return true;
+    return result != ReceptionResult::SessionEnded;
 }
 
 void CreateProductFolders() {
@@ -228,7 +228,7 @@ void Dispatch(HWND window, MessageBuffer* buffer) {
         break;
     case FILE_NAME:
         if (std::strcmp(text, kEndOfFileList) != 0) {
-            AddFileName(text);
+            AddFileName(window, text);
         } else {
             ShowStatusLabel(" ", MainWindow, 0);
             if (FileCount != 0 && !ShowFileListDialog(window))
@@ -259,7 +259,7 @@ void ReadAndDispatch(HWND window) {
         SessionReadBusy = 0;
         return;
     }
-    if (!KLVrecv(ServerSocket, &buffer)) {
+    if (!KLVrecv(ServerSocket, &buffer, kServerMessageLimit)) {
         // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
         // ending the session (and taking the box down) before the box is answered.
         IgnoreSocketEvents = 1;

@@ -7,6 +7,7 @@
 #include "app/install_log.h"
 #include "app/modes.h"
 #include "session/protocol.h"
+#include "session/server_paths.h"
 #include "session/session_state.h"
 
 namespace {
@@ -76,6 +77,10 @@ bool BuildLocalFilePath(const char* destination, char* out, std::size_t outSize)
     return written >= 0 && written < kLocalFilePathCapacity;
 }
 
+bool ServerFormsLocalPath() {
+    return OptionLocalFolder[0] == '\0' && !SetupMode;
+}
+
 ReceptionResult OnFileSize(const char* text) {
     std::int32_t size = ParseDecimalField(text);
     if (size < 0)
@@ -102,7 +107,13 @@ ReceptionResult OnFileDestination(const char* text) {
     if (ReceiveFile != nullptr)
         return Invalid("FILE_DESTINATION in the middle of a file");
     char path[1200];
-    if (!BuildLocalFilePath(text, path, sizeof path))
+    const bool fits = BuildLocalFilePath(text, path, sizeof path);
+    if (ServerFormsLocalPath() && !IsLocalAbsolutePath(path)) {
+        char line[200];
+        std::snprintf(line, sizeof line, "ERROR Invalid FILE_DESTINATION: %s", text);
+        return Invalid(line);
+    }
+    if (!fits)
         return Fail("Local path too long: %s", path);
     std::memcpy(LocalFilePath, path, std::strlen(path) + 1); // fits: checked above
     WriteInstallLogText(LocalFilePath);
@@ -135,11 +146,15 @@ ReceptionResult OnFileData(MessageBuffer* buffer) {
     if ((flush ? 0 : PendingBytes) + PieceSize > BufferCapacity)
         return Invalid("FILE_DATA does not fit the receive buffer");
 
+    // Hooks may run a message loop; the session may end in it (see SessionGeneration).
+    const std::uint32_t generation = SessionGeneration;
     if (!FirstPieceSeen) {
         FirstPieceSeen = true;
         if (UserInteraction || ShowTransferStatus) {
             if (Hooks.openProgress)
                 Hooks.openProgress();
+            if (SessionGeneration != generation)
+                return ReceptionResult::SessionEnded;
         } else {
             WriteInstallLog("WriteNewFile");
         }
@@ -166,6 +181,10 @@ ReceptionResult OnFileData(MessageBuffer* buffer) {
         Hooks.sendAcknowledgement();
     else
         SendAcknowledgementOnServerSocket();
+    // A failed acknowledgement shows a box: the session may have ended (or taken in the next
+    // piece and completed the file) meanwhile.
+    if (SessionGeneration != generation)
+        return ReceptionResult::SessionEnded;
 
     if (ReceivedBytes < ExpectedSize)
         return ReceptionResult::Continue;
@@ -173,20 +192,22 @@ ReceptionResult OnFileData(MessageBuffer* buffer) {
     bool written = WritePending();
     ReleaseBuffer();
     SizeKnown = false;
+    written = std::fclose(ReceiveFile) == 0 && written;
+    ReceiveFile = nullptr;
+    LastPercent = -1;
+    const std::uint32_t finished = ++SessionGeneration;
     if (UserInteraction) {
         if (Hooks.closeProgress)
             Hooks.closeProgress();
     } else {
         WriteInstallLog("End RECEIVE_FILE");
     }
-    written = std::fclose(ReceiveFile) == 0 && written;
-    ReceiveFile = nullptr;
-    LastPercent = -1;
     if (!written) {
         std::remove(LocalFilePath);
         return Fail("Unable to write %s", LocalFilePath);
     }
-    return ReceptionResult::Complete;
+    return SessionGeneration == finished ? ReceptionResult::Complete
+                                         : ReceptionResult::SessionEnded;
 }
 
 const char* ReceptionErrorText() {
@@ -194,6 +215,7 @@ const char* ReceptionErrorText() {
 }
 
 void AbandonReception() {
+    ++SessionGeneration;
     ReleaseBuffer();
     SizeKnown = false;
     if (ReceiveFile != nullptr) {

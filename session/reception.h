@@ -9,12 +9,17 @@
 
 constexpr std::int32_t kFlushThreshold = 3000000;         // pending bytes written at this size
 constexpr std::int32_t kLargeReceiveBufferSize = 3000100; // buffer for files above it
+// The largest server message the session takes in (decompressed): a FILE_DATA piece that fills
+// the large buffer, with the frame's overhead (header and check value) to spare.
+constexpr std::int64_t kServerMessageLimit =
+    kLargeReceiveBufferSize + kFrameHeaderSize + kCheckValueSize;
 
 enum class ReceptionResult {
     Continue,       // message taken in, file not complete
     Complete,       // the file is written and closed
     InvalidMessage, // out of order, negative or oversized: ends like an invalid buffer type
     Failed,         // local trouble (path too long, file not created or not written)
+    SessionEnded,   // a hook ran a message loop in which the session ended: nothing more to do
 };
 
 struct ReceptionHooks {
@@ -23,6 +28,8 @@ struct ReceptionHooks {
     void (*closeProgress)();       // file complete, with a user: end the Transfer Status
     void (*sendAcknowledgement)(); // once per piece, after it has been taken in
 };
+// A hook may run a message loop (the acknowledgement's failure box does) in which the session
+// ends: OnFileData then stops touching the buffer and the file (see SessionGeneration).
 // Null members fall back to doing nothing (acknowledgement: sent on ServerSocket).
 void SetReceptionHooks(const ReceptionHooks& hooks);
 
@@ -35,6 +42,8 @@ std::int32_t PercentOf(std::int32_t bytes, std::int32_t expectedSize);
 // name; the setup path in setup mode; -D folder + "\" + -F name when -D is given). The whole
 // path is always written to out (if outSize allows); false when it does not fit LocalFilePath.
 bool BuildLocalFilePath(const char* destination, char* out, std::size_t outSize);
+// True when the server's text forms the local path (neither setup mode nor -D overrides it).
+bool ServerFormsLocalPath();
 
 ReceptionResult OnFileSize(const char* text);
 ReceptionResult OnFileDestination(const char* text);
@@ -45,8 +54,9 @@ ReceptionResult OnFileData(MessageBuffer* buffer);
 // Text for a Failed result (names the path concerned).
 const char* ReceptionErrorText();
 
-// Ends a reception that will not complete: releases the buffer, closes the partial file and
-// deletes it with an Install.log line naming it. Does nothing when no reception is under way.
+// Ends a reception that will not complete: releases the buffer, closes the partial file (even
+// an empty one) and deletes it with an Install.log line naming it; changes SessionGeneration.
+// Nothing else when no reception is under way.
 void AbandonReception();
 // Back to the state before any FILE_SIZE (tests, and the start of a new file).
 void ResetReception();

@@ -7,6 +7,7 @@ char LocalFilePath[kLocalFilePathCapacity];
 int IgnoreSocketEvents = 0;
 int SessionReadBusy = 0;
 int FileCount = 0;
+std::uint32_t SessionGeneration = 0;
 
 std::int32_t ExpectedSize = 0;
 unsigned char* ReceiveBuffer = nullptr;

@@ -26,6 +26,10 @@ extern char LocalFilePath[kLocalFilePathCapacity];
 extern int IgnoreSocketEvents;
 extern int SessionReadBusy;
 extern int FileCount;
+// Changes whenever the session ends or a file's reception is over. A step that called something
+// that may run a message loop (a box, a send that reports its failure in a box) compares it
+// with the value it started with before it touches the session's buffer or file again.
+extern std::uint32_t SessionGeneration;
 
 // Reception state.
 extern std::int32_t ExpectedSize;

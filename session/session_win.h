@@ -30,7 +30,10 @@ constexpr UINT CONNECT_PROGRESS_TIMER_ID = 2;
 void InstallReceptionHooks();
 
 // File list (download without -F) and upload.
-void AddFileName(const char* name);
+// A name offered by the server: its bytes outside 0x20-0x7E removed, then kept for the list, or
+// refused (not listed; logged, or boxed with a user while server messages wait) when it is not a
+// plain file name.
+void AddFileName(HWND mainWindow, char* name);
 // Dialog 105's common start: the shared font on the list, the list filled, focus, centred.
 void PrepareFileListDialog(HWND dialog, void (*fill)(HWND));
 // Runs dialog 105 modally with the given procedure, server messages ignored meanwhile;

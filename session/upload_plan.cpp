@@ -34,34 +34,37 @@ std::string PushDoneMessage() {
                        6);
 }
 
-std::int64_t SendUpload(std::FILE* file, const char* name, std::int64_t size,
-                        const UploadSink& sink) {
+UploadOutcome SendUpload(std::FILE* file, const char* name, std::int64_t size,
+                         const UploadSink& sink) {
     auto send = [&](const std::string& message) {
-        sink.send(reinterpret_cast<const unsigned char*>(message.data()),
-                  static_cast<int>(message.size()));
+        return sink.send(reinterpret_cast<const unsigned char*>(message.data()),
+                         static_cast<int>(message.size()));
     };
-    send(PushNameMessage(name));
+    UploadOutcome outcome{0, false};
+    if (!send(PushNameMessage(name)))
+        return outcome;
     unsigned char message[1 + kUploadPieceSize];
     message[0] = PUSH_DATA;
-    std::int64_t sent = 0;
     int lastPercent = 0;
     std::size_t count = 0;
     do {
         std::memset(message + 1, 0, kUploadPieceSize);
         count = std::fread(message + 1, 1, kUploadPieceSize, file);
         if (count > 0) {
-            int percent = UploadPercent(sent, size);
+            int percent = UploadPercent(outcome.sent, size);
             if (percent != lastPercent) {
                 int delta = percent - lastPercent;
                 lastPercent = percent;
                 if (sink.progress)
                     sink.progress(delta);
             }
-            sink.send(message, static_cast<int>(count + 1));
-            sent += static_cast<std::int64_t>(count);
-        } else {
-            send(PushDoneMessage());
+            if (!sink.send(message, static_cast<int>(count + 1)))
+                return outcome;
+            outcome.sent += static_cast<std::int64_t>(count);
+        } else if (!send(PushDoneMessage())) {
+            return outcome;
         }
     } while (count == kUploadPieceSize);
-    return sent;
+    outcome.complete = true;
+    return outcome;
 }

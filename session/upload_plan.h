@@ -25,14 +25,19 @@ std::string PushNameMessage(const char* name);
 std::string PushDoneMessage();
 
 struct UploadSink {
-    // Hands one message to the transport.
-    std::function<void(const unsigned char* bytes, int length)> send;
+    // Hands one message to the transport; false when the transport reports a failed send.
+    std::function<bool(const unsigned char* bytes, int length)> send;
     // Called when the whole percent changes, with the change (before the piece goes out).
     std::function<void(int delta)> progress;
 };
 
+struct UploadOutcome {
+    std::int64_t sent; // content bytes handed to the transport
+    bool complete;     // every message was handed over without a failure
+};
+
 // Sends the name message, then the file in pieces read with fread (the read buffer cleared
 // before every read); "DONE" follows when the last read returned nothing. `size` is the size
-// found before sending (0 when unknown). Returns the number of content bytes sent.
-std::int64_t SendUpload(std::FILE* file, const char* name, std::int64_t size,
-                        const UploadSink& sink);
+// found before sending (0 when unknown). The first failed send ends the upload.
+UploadOutcome SendUpload(std::FILE* file, const char* name, std::int64_t size,
+                         const UploadSink& sink);

@@ -8,6 +8,7 @@
 #include "app/modes.h"
 #include "app/resource.h"
 #include "app/run_result.h"
+#include "session/server_paths.h"
 #include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/upload_plan.h"
@@ -16,9 +17,10 @@
 
 namespace {
 
-void ReportOpenFailure(const char* name) {
+// An upload refused before anything is sent: format names the file ("%s").
+void ReportRefusal(const char* format, const char* name) {
     char text[600];
-    std::snprintf(text, sizeof text, "ERROR Unable To Open File For Transfer: %s", name);
+    std::snprintf(text, sizeof text, format, name);
     if (UserInteraction)
         ShowBox(nullptr, text, "Transfer File To Server Error!", MB_OK);
     else
@@ -120,13 +122,18 @@ bool ShowPushListDialog(HWND mainWindow) {
 
 void PushFile(HWND owner, const char* name) {
     NoteRunSucceeded(); // unless a failure below is noted after it
+    // The server names a file in the upload folder, nowhere else.
+    if (!IsPlainFileName(name)) {
+        ReportRefusal("ERROR Invalid File Name: %s", name);
+        return;
+    }
     char path[kUploadPathCapacity];
     std::FILE* file = nullptr;
     // A path that does not fit is refused like a file that does not open.
     if (FormUploadPath(kUploadFolder, name, path, sizeof path))
         file = std::fopen(path, "rb");
     if (!file) {
-        ReportOpenFailure(name);
+        ReportRefusal("ERROR Unable To Open File For Transfer: %s", name);
         return;
     }
     const bool showStatus = UserInteraction || ShowTransferStatus;
@@ -143,8 +150,8 @@ void PushFile(HWND owner, const char* name) {
 
     UploadSink sink;
     sink.send = [](const unsigned char* bytes, int length) {
-        SendMessageWithSize(ServerSocket, const_cast<unsigned char*>(bytes), length,
-                            SEND_NOCOMPRESS | SEND_QUIET);
+        return SendMessageWithSize(ServerSocket, const_cast<unsigned char*>(bytes), length,
+                                   SEND_NOCOMPRESS | SEND_QUIET) == 1;
     };
     sink.progress = [status](int delta) {
         ProgressDelta = delta;
@@ -152,10 +159,16 @@ void PushFile(HWND owner, const char* name) {
         if (UserInteraction && status)
             SendMessageA(status, WM_COMMAND, CMD_TRANSFER_ADVANCE, 0);
     };
-    SendUpload(file, name, size, sink);
+    const UploadOutcome outcome = SendUpload(file, name, size, sink);
 
     std::fclose(file);
-    if (RemoveAfterTransfer)
+    // -R removes the file only when the server has all of it; a failed upload keeps it.
+    if (!outcome.complete) {
+        char text[600];
+        std::snprintf(text, sizeof text, "ERROR Transfer To Server Failed, File Kept: %s", name);
+        WriteInstallLogText(text);
+        NoteRunFailed(text);
+    } else if (RemoveAfterTransfer)
         std::remove(path);
     if (status) {
         // A modeless dialog: end it by destroying it.

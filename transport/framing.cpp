@@ -147,7 +147,7 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
             static_cast<std::int64_t>(length) + kCheckValueSize > kMaxMessageLength;
         ReportSendFailure(s, static_cast<long long>(length) + kFrameHeaderSize,
                           tooLong ? kWsaeMsgSize : kWsaeNoBufs, options);
-        return 1;
+        return 0;
     }
     std::size_t sent = 0;
     int error = 0;
@@ -176,7 +176,7 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
     if (sent < total)
         ReportSendFailure(s, static_cast<long long>(total - sent), error, options);
     std::free(frame);
-    return 1;
+    return sent < total ? 0 : 1;
 }
 
 int SendMessageString(KlvSocket s, const char* text, int options) {
@@ -189,7 +189,7 @@ int SendMessageString(KlvSocket s, const char* text, int options) {
         return 1;
     if (length > static_cast<std::size_t>(kMaxMessageLength)) {
         ReportSendFailure(s, static_cast<long long>(length), kWsaeMsgSize, options);
-        return 1;
+        return 0;
     }
     if ((options & SEND_NOCOMPRESS) || length <= 100) // the text is only read
         return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
@@ -207,7 +207,7 @@ int SendMessageString(KlvSocket s, const char* text, int options) {
     return result;
 }
 
-int KLVrecv(KlvSocket s, MessageBuffer* buffer) {
+int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength) {
     if (!EnsureData(buffer))
         return 0;
     buffer->data[0] = 0;
@@ -252,7 +252,7 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer) {
     if (bodyLength < 0)
         return 0;
     const std::int64_t needed = static_cast<std::int64_t>(bodyLength) + 10;
-    if (needed > kMaxMessageLength)
+    if (needed > kMaxMessageLength || bodyLength > maxLength + kCheckValueSize)
         return 0;
 
     // Body phase: straight into the caller's block, which grows as the bytes arrive (a header
@@ -311,7 +311,7 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer) {
     if (compressed != 0) {
         std::int32_t length = buffer->length;
         unsigned char* before = buffer->data;
-        if (!UncompressMessage(&buffer->data, &length)) {
+        if (!UncompressMessageWithLimit(&buffer->data, &length, maxLength)) {
             buffer->length = 0;
             buffer->data[0] = 0;
             return 0;

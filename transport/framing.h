@@ -36,9 +36,14 @@ struct MessageBuffer {
 bool InitMessageBuffer(MessageBuffer* buffer);
 void FreeMessageBuffer(MessageBuffer* buffer);
 
+// 1 when the whole frame was handed to the socket (or there was nothing to send); 0 when the
+// send failed (reported in a box unless SEND_QUIET) or there is no socket (0).
 int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length, int options);
 int SendMessageString(KlvSocket s, const char* text, int options);
-int KLVrecv(KlvSocket s, MessageBuffer* buffer);
+// One message into buffer: 1 (an empty message when nothing was waiting), 0 when the connection
+// failed or the frame is corrupt. A frame whose body or decompressed payload would pass
+// maxLength bytes is refused like a corrupt one, before its payload is inflated beyond that.
+int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength = kMaxMessageLength);
 
 int PopMessageByte(MessageBuffer* buffer);
 int PopMessageInt(MessageBuffer* buffer);

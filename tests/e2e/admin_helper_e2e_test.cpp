@@ -1,5 +1,7 @@
 // The elevated helper under Wine: driven directly by a driver in the AdminService's place, and the
 // whole chain from Install.exe through the AdminService stand-in.
+#include <filesystem>
+
 #include "tests/e2e/session_e2e_support.h"
 
 namespace {
@@ -9,6 +11,9 @@ const char* kAdminLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminService.log"
 const char* kStandInLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
 const char* kPaths[] = {"C:\\KLV",         "C:\\KLV\\transfer", "C:\\orvane",
                         "C:\\orvane\\bin", "C:\\orvane\\zel",   "C:\\orvane\\zel\\deep\\leaf.txt"};
+// Never granted: the parent of C:\KLV and C:\orvane, and what a link in C:\orvane\zel points
+// at (Wine shows a Unix symbolic link as a reparse point; it cannot make a junction).
+const char* kOutside[] = {"C:\\", "C:\\outside", "C:\\outside\\secret.txt"};
 
 int Count(const std::vector<std::string>& lines, const std::string& line) {
     return static_cast<int>(std::count(lines.begin(), lines.end(), line));
@@ -22,6 +27,12 @@ class AdminHelperE2E : public session_e2e::SessionTest {
         Reset();
         e2e::WriteFile("C:\\KLV\\transfer\\old.txt", "o");
         e2e::WriteFile("C:\\orvane\\zel\\deep\\leaf.txt", "l");
+        e2e::WriteFile("C:\\outside\\secret.txt", "s");
+        std::filesystem::create_directory_symlink(e2e::HostPath("C:\\outside"),
+                                                  e2e::HostPath("C:\\orvane\\zel") + "/link");
+        for (const char* path : kOutside)
+            std::filesystem::permissions(e2e::HostPath(path),
+                                         static_cast<std::filesystem::perms>(0755));
         for (const char* path : kPaths)
             ASSERT_NE(e2e::FileMode(path), 0777u) << path;
         e2e::MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
@@ -32,6 +43,8 @@ class AdminHelperE2E : public session_e2e::SessionTest {
     void ExpectPermissionsGranted(bool granted) {
         for (const char* path : kPaths)
             EXPECT_EQ(e2e::FileMode(path) == 0777u, granted) << path;
+        for (const char* path : kOutside)
+            EXPECT_NE(e2e::FileMode(path), 0777u) << path;
         EXPECT_EQ(Count(e2e::InstallLogMessages(), "SetOrvanePermissions"), granted ? 1 : 0);
         EXPECT_FALSE(e2e::FindWindow("InstallAdminProcess", "").has_value());
     }
@@ -53,6 +66,10 @@ TEST_F(AdminHelperE2E, HandedOverConnectionsEndTheHelperByThemselves) {
         {"kind16-close", true, false, std::vector<std::string>{}},
         {"close", true, false, std::vector<std::string>{}},
         {"nosocket", true, false,
+         std::vector<std::string>{"startAdminSocket() KLVWSASocket() ERROR",
+                                  "Install -ADMIN WM_COPYDATA startAdminSocket() failed"}},
+        // A record one byte short is no record: a socket made from it would be read past the copy.
+        {"shortcopy", true, false,
          std::vector<std::string>{"startAdminSocket() KLVWSASocket() ERROR",
                                   "Install -ADMIN WM_COPYDATA startAdminSocket() failed"}},
     };

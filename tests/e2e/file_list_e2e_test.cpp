@@ -42,14 +42,19 @@ TEST_F(FileListE2E, NamesAreListedInOrderCleanAndTheChosenOneIsSentAndFetched) {
     EXPECT_EQ(main->ControlText(1), "Retrieving File Names From Server");
     e2e::Screenshot("file_list_retrieving_names");
 
-    // A tab and bytes of 0x80 and above are not part of the name that is shown and sent; the
-    // stale FileNames.txt is never shown; the order is the server's.
+    // A tab, a line feed, 0x1A and bytes of 0x80 and above are not part of the name that is
+    // shown and sent; a name that is no plain file name is refused with a box and not listed;
+    // the stale FileNames.txt is never shown; the order is the server's.
     const std::string longName = std::string(70, 'L') + ".txt";
-    Offer(server, {"zulu.txt", "re\tport\xE9\xFF.txt", "alpha.txt", longName});
+    Offer(server, {"zulu.txt", "re\tport\xE9\xFF.txt", "two\nlines.txt", "..\\e.exe",
+                   "end\x1Aof.txt", "alpha.txt", longName});
+    ASSERT_TRUE(
+        AnswerBox("ERROR", "ERROR Invalid File Name: ..\\e.exe", kIdOk, "file_list_invalid_name"));
     e2e::Window dialog = WaitForList();
     ASSERT_NE(dialog.handle, 0u);
     EXPECT_EQ(e2e::ListLines(dialog.handle, kFileList),
-              (std::vector<std::string>{"zulu.txt", "report.txt", "alpha.txt", longName}));
+              (std::vector<std::string>{"zulu.txt", "report.txt", "twolines.txt", "endof.txt",
+                                        "alpha.txt", longName}));
     EXPECT_TRUE(dialog.Describe().find("Choose File to Transfer") != std::string::npos)
         << dialog.Describe();
     EXPECT_EQ(dialog.ControlText(kIdOk), "OK");
@@ -59,7 +64,7 @@ TEST_F(FileListE2E, NamesAreListedInOrderCleanAndTheChosenOneIsSentAndFetched) {
     EXPECT_EQ(e2e::WindowInfo(main->handle)->ControlText(1), " ") << "blanked at NoMore";
 
     // The long name does not fit the 63 characters of a requested name: refused, not cut.
-    ASSERT_TRUE(e2e::DoubleClickListLine(dialog.handle, kFileList, 3));
+    ASSERT_TRUE(e2e::DoubleClickListLine(dialog.handle, kFileList, 5));
     ASSERT_TRUE(AnswerBox(
         "ERROR", "ERROR File Name Too Long To Transfer (more than 63 characters): " + longName,
         kIdOk, "file_list_name_too_long"));

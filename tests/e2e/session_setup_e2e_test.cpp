@@ -86,6 +86,7 @@ TEST_F(SessionSetupE2E, UnattendedRunsReceiveTheFileAndHandItToTheAdminService) 
         const std::size_t size = 3000000 + 150000, piece = 65536;
         std::string content = (c.serverOptions & 0x002) ? session_e2e::Content(size, c.kind)
                                                         : CompressibleContent(size);
+        content.replace(0, 2, "MZ"); // a program, as far as the start is concerned
         std::string statusText, statusSecond;
         std::thread shot;
         if (!c.screenshot.empty())
@@ -123,6 +124,20 @@ TEST_F(SessionSetupE2E, UnattendedRunsReceiveTheFileAndHandItToTheAdminService) 
             EXPECT_TRUE(Logged(line));
         EXPECT_FALSE(session_e2e::Contains(log_, "Exiting Due To Connect Timeout"));
     }
+}
+
+// A received setup program that does not start like one is reported and never handed over.
+TEST_F(SessionSetupE2E, ReceivedSetupThatIsNotAProgramIsNotStarted) {
+    e2e::Scenario("received Setup.exe that is not a program: not started");
+    e2e::ScriptServer server(11001), admin(13021);
+    Run(" -N -I \"127.0.0.1\"");
+    EXPECT_EQ(ReadAdminConnection(admin, 30000).size(), 2u) << "the permissions at start-up";
+    ASSERT_TRUE(server.Accept(30000)) << e2e::DescribeWindows();
+    ASSERT_TRUE(server.ReceivePayload(10000).has_value());
+    EXPECT_EQ(server.ServeFile("#!/bin/sh\necho not a program\n", "C:\\klv\\transfer\\", 1000), 1);
+    ExpectExitZero();
+    EXPECT_TRUE(ReadAdminConnection(admin, 1000).empty()) << "nothing handed over";
+    EXPECT_TRUE(Logged("ERROR Not A Program: C:\\klv\\transfer\\Setup.exe"));
 }
 
 } // namespace

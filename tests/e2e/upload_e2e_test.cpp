@@ -56,7 +56,7 @@ class UploadE2E : public SessionTest {
 };
 
 TEST_F(UploadE2E, NamedRequestUploadsExactlyTheExpectedMessagesAndEnds) {
-    constexpr int kFolder = -1, kMissing = -2;
+    constexpr int kFolder = -1, kMissing = -2, kOutside = -3;
     struct Case {
         std::string name;
         int size;                            // or kFolder / kMissing: the open fails
@@ -68,6 +68,7 @@ TEST_F(UploadE2E, NamedRequestUploadsExactlyTheExpectedMessagesAndEnds) {
         {"up2200.bin", 2200, " -F \"up2200.bin\"", " -Fup2200.bin"},
         {"keepme", kFolder, " -R", " -X"}, // -R removes only after a successful open
         {"nothere.bin", kMissing},
+        {"..\\bin\\v.txt", kOutside, " -R", " -X"}, // a file there, but not the folder's
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -80,6 +81,8 @@ TEST_F(UploadE2E, NamedRequestUploadsExactlyTheExpectedMessagesAndEnds) {
             e2e::WriteFile(path, content);
         else if (c.size == kFolder)
             e2e::MakeFolder(path);
+        else if (c.size == kOutside)
+            e2e::WriteFile("C:\\orvane\\bin\\v.txt", "not for the server");
         e2e::ScriptServer server(11001);
         Start(server, " -EFTPPUSH -N -I \"127.0.0.1\"" + c.options, "-EFTPPUSHMODE" + c.mode);
         ASSERT_TRUE(server.SendType(e2e::PUSH_REQUEST, c.name));
@@ -87,9 +90,27 @@ TEST_F(UploadE2E, NamedRequestUploadsExactlyTheExpectedMessagesAndEnds) {
         EXPECT_EQ(UploadMessages(server),
                   c.size >= 0 ? ExpectedUpload(c.name, content) : std::vector<std::string>{});
         ExpectExitZero();
-        EXPECT_EQ(Contains(log_, "ERROR Unable To Open File For Transfer: " + c.name), c.size < 0);
-        EXPECT_EQ(e2e::FileExists(path), c.size == kFolder || (c.size >= 0 && c.mode != " -X"));
+        EXPECT_EQ(Contains(log_, "ERROR Unable To Open File For Transfer: " + c.name),
+                  c.size == kFolder || c.size == kMissing);
+        EXPECT_EQ(Contains(log_, "ERROR Invalid File Name: " + c.name), c.size == kOutside);
+        EXPECT_EQ(e2e::FileExists(path),
+                  c.size == kFolder || c.size == kOutside || (c.size >= 0 && c.mode != " -X"));
     }
+}
+
+TEST_F(UploadE2E, UploadCutOffByTheServerKeepsTheFileEvenWithR) {
+    e2e::Scenario("upload cut off by the server: -R keeps the file");
+    const std::string content = Content(12 * 1024 * 1024, 5);
+    e2e::WriteFile(kWinsupport + "big.bin", content);
+    e2e::ScriptServer server(11001);
+    Start(server, " -EFTPPUSH -N -R -I \"127.0.0.1\"", "-EFTPPUSHMODE -X");
+    ASSERT_TRUE(server.SendType(e2e::PUSH_REQUEST, "big.bin"));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(server.Receive(20000).has_value());
+    server.ResetClient();
+    ExpectExitZero();
+    EXPECT_TRUE(Logged("ERROR Transfer To Server Failed, File Kept: big.bin"));
+    EXPECT_TRUE(e2e::ReadFile(kWinsupport + "big.bin") == content) << "-R: kept";
 }
 
 TEST_F(UploadE2E, EmptyRequestListsTheFolderUploadsThePickAndStaysOpen) {

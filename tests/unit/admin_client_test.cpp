@@ -133,6 +133,18 @@ TEST_F(AdminClientTest, NoListenerGivesZeroAndLeaksNoSocket) {
     EXPECT_EQ(AdminServiceCreateProcessAsAdminUser("NULL", "C:\\a.exe", 0), 0);
     EXPECT_EQ(AdminServiceSetOrvanePermissions(0), 0);
     EXPECT_EQ(OpenFds(), before) << "a socket whose connect failed is closed";
+
+    // Without a socket library every bound call returns 0, and socket 0 is no connection.
+    LogOn();
+    unloadWinsockLibrary();
+    EXPECT_EQ(AdminServiceCreateProcessAsAdmin("C:\\a.exe", "-x"), 0);
+    EXPECT_EQ(AdminServiceCreateProcessAsAdminUser("NULL", "C:\\a.exe", 0), 0);
+    EXPECT_EQ(AdminServiceSetOrvanePermissions(0), 0);
+    loadWinsockLibrary();
+    const std::string noSocket = "connectToAdminService() KLVsocket() ERROR";
+    EXPECT_EQ(LogMessages(),
+              (std::vector<std::string>{noSocket, noSocket, "AdminServiceSetOrvanePermissions",
+                                        noSocket, "AdminServiceSetOrvanePermissions() FAILED"}));
 }
 
 TEST_F(AdminClientTest, OverlongRecordsAreRefusedWithoutConnecting) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "session/file_list.h"
+#include "session/server_paths.h"
 #include "session/strip_control_chars.h"
 
 namespace {
@@ -55,6 +56,43 @@ TEST(FileList, NamesComeBackCleanedAndCutInArrivalOrderAndPositionsAreLines) {
     EXPECT_EQ(ReadListLines(path.c_str()), (std::vector<std::string>{"one", "two", "three"}));
     EXPECT_EQ(at(2), "three");
     std::remove(path.c_str());
+}
+
+// What a server may name: a plain file name (FILE_NAME, PUSH_REQUEST, the list choice) and a
+// local absolute path (formed from FILE_DESTINATION).
+TEST(ServerPaths, HostileNamesAndDestinationsAreRefused) {
+    struct Row {
+        std::string text;
+        bool name, path;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"report.txt", true, false}, {"Setup123.exe", true, false}, {"a b.c.d", true, false},
+        {"C:\\klv\\transfer\\", false, true}, {"C:\\klv\\transfer\\sub\\", false, true},
+        {"C:\\klv\\transfer\\pick.txt", false, true}, {"c:\\orvane\\bin\\tool.txt", false, true},
+        {"C:\\klv\\transfer\\..\\..\\orvane\\tool.txt", false, false},
+        {"..\\..\\Windows\\System32\\evil.dll", false, false}, {"..\\bin\\IpAdd.txt", false, false},
+        {"../x.txt", false, false}, {"C:\\klv/../x.txt", false, false}, {"C:\\klv\\..", false, false},
+        {"C:\\klv\\.\\x", false, false}, {"C:\\klv\\.. \\x", false, false}, {"C:\\a\\...\\x", false, false},
+        {".", false, false}, {"..", false, false}, {"...", false, false}, {" ", false, false},
+        {"", false, false},
+        {"\\\\host\\share\\", false, false}, {"\\\\.\\", false, false}, {"\\\\?\\C:\\x", false, false},
+        {"\\x.txt", false, false}, {"C:x.txt", false, false}, {"klv\\transfer\\", false, false},
+        {"C:/klv/x", false, false}, {"1:\\x", false, false},
+        {"C:\\klv\\x.txt:hidden", false, false}, {"x.txt:hidden", false, false},
+        {"C:\\klv\\a\nb", false, false}, {"C:\\klv\\a\x7F", false, false}, {"a\tb.txt", false, false},
+        {"CON", false, false}, {"con.txt", false, false}, {"NUL.tar.gz", false, false},
+        {"aux", false, false}, {"PRN .log", false, false}, {"COM1", false, false},
+        {"lpt9.txt", false, false}, {"COM\xB9.txt", false, false}, {"CONOUT$", false, false},
+        {"C:\\klv\\transfer\\CON", false, false}, {"C:\\klv\\nul.txt\\x", false, false},
+        {"COM0", true, false}, {"LPT10.txt", true, false}, {"CONSOLE.txt", true, false},
+        {"nul_file.txt", true, false}, {"C:\\klv\\console.txt", false, true},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        EXPECT_EQ(IsPlainFileName(row.text.c_str()), row.name) << row.text;
+        EXPECT_EQ(IsLocalAbsolutePath(row.text.c_str()), row.path) << row.text;
+    }
 }
 
 TEST(FileListChoice, PositionMustBeAnOfferedNameAndTheNameMustFit) {

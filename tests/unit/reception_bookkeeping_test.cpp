@@ -1,6 +1,7 @@
 #include "transport_test_support.h"
 
 #include <numeric>
+#include <unistd.h>
 
 #include "app/install_log.h"
 #include "app/modes.h"
@@ -23,9 +24,13 @@ std::string Pattern(std::size_t size) {
     return s;
 }
 
+// Reception takes Windows paths only: the tests run in a scratch folder where the path
+// "C:\klv\transfer\file.bin" is one file of that name.
 class Reception : public ::testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_NE(getcwd(home_, sizeof home_), nullptr);
+        ASSERT_EQ(chdir(dir_.path.c_str()), 0);
         log_ = dir_.File("Install.log");
         SetInstallLogPath(log_.c_str());
         ResetModeFlags();
@@ -36,14 +41,15 @@ class Reception : public ::testing::Test {
         SetReceptionHooks({[] { ++calls.open; }, [] { calls.deltas.push_back(ProgressDelta); },
                            [] { ++calls.close; }, [] { ++calls.acks; }});
         std::snprintf(RequestedFileName, sizeof RequestedFileName, "file.bin");
-        destination_ = dir_.path + "/";
-        target_ = dir_.File("file.bin");
+        destination_ = "C:\\klv\\transfer\\";
+        target_ = dir_.File("C:\\klv\\transfer\\file.bin");
     }
     void TearDown() override {
         ResetReception();
         SetReceptionHooks({});
         ResetModeFlags();
         RequestedFileName[0] = '\0';
+        EXPECT_EQ(chdir(home_), 0);
     }
 
     void Start(std::int32_t size) {
@@ -64,6 +70,7 @@ class Reception : public ::testing::Test {
     }
 
     transport_test::ScratchFolder dir_;
+    char home_[4096];
     std::string log_, destination_, target_;
 };
 
@@ -197,7 +204,8 @@ TEST_F(Reception, AbandonedFileIsClosedDeletedAndNamedInTheLogACompletedOneStays
     EXPECT_EQ(ReceiveFile, nullptr);
     EXPECT_EQ(ReceiveBuffer, nullptr);
     EXPECT_FALSE(std::ifstream(target_).good());
-    EXPECT_NE(ReadWholeFile(log_).find("Removed incomplete file " + target_), std::string::npos);
+    EXPECT_NE(ReadWholeFile(log_).find("Removed incomplete file " + destination_ + "file.bin"),
+              std::string::npos);
     // Nothing under way: nothing more is logged.
     std::string before = ReadWholeFile(log_);
     AbandonReception();
@@ -210,16 +218,57 @@ TEST_F(Reception, AbandonedFileIsClosedDeletedAndNamedInTheLogACompletedOneStays
 }
 
 TEST_F(Reception, PathThatDoesNotFitOrCannotBeCreatedIsReportedByName) {
-    std::string longFolder = dir_.path + "/" + std::string(120, 'd') + "/";
+    std::string longFolder = "C:\\" + std::string(120, 'd') + "\\";
     ASSERT_EQ(OnFileSize("5"), ReceptionResult::Continue);
     EXPECT_EQ(OnFileDestination(longFolder.c_str()), ReceptionResult::Failed);
     EXPECT_EQ(std::string(ReceptionErrorText()), "Local path too long: " + longFolder + "file.bin");
     EXPECT_EQ(ReceiveFile, nullptr);
 
-    std::string missing = dir_.path + "/none/";
-    EXPECT_EQ(OnFileDestination(missing.c_str()), ReceptionResult::Failed);
-    EXPECT_EQ(std::string(ReceptionErrorText()), "Unable to create " + missing + "file.bin");
+    std::filesystem::create_directory(dir_.File("C:\\none\\file.bin")); // a folder: no file
+    EXPECT_EQ(OnFileDestination("C:\\none\\"), ReceptionResult::Failed);
+    EXPECT_EQ(std::string(ReceptionErrorText()), "Unable to create C:\\none\\file.bin");
     EXPECT_EQ(Piece("abcde"), ReceptionResult::InvalidMessage);
+
+    // A text that is no local absolute path ends the session like an invalid message, named in
+    // the log; no file is made. Setup mode keeps its own path whatever the text.
+    EXPECT_EQ(OnFileDestination("C:\\klv\\transfer\\..\\..\\"), ReceptionResult::InvalidMessage);
+    EXPECT_NE(
+        ReadWholeFile(log_).find("ERROR Invalid FILE_DESTINATION: C:\\klv\\transfer\\..\\..\\"),
+        std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("C:\\klv\\transfer\\..\\..\\file.bin")));
+    SetupMode = 1;
+    ASSERT_EQ(OnFileDestination("\\\\host\\share\\"), ReceptionResult::Continue);
+    EXPECT_STREQ(LocalFilePath, "C:\\klv\\transfer\\Setup.exe");
+}
+
+// The acknowledgement's failure box runs a message loop: the session may end in it (or the next
+// piece complete the file), and the step that sent it must not touch the buffer or file again.
+TEST_F(Reception, AcknowledgementThatEndsTheSessionStopsTheStep) {
+    enum { Nothing, EndSession, TakeLastPiece };
+    static int inLoop;
+    SetReceptionHooks({nullptr, nullptr, nullptr, [] {
+                           if (inLoop == EndSession)
+                               AbandonReception(); // what the end of the session does
+                           if (inLoop != TakeLastPiece)
+                               return;
+                           inLoop = Nothing;
+                           unsigned char last[] = "gh";
+                           MessageBuffer next{3, 2, last};
+                           PieceSize = 2;
+                           EXPECT_EQ(OnFileData(&next), ReceptionResult::Complete);
+                       }});
+    for (int loop : {EndSession, TakeLastPiece}) {
+        SCOPED_TRACE(loop);
+        inLoop = Nothing;
+        Start(8);
+        ASSERT_EQ(Piece("abcd"), ReceptionResult::Continue);
+        inLoop = loop;
+        EXPECT_EQ(Piece(loop == EndSession ? "efgh" : "ef"), ReceptionResult::SessionEnded);
+        EXPECT_EQ(ReceiveFile, nullptr);
+        EXPECT_EQ(ReceiveBuffer, nullptr);
+        EXPECT_EQ(ReadWholeFile(target_), loop == EndSession ? "" : "abcdefgh");
+        EXPECT_EQ(std::filesystem::exists(target_), loop == TakeLastPiece);
+    }
 }
 
 // The setup paths, "-D" and a download with "-F" are checked end to end under Wine.

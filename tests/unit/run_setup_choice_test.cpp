@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "app/modes.h"
 #include "app/os_version.h"
+#include "install/permissions.h"
 #include "install/version_args.h"
 
 namespace {
@@ -100,4 +103,48 @@ TEST(ReceivedProgram, WayOfStartingOnWindows2000AndOnVersion6) {
     OsVersion = {1, 5, 0}; // 9x platform with version 5.0 is not Windows 2000
     EXPECT_EQ(ChooseAdminWay(), StartWay::AdminAsAdminUser);
     OsVersion = {0, 0, 0};
+}
+
+TEST(ReceivedProgram, StartedOnlyWithTheSignatureOfAProgramOrAPackage) {
+    const std::string path = ::testing::TempDir() + "signature_" + std::to_string(getpid());
+    const std::string package("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 rest", 13);
+    const struct {
+        std::string content;
+        bool program, installerPackage;
+    } rows[] = {{"MZ\x90", true, false}, {"MZ", true, false},
+                {"M", false, false},     {"ZM\x90", false, false},
+                {"", false, false},      {"#!/bin/sh", false, false},
+                {package, false, true},  {package.substr(0, 7), false, false}};
+    for (const auto& row : rows) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(row.content.data(), 1, row.content.size(), file);
+        std::fclose(file);
+        EXPECT_EQ(HasProgramSignature(path.c_str(), false), row.program) << row.content;
+        EXPECT_EQ(HasProgramSignature(path.c_str(), true), row.installerPackage) << row.content;
+    }
+    std::remove(path.c_str());
+    EXPECT_FALSE(HasProgramSignature(path.c_str(), false)) << "a missing file is no program";
+}
+
+// The permission walk (install/permissions_win.cpp) takes this decision for every entry.
+TEST(PermissionWalk, SkipsTheParentAndReparsePointsAndDescendsOnlyIntoFolders) {
+    const unsigned long folder = kAttributeDirectory, link = kAttributeReparsePoint;
+    const struct {
+        const char* name;
+        unsigned long attributes;
+        bool recurse;
+        WalkStep step;
+    } rows[] = {
+        {"..", folder, false, WalkStep::Skip},
+        {"..", folder, true, WalkStep::Skip},
+        {".", folder, true, WalkStep::Grant},
+        {"file.txt", 0x20, true, WalkStep::Grant},
+        {"deep", folder, false, WalkStep::Grant},
+        {"deep", folder, true, WalkStep::GrantAndDescend},
+        {"junction", folder | link, true, WalkStep::Skip},
+        {"symlink.txt", link, false, WalkStep::Skip},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ChooseWalkStep(row.name, row.attributes, row.recurse), row.step) << row.name;
 }

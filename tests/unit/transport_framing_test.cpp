@@ -223,6 +223,30 @@ TEST(TransportFraming, AnyNonZeroCompressedFlagMeansZlib) {
     EXPECT_EQ("not deflated", r.payload);
 }
 
+// A caller's limit refuses, like a corrupt frame, a payload that would inflate past it (checked
+// while inflating) and a body longer than it and a check value; without a limit both pass.
+TEST(TransportFraming, CallersLimitRefusesInflatingAndLongFrames) {
+    std::string payload(8 << 20, 'b');
+    unsigned char* built = nullptr;
+    std::size_t builtLength = 0;
+    ASSERT_TRUE(BuildFrame(reinterpret_cast<unsigned char*>(&payload[0]),
+                           static_cast<std::int32_t>(payload.size()), 0, &built, &builtLength));
+    const std::string bomb(reinterpret_cast<char*>(built), builtLength);
+    std::free(built);
+    ASSERT_LT(bomb.size(), 20000u);
+    for (const std::string& frame : {bomb, Header(0, 0, 3033) + Random(3033, 4)}) {
+        for (std::int64_t limit : {std::int64_t{3000}, kMaxMessageLength}) {
+            LoopbackPair pair;
+            pair.PeerWrite(frame);
+            MessageBuffer buffer;
+            ASSERT_TRUE(InitMessageBuffer(&buffer));
+            EXPECT_EQ(limit == kMaxMessageLength, KLVrecv(pair.Client(), &buffer, limit) == 1)
+                << frame.size() << " " << limit;
+            FreeMessageBuffer(&buffer);
+        }
+    }
+}
+
 // Nothing waiting, zero and keep-alive lengths give an empty message and keep the stream in
 // step; negative lengths and lengths whose block would not fit a 32-bit size fail.
 TEST(TransportFraming, NothingWaitingAndSpecialBodyLengths) {
@@ -283,8 +307,8 @@ TEST(TransportFraming, CutOffFramesFailTheReceive) {
     SetLibraryLogFolder("");
 }
 
-// Send failures are boxed unless quiet: a peer that never reads makes the send wait for room
-// (no spin) and give up with 10060; a reset connection gives 10054.
+// Send failures are boxed unless quiet and reported to the caller (0): a peer that never reads
+// makes the send wait for room (no spin) and give up with 10060; a reset connection gives 10054.
 TEST(TransportFraming, SendFailuresAreBoxedUnlessQuiet) {
     LoopbackPair pair;
     pair.ClientNonBlocking();
@@ -292,7 +316,7 @@ TEST(TransportFraming, SendFailuresAreBoxedUnlessQuiet) {
     std::string big = Random(32 << 20, 5);
     testing::internal::CaptureStderr();
     const auto start = Clock::now();
-    EXPECT_EQ(1, Send(pair.Client(), big, SEND_NOCOMPRESS));
+    EXPECT_EQ(0, Send(pair.Client(), big, SEND_NOCOMPRESS));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
     std::string box = testing::internal::GetCapturedStderr();
     SetTransportStallLimit(previous);
@@ -318,6 +342,6 @@ TEST(TransportFraming, SendFailuresAreBoxedUnlessQuiet) {
         << box;
     EXPECT_NE(std::string::npos, box.find("failed\n\nWSAECONNRESET: connection reset by peer"));
     testing::internal::CaptureStderr();
-    Send(reset.Client(), payload, SEND_NOCOMPRESS | SEND_QUIET);
+    EXPECT_EQ(0, Send(reset.Client(), payload, SEND_NOCOMPRESS | SEND_QUIET));
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <numeric>
 #include <string>
@@ -13,6 +14,7 @@ struct Upload {
     std::vector<std::string> messages;
     std::vector<int> deltas;
     std::int64_t sent = 0;
+    bool complete = false;
 };
 
 std::string Content(std::size_t size) {
@@ -22,8 +24,9 @@ std::string Content(std::size_t size) {
     return s;
 }
 
-// Uploads `content` from a real temporary file, capturing what would go to the server.
-Upload UploadFile(const std::string& content, std::int64_t size) {
+// Uploads `content` from a real temporary file, capturing what would go to the server; the
+// transport fails from message `failAt` on.
+Upload UploadFile(const std::string& content, std::int64_t size, std::size_t failAt = SIZE_MAX) {
     std::FILE* file = std::tmpfile();
     EXPECT_NE(file, nullptr);
     std::fwrite(content.data(), 1, content.size(), file);
@@ -32,9 +35,12 @@ Upload UploadFile(const std::string& content, std::int64_t size) {
     UploadSink sink;
     sink.send = [&](const unsigned char* bytes, int length) {
         upload.messages.emplace_back(reinterpret_cast<const char*>(bytes), length);
+        return upload.messages.size() <= failAt;
     };
     sink.progress = [&](int delta) { upload.deltas.push_back(delta); };
-    upload.sent = SendUpload(file, "report.log", size, sink);
+    const UploadOutcome outcome = SendUpload(file, "report.log", size, sink);
+    upload.sent = outcome.sent;
+    upload.complete = outcome.complete;
     std::fclose(file);
     return upload;
 }
@@ -69,6 +75,14 @@ TEST(UploadPlan, MessagesForEachLengthAroundThePieceSize) {
             expected.push_back(std::string("\021DONE\0", 6));
         EXPECT_EQ(u.messages, expected);
         EXPECT_EQ(u.sent, static_cast<std::int64_t>(c.size));
+        EXPECT_TRUE(u.complete);
+    }
+    // A failed send (the name, a piece, "DONE") ends the upload there and it is not complete.
+    for (std::size_t failAt : {0u, 1u, 2u}) {
+        Upload u = UploadFile(Content(1100), 1100, failAt);
+        EXPECT_EQ(u.messages.size(), failAt + 1);
+        EXPECT_EQ(u.sent, failAt == 2 ? 1100 : 0);
+        EXPECT_FALSE(u.complete);
     }
 }
 

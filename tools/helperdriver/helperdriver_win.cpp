@@ -7,6 +7,7 @@
 //   kind16-close  a kind-16 record, then close
 //   close         close before any request
 //   nosocket      WM_COPYDATA whose record describes no socket
+//   shortcopy     WM_COPYDATA one byte shorter than the record, then kind 5 and close
 // Output: "copydata <0|1>" and "helper exit <code>", or "helper still running". Exit code: the
 // helper's exit code; 3 when the helper was still running at the deadline (it is then ended);
 // 4 when WM_COPYDATA could not be delivered.
@@ -69,14 +70,14 @@ std::string Record16() {
 
 int main(int argc, char** argv) {
     std::string which = argc == 2 ? argv[1] : "";
-    const char* cases[] = {"kind1-kind5",  "kind5-closed", "short",
-                           "kind16-close", "close",        "nosocket"};
+    const char* cases[] = {"kind1-kind5", "kind5-closed", "short",    "kind16-close",
+                           "close",       "nosocket",     "shortcopy"};
     bool known = false;
     for (const char* c : cases)
         known = known || which == c;
     if (!known) {
         std::printf("usage: helperdriver kind1-kind5|kind5-closed|short|kind16-close|close|"
-                    "nosocket\n");
+                    "nosocket|shortcopy\n");
         return 100;
     }
     loadWinsockLibrary();
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
     if (!duplicated)
         std::printf("WSADuplicateSocketA error %d\n", WSAGetLastError());
     COPYDATASTRUCT copy{};
-    copy.cbData = sizeof info;
+    copy.cbData = which == "shortcopy" ? sizeof info - 1 : sizeof info;
     copy.lpData = &info;
     DWORD_PTR ignored = 0;
     bool delivered = window && duplicated &&
@@ -133,6 +134,9 @@ int main(int argc, char** argv) {
             Sleep(500);
         } else if (which == "kind16-close") {
             Send(clientEnd, Record16());
+            Sleep(500);
+        } else if (which == "shortcopy") {
+            Send(clientEnd, Record5());
             Sleep(500);
         }
         if (which != "kind1-kind5") {

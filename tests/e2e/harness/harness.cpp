@@ -1,5 +1,6 @@
 #include "tests/e2e/harness/harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -463,6 +464,35 @@ void ResetDriveC() {
     }
     fs::create_directories(driveC / "orvane" / "bin");
     fs::create_directories(driveC / "work");
+}
+
+std::optional<long> WinePeakMemoryKiB(const std::string& program) {
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string wanted = lower(program);
+    const std::string prefix = std::string("WINEPREFIX=") + PrefixDir();
+    std::optional<long> peak;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string command = Slurp("/proc/" + pid + "/cmdline");
+        std::string environment = Slurp("/proc/" + pid + "/environ");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        std::replace(environment.begin(), environment.end(), '\0', '\n');
+        if (lower(command).find(wanted) == std::string::npos ||
+            (environment + "\n").find(prefix + "\n") == std::string::npos)
+            continue;
+        std::istringstream status(Slurp("/proc/" + pid + "/status"));
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0)
+                peak = std::max(peak.value_or(0), std::atol(line.c_str() + 6));
+    }
+    return peak;
 }
 
 std::vector<std::string> InstallLogMessages() {

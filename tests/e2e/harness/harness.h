@@ -125,6 +125,11 @@ std::vector<IconImage> ProgramIcons(const std::string& program, int id);
 // "_e2e_test"), and a reminder line while one goes on for longer than 20 s.
 void Scenario(const std::string& text);
 
+// Peak resident memory (VmHWM, KiB) of the Wine process of this prefix whose command line names
+// `program` (case-insensitive, e.g. "Install.exe"), read from /proc; the largest when several
+// run, nullopt when none does.
+std::optional<long> WinePeakMemoryKiB(const std::string& program);
+
 // Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png; the current scenario is its
 // caption in <ScreenshotDir>/captions.tsv (scripts/screenshot-index makes the page).
 void Screenshot(const std::string& name);
