@@ -104,6 +104,15 @@ SOCKET Connect() {
     return s;
 }
 
+// Writes the held bytes as Install.exe does, in 64 KiB writes.
+void WriteHeld(const unsigned char* bytes, std::size_t count, std::FILE* file) {
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t part = count - done < (1u << 16) ? count - done : (1u << 16);
+        std::fwrite(bytes + done, 1, part, file);
+        done += part;
+    }
+}
+
 int Download(SOCKET s, const char* localPath) {
     std::vector<unsigned char> frame, message;
     const char command[] = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
@@ -137,7 +146,7 @@ int Download(SOCKET s, const char* localPath) {
             if (!file || piece > length - 1 || piece > pending.size())
                 return 1;
             if (piece + held > kFlushThreshold) {
-                std::fwrite(pending.data(), 1, held, file);
+                WriteHeld(pending.data(), held, file);
                 held = 0;
             }
             std::memcpy(pending.data() + held, message.data() + 1, piece);
@@ -146,7 +155,7 @@ int Download(SOCKET s, const char* localPath) {
             if (!SendFrame(s, ack, std::strlen(ack), &frame))
                 return 1;
             if (received >= expected) {
-                std::fwrite(pending.data(), 1, held, file);
+                WriteHeld(pending.data(), held, file);
                 std::fclose(file);
                 return 0;
             }
