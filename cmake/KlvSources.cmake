@@ -20,3 +20,13 @@ function(klv_collect_sources dir out_portable out_platform)
   set(${out_portable} ${_portable} PARENT_SCOPE)
   set(${out_platform} ${_platform} PARENT_SCOPE)
 endfunction()
+
+# Timing code must not carry the sanitizers of the native test build: klv_drop_sanitizers()
+# removes them from the calling folder's compile and link options.
+function(klv_drop_sanitizers)
+  foreach(_property COMPILE_OPTIONS LINK_OPTIONS)
+    get_directory_property(_options ${_property})
+    list(FILTER _options EXCLUDE REGEX "sanitize")
+    set_directory_properties(PROPERTIES ${_property} "${_options}")
+  endforeach()
+endfunction()

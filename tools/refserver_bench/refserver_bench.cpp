@@ -27,6 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tools/host_process/host_process_posix.h"
 #include "tools/refserver/server.h"
 #include "transport/framing.h"
 
@@ -117,16 +118,6 @@ double Download(std::uint16_t port, const std::string& expected) {
     return ok ? std::chrono::duration<double>(Clock::now() - start).count() : -1;
 }
 
-// Peak resident memory of a process, in KiB (VmHWM).
-long PeakRssKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
 // The server in a child process: reports its port through `portPipe`, serves until `stopPipe`
 // reaches its end.
 pid_t StartServer(const fs::path& root, std::uint16_t* port) {
@@ -205,7 +196,7 @@ int main(int argc, char** argv) {
     const double mb = static_cast<double>(content.size()) / 1e6;
 
     const double single = Download(port, content);
-    const long rssSingle = PeakRssKiB(server);
+    const long rssSingle = host::PeakKiB(server).value_or(-1);
 
     std::vector<double> times(clients, -1);
     std::vector<std::thread> threads;
@@ -215,7 +206,7 @@ int main(int argc, char** argv) {
     for (auto& t : threads)
         t.join();
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const long rssCrowd = PeakRssKiB(server);
+    const long rssCrowd = host::PeakKiB(server).value_or(-1);
     ::kill(server, SIGTERM);
     ::waitpid(server, nullptr, 0);
     fs::remove_all(root);

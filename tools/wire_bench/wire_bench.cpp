@@ -32,7 +32,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -41,6 +40,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tools/host_process/host_process_posix.h"
 
 namespace fs = std::filesystem;
 
@@ -53,73 +54,24 @@ std::string g_root;   // the build folder: native/ and win/ below it
 std::string g_work;   // <root>/wire_bench
 std::string g_prefix; // <work>/wine
 
-long long NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 [[noreturn]] void Fatal(const std::string& text) {
     std::fprintf(stderr, "wire_bench: %s\n", text.c_str());
     std::exit(1);
 }
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
+using host::NowMs;
+using host::SleepMs;
+using host::Slurp;
 
-// Starts argv in its own process group, stdin from /dev/null, output appended to logPath and no
-// other descriptor inherited (Wine's server and desktop outlive their starter).
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t pid = fork();
+    const pid_t pid = host::Spawn(argv, logPath);
     if (pid < 0)
         Fatal("fork failed");
-    if (pid == 0) {
-        setpgid(0, 0);
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (in < 0 || out < 0)
-            _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        for (int fd = 3; fd < 1024; ++fd)
-            close(fd);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
     return pid;
 }
 
-// Waits for a child until the deadline; kills it by its id then. Exit status or nullopt.
 std::optional<int> WaitChild(pid_t pid, int timeoutMs, const std::function<void()>& poll = {}) {
-    const long long deadline = NowMs() + timeoutMs;
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (done < 0)
-            return std::nullopt;
-        if (NowMs() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return std::nullopt;
-        }
-        if (poll)
-            poll();
-        SleepMs(5);
-    }
+    return host::WaitChild(pid, timeoutMs, poll, 5);
 }
 
 bool RunHost(const std::vector<std::string>& argv, int timeoutMs) {
@@ -147,39 +99,6 @@ std::string DriveC(const std::string& relative) {
     return g_prefix + "/drive_c/" + relative;
 }
 
-// Linux id of the running Wine process of this prefix whose command line names `program`.
-pid_t FindWineProcess(const std::string& program) {
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return -1;
-    const std::string marker = "WINEPREFIX=" + g_prefix;
-    pid_t found = -1;
-    while (dirent* entry = readdir(proc)) {
-        const pid_t pid = std::atoi(entry->d_name);
-        if (pid <= 0)
-            continue;
-        const std::string base = std::string("/proc/") + entry->d_name;
-        std::string cmdline = Slurp(base + "/cmdline");
-        if (cmdline.find(program) == std::string::npos)
-            continue;
-        const std::string environ = Slurp(base + "/environ");
-        if (environ.find(marker + '\0') == std::string::npos &&
-            environ.find(marker + "/\0") == std::string::npos)
-            continue;
-        found = pid;
-        break;
-    }
-    closedir(proc);
-    return found;
-}
-
-// VmHWM of a process in KiB (0 when it cannot be read).
-long PeakKiB(pid_t pid) {
-    const std::string status = Slurp("/proc/" + std::to_string(pid) + "/status");
-    const std::size_t at = status.find("VmHWM:");
-    return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
-}
-
 struct RunResult {
     bool ok = false;
     int exitCode = -1;
@@ -203,10 +122,12 @@ RunResult RunWindows(const std::string& commandLine, const std::string& watch = 
     auto poll = [&] {
         if (watch.empty())
             return;
-        if (watched < 0)
-            watched = FindWineProcess(watch);
+        if (watched < 0) {
+            const std::vector<pid_t> found = host::WineProcesses(g_prefix, watch);
+            watched = found.empty() ? -1 : found.front();
+        }
         if (watched > 0)
-            result.peakKiB = std::max(result.peakKiB, PeakKiB(watched));
+            result.peakKiB = std::max(result.peakKiB, host::PeakKiB(watched).value_or(0));
     };
     const std::optional<int> code = WaitChild(launcher, kRunTimeoutMs, poll);
     const std::string exitText = Slurp(exitFile);

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "klv_build_config.h"
+#include "tools/host_process/host_process_posix.h"
 
 namespace fs = std::filesystem;
 
@@ -62,15 +63,10 @@ std::string RobotExe() {
     return WinBin() + "/robot.exe";
 }
 
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-long long NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using host::NowMs;
+using host::SleepMs;
+using host::Slurp;
+using host::WaitChild;
 
 std::string NextIoName(const char* kind) {
     return IoDir() + "/" + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-" + kind;
@@ -86,61 +82,11 @@ std::string Hex(const std::string& text) {
     return result;
 }
 
-std::string Slurp(const std::string& hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    if (!in)
-        return "";
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Starts argv with stdin from /dev/null and stdout/stderr appended to logPath, in its own
-// process group, with no other descriptor inherited (the Wine server and the desktop process
-// outlive their starter and would keep pipes and the lock file open).
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = fork();
+    const pid_t pid = host::Spawn(argv, logPath);
     if (pid < 0)
         Fatal(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-        setpgid(0, 0);
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (in < 0 || out < 0)
-            _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        long maxFd = sysconf(_SC_OPEN_MAX);
-        for (long fd = 3; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 65536); ++fd)
-            close(static_cast<int>(fd));
-        execvp(args[0], args.data());
-        _exit(127);
-    }
     return pid;
-}
-
-// Waits for a child; kills it (by its pid) at the deadline. Exit status, or nullopt.
-std::optional<int> WaitChild(pid_t pid, int timeoutMs) {
-    long long deadline = NowMs() + timeoutMs;
-    for (;;) {
-        int status = 0;
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (done < 0)
-            return std::nullopt;
-        if (NowMs() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return std::nullopt;
-        }
-        SleepMs(20);
-    }
 }
 
 std::optional<int> RunHost(const std::vector<std::string>& argv, int timeoutMs,
@@ -467,31 +413,10 @@ void ResetDriveC() {
 }
 
 std::optional<long> WinePeakMemoryKiB(const std::string& program) {
-    auto lower = [](std::string text) {
-        for (char& c : text)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    const std::string wanted = lower(program);
-    const std::string prefix = std::string("WINEPREFIX=") + PrefixDir();
     std::optional<long> peak;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        const std::string pid = entry.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::string command = Slurp("/proc/" + pid + "/cmdline");
-        std::string environment = Slurp("/proc/" + pid + "/environ");
-        std::replace(command.begin(), command.end(), '\0', ' ');
-        std::replace(environment.begin(), environment.end(), '\0', '\n');
-        if (lower(command).find(wanted) == std::string::npos ||
-            (environment + "\n").find(prefix + "\n") == std::string::npos)
-            continue;
-        std::istringstream status(Slurp("/proc/" + pid + "/status"));
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmHWM:", 0) == 0)
-                peak = std::max(peak.value_or(0), std::atol(line.c_str() + 6));
-    }
+    for (pid_t pid : host::WineProcesses(PrefixDir(), program))
+        if (std::optional<long> kib = host::PeakKiB(pid))
+            peak = std::max(peak.value_or(0), *kib);
     return peak;
 }
 
