@@ -12,7 +12,6 @@
 #include "session/server_paths.h"
 #include "session/session_state.h"
 #include "session/session_win.h"
-#include "transport/box_win.h"
 #include "session/strip_control_chars.h"
 #include "transport/framing.h"
 
@@ -26,14 +25,6 @@ void PrepareFileListDialog(HWND dialog, void (*fill)(HWND)) {
 namespace {
 
 enum class ChoiceResult { Sent, Refused, Missing };
-
-// A refused name: a box with a user, an Install.log line without.
-void ReportOrLogRefusal(HWND owner, const char* text) {
-    if (UserInteraction)
-        ShowBox(owner, text, "ERROR", MB_OK);
-    else
-        WriteInstallLogText(text);
-}
 
 void RefusalText(char* out, std::size_t outSize, const char* name) {
     std::snprintf(out, outSize, "ERROR Invalid File Name: %s", name);
@@ -53,12 +44,12 @@ ChoiceResult SendFileChoice(HWND dialog, int position) {
         std::snprintf(text, sizeof text,
                       "ERROR File Name Too Long To Transfer (more than %d characters): %s",
                       kRequestedFileNameCapacity - 1, line);
-        ReportOrLogRefusal(dialog, text);
+        ReportOrLog(dialog, text, "ERROR");
         return ChoiceResult::Refused;
     }
     if (!IsPlainFileName(line)) { // FileNames.txt changed behind the list's back
         RefusalText(text, sizeof text, line);
-        ReportOrLogRefusal(dialog, text);
+        ReportOrLog(dialog, text, "ERROR");
         return ChoiceResult::Refused;
     }
     IgnoreSocketEvents = 0;
@@ -143,7 +134,7 @@ void AddFileName(HWND mainWindow, char* name) {
     // its loop would open the list beneath it), and reading resumes after it.
     const int ignoring = IgnoreSocketEvents;
     IgnoreSocketEvents = 1;
-    ReportOrLogRefusal(mainWindow, text);
+    ReportOrLog(mainWindow, text, "ERROR");
     IgnoreSocketEvents = ignoring;
     if (UserInteraction && !ignoring)
         PostMessageA(mainWindow, WM_SOCKET_EVENT, ServerSocket, MAKELPARAM(KLV_FD_READ, 0));

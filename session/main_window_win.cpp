@@ -37,12 +37,11 @@ void LogRunFailure(const char* text) {
     NoteRunFailed(text);
 }
 
-// A message for the user: a box with a user, an Install.log line (the text itself) without.
-void ReportOrLog(HWND owner, const char* text, const char* caption) {
-    if (UserInteraction)
-        ShowBox(owner, text, caption, MB_OK);
-    else
-        LogRunFailure(text);
+// A failure that ends the session, told to the user; without one, it is also the run's outcome.
+void ReportFailure(HWND owner, const char* text, const char* caption) {
+    ReportOrLog(owner, text, caption);
+    if (!UserInteraction)
+        NoteRunFailed(text);
 }
 
 std::int64_t NowMs() {
@@ -75,7 +74,7 @@ void OnInactivityTimer(HWND window) {
 
 void EndWithInvalidBufferType(HWND window) {
     IgnoreSocketEvents = 1;
-    ReportOrLog(window, "Invalid Buffer Type", "ERROR");
+    ReportFailure(window, "Invalid Buffer Type", "ERROR");
     EndSession();
 }
 
@@ -87,7 +86,7 @@ bool ReceptionGoesOn(HWND window, ReceptionResult result) {
     }
     if (result == ReceptionResult::Failed) {
         IgnoreSocketEvents = 1;
-        ReportOrLog(window, ReceptionErrorText(), "ERROR");
+        ReportFailure(window, ReceptionErrorText(), "ERROR");
         EndSession();
         return false;
     }

@@ -15,6 +15,9 @@ void connectAndStartInstall(HWND mainWindow);
 void CenterOnParent(HWND window);
 INT_PTR CALLBACK TransferStatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// A refusal or failure told to the user in a box, or written to Install.log without a user.
+void ReportOrLog(HWND owner, const char* text, const char* caption);
+
 // Connecting.
 int StartConversation(HWND mainWindow);
 int ConnectToServer(HWND mainWindow, KlvSocket* socket, const char* address);

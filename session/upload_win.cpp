@@ -12,7 +12,6 @@
 #include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/upload_plan.h"
-#include "transport/box_win.h"
 #include "transport/framing.h"
 
 namespace {
@@ -21,10 +20,7 @@ namespace {
 void ReportRefusal(const char* format, const char* name) {
     char text[600];
     std::snprintf(text, sizeof text, format, name);
-    if (UserInteraction)
-        ShowBox(nullptr, text, "Transfer File To Server Error!", MB_OK);
-    else
-        WriteInstallLogText(text);
+    ReportOrLog(nullptr, text, "Transfer File To Server Error!");
     NoteRunFailed(text);
 }
 
