@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/os_version.h"
+#include "base/os_version.h"
 #include "install/admin_session.h"
 
 std::uint32_t CallerSessionNumber() {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/modes.h"
-#include "app/os_version.h"
+#include "base/options.h"
+#include "base/os_version.h"
 
 namespace {
 
@@ -98,14 +98,14 @@ StartWay ChooseAdminWay() {
     return IsWindows2000() ? StartWay::AdminAsAdmin : StartWay::AdminAsAdminUser;
 }
 
-StartWay ChooseStartWay(const char* command, const char* arguments) {
-    if (UseAdminService) {
+StartWay ChooseStartWay(const Options& options, const char* command, const char* arguments) {
+    if (options.UseAdminService) {
         if (std::strstr(command, "Halvek") != nullptr ||
             std::strstr(arguments, "Halvek") != nullptr)
             return StartWay::HalvekUtility;
         return ChooseAdminWay();
     }
-    if (!UserInteraction)
+    if (!options.UserInteraction)
         return StartWay::AdminAsAdmin;
     return StartWay::Local;
 }

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/os_version.h"
+#include "base/os_version.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
 #include "transport/klv_socket.h"

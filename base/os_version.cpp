@@ -1,4 +1,4 @@
-#include "app/os_version.h"
+#include "base/os_version.h"
 
 OsVersionFields OsVersion = {0, 0, 0};
 
