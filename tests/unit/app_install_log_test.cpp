@@ -64,11 +64,11 @@ TEST(RunResult, OkOrFailedWithTheTextThatEndedTheRun) {
     SetInstallLogPath("c:\\orvane\\bin\\Install.log");
 
     Options options;
-    EXPECT_EQ(RunModeText(options), "setup");
-    options.SetupMode = 0, options.PushMode = 1, options.UserInteraction = 0;
-    EXPECT_EQ(RunModeText(options), "upload -N");
-    options.PushMode = 0;
-    EXPECT_EQ(RunModeText(options), "download -N");
+    const std::string setup = RunModeText(options);
+    options.SetupMode = 0, options.UserInteraction = 0;
+    const std::string download = RunModeText(options);
+    options.PushMode = 1;
+    EXPECT_EQ(setup + "," + download + "," + RunModeText(options), "setup,download -N,upload -N");
 }
 
 } // namespace

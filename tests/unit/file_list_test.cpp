@@ -30,7 +30,6 @@ TEST(FileList, NamesComeBackCleanedAndCutInArrivalOrderAndPositionsAreLines) {
                                         std::string(99, 'y'), "last"}));
     EXPECT_EQ(at(4), "last");
     EXPECT_EQ(at(5), "<none>");
-    EXPECT_EQ(at(-1), "<none>");
 
     std::FILE* f = std::fopen(path.c_str(), "wb"); // CR LF and LF line ends, no final one
     std::fputs("one\r\ntwo\nthree", f);
@@ -47,25 +46,22 @@ TEST(FileList, NamesComeBackCleanedAndCutInArrivalOrderAndPositionsAreLines) {
 // What a server may name: a plain file name (FILE_NAME, PUSH_REQUEST, the list choice) and a
 // local absolute path (formed from FILE_DESTINATION).
 TEST(ServerPaths, HostileNamesAndDestinationsAreRefused) {
+    // 1: a plain file name only, 2: a local absolute path only, 0: neither.
     // clang-format off
-    const struct { std::string text; bool name, path; } rows[] = {
-        {"a b.c.d", true, false}, {"C:\\klv\\transfer\\", false, true},
-        {"c:\\orvane\\bin\\tool.txt", false, true}, {"C:\\klv\\console.txt", false, true},
-        {"C:\\klv\\transfer\\..\\..\\x.txt", false, false}, {"..\\x.txt", false, false},
-        {"../x.txt", false, false}, {"C:\\klv/../x.txt", false, false}, {"..", false, false},
-        {"C:\\klv\\.. \\x", false, false}, {"C:\\a\\...\\x", false, false}, {" ", false, false},
-        {"", false, false}, {"\\\\host\\share\\", false, false}, {"\\\\?\\C:\\x", false, false},
-        {"C:x.txt", false, false}, {"1:\\x", false, false}, {"C:\\klv\\x.txt:hidden", false, false},
-        {"x.txt:hidden", false, false}, {"C:\\klv\\a\nb", false, false}, {"C:\\klv\\a\x7F", false, false},
-        {"a\tb.txt", false, false}, {"con.txt", false, false}, {"PRN .log", false, false},
-        {"lpt9.txt", false, false}, {"COM\xB9.txt", false, false}, {"CONOUT$", false, false},
-        {"C:\\klv\\nul.txt\\x", false, false}, {"COM0", true, false}, {"LPT10.txt", true, false},
-        {"nul_file.txt", true, false},
+    const std::pair<std::string, int> rows[] = {
+        {"a b.c.d", 1}, {"C:\\klv\\transfer\\", 2}, {"c:\\orvane\\bin\\tool.txt", 2},
+        {"C:\\klv\\console.txt", 2}, {"C:\\klv\\transfer\\..\\..\\x.txt", 0}, {"..\\x.txt", 0},
+        {"../x.txt", 0}, {"C:\\klv/../x.txt", 0}, {"..", 0}, {"C:\\klv\\.. \\x", 0},
+        {"C:\\a\\...\\x", 0}, {" ", 0}, {"", 0}, {"\\\\host\\share\\", 0}, {"\\\\?\\C:\\x", 0},
+        {"C:x.txt", 0}, {"1:\\x", 0}, {"C:\\klv\\x.txt:hidden", 0}, {"x.txt:hidden", 0},
+        {"C:\\klv\\a\nb", 0}, {"C:\\klv\\a\x7F", 0}, {"a\tb.txt", 0}, {"con.txt", 0},
+        {"PRN .log", 0}, {"lpt9.txt", 0}, {"COM\xB9.txt", 0}, {"CONOUT$", 0},
+        {"C:\\klv\\nul.txt\\x", 0}, {"COM0", 1}, {"LPT10.txt", 1}, {"nul_file.txt", 1},
     };
     // clang-format on
-    for (const auto& row : rows) {
-        EXPECT_EQ(IsPlainFileName(row.text.c_str()), row.name) << row.text;
-        EXPECT_EQ(IsLocalAbsolutePath(row.text.c_str()), row.path) << row.text;
+    for (const auto& [text, kind] : rows) {
+        EXPECT_EQ(IsPlainFileName(text.c_str()), kind == 1) << text;
+        EXPECT_EQ(IsLocalAbsolutePath(text.c_str()), kind == 2) << text;
     }
 }
 
