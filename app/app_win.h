@@ -11,6 +11,5 @@ LRESULT CALLBACK LabelWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 // Start-up helpers.
 HFONT CreateDialogFont();
-void QueryOsVersion();
 // The options given by a copy of the process command line.
 Options ParseCommandLine();

@@ -10,7 +10,6 @@
 #include "app/label_geometry.h"
 #include "base/install_log.h"
 #include "base/options.h"
-#include "base/os_version.h"
 #include "base/resource.h"
 #include "base/run_result.h"
 #include "base/time_limits.h"
@@ -80,15 +79,6 @@ HFONT CreateDialogFont() {
     return CreateFontIndirectA(&font);
 }
 
-void QueryOsVersion() {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version; // 148
-    GetVersionExA(&version);
-    OsVersion.platformId = version.dwPlatformId;
-    OsVersion.major = version.dwMajorVersion;
-    OsVersion.minor = version.dwMinorVersion;
-}
-
 Options ParseCommandLine() {
     // Parsed from a copy: the trimmed text must not change what GetCommandLineA returns.
     const char* processLine = GetCommandLineA();
@@ -125,7 +115,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
 
     loadWinsockLibrary();
-    QueryOsVersion();
 
     MainWindow main(options);
     main.dialogFont = dialogFont;

@@ -1,11 +1,9 @@
 #include "base/os_version.h"
 
-OsVersionFields OsVersion = {0, 0, 0};
-
-bool IsWindows2000() {
-    return OsVersion.platformId == 2 && OsVersion.major == 5 && OsVersion.minor == 0;
+bool IsWindows2000(const OsVersionFields& os) {
+    return os.platformId == 2 && os.major == 5 && os.minor == 0;
 }
 
-bool IsOsMajorVersion6() {
-    return OsVersion.major == 6;
+bool IsOsMajorVersion6(const OsVersionFields& os) {
+    return os.major == 6;
 }

@@ -1,12 +1,12 @@
-// Windows version predicates; the values are read once at start-up.
+// Windows version predicates (portable: the version is handed in).
 #pragma once
 
 struct OsVersionFields {
     unsigned platformId, major, minor;
 };
 
-// Filled by QueryOsVersion (Windows) or set directly by tests.
-extern OsVersionFields OsVersion;
+bool IsWindows2000(const OsVersionFields& os);     // NT platform (2), version 5.0
+bool IsOsMajorVersion6(const OsVersionFields& os); // major version 6
 
-bool IsWindows2000();     // NT platform (2), version 5.0
-bool IsOsMajorVersion6(); // major version 6
+// Windows only: the running system's version record (GetVersionExA).
+OsVersionFields CurrentOsVersion();

@@ -31,7 +31,7 @@ int CreateLocally(const char* command) {
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process{};
     BOOL created;
-    if (ChooseLocalCreation() == LocalCreation::AsUserWithPrimaryToken) {
+    if (ChooseLocalCreation(CurrentOsVersion()) == LocalCreation::AsUserWithPrimaryToken) {
         HANDLE token = nullptr, primary = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE, &token))
             return 0;
@@ -80,7 +80,7 @@ bool StartsLikeOne(const Options& options, HWND owner, const char* path, bool in
 
 int RunHalvekUtilityFromInstall(const Options& options, const char* command,
                                 const char* arguments) {
-    switch (ChooseStartWay(options, command, arguments)) {
+    switch (ChooseStartWay(options, CurrentOsVersion(), command, arguments)) {
     case StartWay::HalvekUtility:
         WriteInstallLog("RunHalvekUtilityFromInstall()");
         return RunHalvekUtility();
@@ -101,7 +101,7 @@ int RunHalvekUtility() {
         return 0;
     char command[100] = {};
     std::snprintf(command, sizeof command, "%s -sp-A", kHalvekProgram);
-    int result = AskAdminService(ChooseAdminWay(), "NULL", command);
+    int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
     if (result == 1) {
         if (std::FILE* marker = std::fopen(kHalvekMarker, "wb")) {
             std::fputs("This file signals to Orvane that Halvek has ran on this PC at least "
@@ -162,7 +162,7 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
         std::strncat(command, version, sizeof command - std::strlen(command) - 1);
     int result;
     if (options.UseAdminService && found)
-        result = AskAdminService(ChooseAdminWay(), "NULL", command);
+        result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
     else
         result = RunHalvekUtilityFromInstall(options, command, "");
     if (result != 0)
@@ -192,7 +192,7 @@ void RunReceivedMsi(const Options& options, char* path, HWND owner,
     std::snprintf(command, sizeof command, "msiexec /i %s", copy);
     char text[200];
     if (options.UseAdminService) {
-        if (AskAdminService(ChooseAdminWay(), "NULL", command) != 0)
+        if (AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command) != 0)
             return;
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);

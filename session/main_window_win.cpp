@@ -314,10 +314,7 @@ void OnSocketEvent(MainWindow& main, LPARAM lParam) {
         char caption[40];
         std::snprintf(caption, sizeof caption, "Socket Error <%d>", error);
         const std::uint32_t generation = main.sessions.Generation();
-        if (main.options.UserInteraction)
-            ShowBox(main.window, "WSOCK_MESSAGE error", caption, MB_OK);
-        else
-            LogRunFailure("WSOCK_MESSAGE error");
+        ReportFailure(main.options, main.window, "WSOCK_MESSAGE error", caption);
         if (!main.sessions.IsCurrent(generation))
             return;
         if (error == KLV_WSAECONNABORTED) {

@@ -38,22 +38,20 @@ TEST(ReceivedProgram, ExtensionVersionDigitsAndSetupArguments) {
 
 TEST(ReceivedProgram, WayOfStartingOnWindows2000AndOnVersion6) {
     for (const OsVersionFields& os : {OsVersionFields{2, 5, 0}, {1, 5, 0}, {2, 6, 1}}) {
-        OsVersion = os;
         const bool w2k = os.platformId == 2 && os.major == 5;
         const StartWay admin = w2k ? StartWay::AdminAsAdmin : StartWay::AdminAsAdminUser;
         Options options;
         options.UseAdminService = 1;
-        EXPECT_EQ(ChooseStartWay(options, "C:\\t\\Halvek.exe", ""), StartWay::HalvekUtility);
-        EXPECT_EQ(ChooseStartWay(options, "NULL", "x Halvek y"), StartWay::HalvekUtility);
-        EXPECT_EQ(ChooseStartWay(options, "C:\\t\\halvek.exe", ""), admin);
+        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\Halvek.exe", ""), StartWay::HalvekUtility);
+        EXPECT_EQ(ChooseStartWay(options, os, "NULL", "x Halvek y"), StartWay::HalvekUtility);
+        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\halvek.exe", ""), admin);
         options.UseAdminService = 0;
-        EXPECT_EQ(ChooseStartWay(options, "C:\\t\\Setup.exe", "-N"), StartWay::Local);
+        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\Setup.exe", "-N"), StartWay::Local);
         options.UserInteraction = 0;
-        EXPECT_EQ(ChooseStartWay(options, "C:\\t\\Halvek.exe", ""), StartWay::AdminAsAdmin);
-        EXPECT_EQ(ChooseLocalCreation(),
+        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\Halvek.exe", ""), StartWay::AdminAsAdmin);
+        EXPECT_EQ(ChooseLocalCreation(os),
                   os.major == 6 ? LocalCreation::AsUserWithPrimaryToken : LocalCreation::Plain);
     }
-    OsVersion = {0, 0, 0};
 }
 
 TEST(ReceivedProgram, StartedOnlyWithTheSignatureOfAProgramOrAPackage) {
