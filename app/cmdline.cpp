@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/install_log.h"
-#include "app/modes.h"
-#include "app/text_util.h"
+#include "base/install_log.h"
+#include "base/options.h"
+#include "base/text_util.h"
 
 namespace {
 const char kInstalledProgram[] = "C:\\orvane\\bin\\Install.exe";
@@ -40,15 +40,16 @@ std::size_t GetQuotedArgument(std::size_t pos, char* dest, std::size_t destSize,
     return pos; // the closing quote, or the end
 }
 
-void ParseCommandLineText(char* commandLine) {
+Options ParseCommandLineText(char* commandLine) {
+    Options options;
     TrimBlanks(commandLine);
     WriteInstallLogText(commandLine);
 
     if (std::strstr(commandLine, "EFULL"))
-        FullSetup = 1;
+        options.FullSetup = 1;
     if (std::strcmp(commandLine, kInstalledProgram) == 0 ||
         std::strcmp(commandLine, kQuotedInstalledProgram) == 0)
-        ConfirmInstall = 1;
+        options.ConfirmInstall = 1;
 
     std::size_t length = std::strlen(commandLine);
     for (std::size_t i = 0; i < length; ++i) {
@@ -56,29 +57,34 @@ void ParseCommandLineText(char* commandLine) {
             continue;
         const char* at = commandLine + i;
         if (StartsWith(at, "-A")) {
-            UseAdminService = 1;
+            options.UseAdminService = 1;
         } else if (StartsWith(at, "-T")) {
-            ShowTransferStatus = 1;
+            options.ShowTransferStatus = 1;
         } else if (StartsWith(at, "-N")) {
             WriteInstallLog("No User Interaction");
-            UserInteraction = 0;
+            options.UserInteraction = 0;
         } else if (StartsWith(at, "-EFTPPUSH")) {
-            SetupMode = 0;
-            PushMode = 1;
+            options.SetupMode = 0;
+            options.PushMode = 1;
         } else if (StartsWith(at, "-EFTP")) {
-            SetupMode = 0;
+            options.SetupMode = 0;
         } else if (StartsWith(at, "-I")) {
-            i = GetQuotedArgument(i, OptionServerAddress, sizeof OptionServerAddress, commandLine);
+            i = GetQuotedArgument(i, options.OptionServerAddress,
+                                  sizeof options.OptionServerAddress, commandLine);
         } else if (StartsWith(at, "-F")) {
-            i = GetQuotedArgument(i, OptionFileName, sizeof OptionFileName, commandLine);
+            i = GetQuotedArgument(i, options.OptionFileName, sizeof options.OptionFileName,
+                                  commandLine);
         } else if (StartsWith(at, "-G")) {
-            i = GetQuotedArgument(i, OptionServerFolder, sizeof OptionServerFolder, commandLine);
+            i = GetQuotedArgument(i, options.OptionServerFolder, sizeof options.OptionServerFolder,
+                                  commandLine);
         } else if (StartsWith(at, "-D")) {
-            i = GetQuotedArgument(i, OptionLocalFolder, sizeof OptionLocalFolder, commandLine);
+            i = GetQuotedArgument(i, options.OptionLocalFolder, sizeof options.OptionLocalFolder,
+                                  commandLine);
         } else if (StartsWith(at, "-R")) {
-            RemoveAfterTransfer = 1;
+            options.RemoveAfterTransfer = 1;
         } else if (StartsWith(at, "-S")) {
-            RemoteCacheUnavailable = 1;
+            options.RemoteCacheUnavailable = 1;
         }
     }
+    return options;
 }

@@ -1,9 +1,11 @@
-// Command-line parsing into the mode flags (portable: no Windows headers).
+// Command-line parsing into the options of the run (portable: no Windows headers).
 #pragma once
 #include <cstddef>
 
-// Trims the command line in place, logs it, and fills the mode flags and option values.
-void ParseCommandLineText(char* commandLine);
+#include "base/options.h"
+
+// Trims the command line in place, logs it, and returns the options it gives.
+Options ParseCommandLineText(char* commandLine);
 
 // Copies the next double-quoted run at or after `pos` into dest (cut to destSize - 1
 // characters); returns the position at which scanning resumes (past the end when no quote).

@@ -6,16 +6,14 @@
 #include "app/app_win.h"
 #include "app/label_geometry.h"
 
-HWND StatusLabel = nullptr;
-
 namespace {
 
 constexpr int kLabelId = 1;
 constexpr int kLabelTextCapacity = 300; // repaints show at most 299 characters
 
 // Draws text on the label directly, outside any paint cycle, centred on ownerWidth.
-void DrawLabelText(const char* text, int ownerWidth) {
-    HDC dc = GetDC(StatusLabel);
+void DrawLabelText(HWND label, const char* text, int ownerWidth) {
+    HDC dc = GetDC(label);
     if (!dc)
         return;
     HFONT font = CreateFontA(28, 12, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0,
@@ -29,7 +27,7 @@ void DrawLabelText(const char* text, int ownerWidth) {
     TextOutA(dc, ComputeLabelTextX(ownerWidth, extent.cx), 1, text, length);
     SelectObject(dc, previous);
     DeleteObject(font);
-    ReleaseDC(StatusLabel, dc);
+    ReleaseDC(label, dc);
 }
 
 } // namespace
@@ -42,23 +40,22 @@ int ShowStatusLabel(const char* text, HWND window, int repaintOnly) {
     int width = outer.right - outer.left;
     int height = outer.bottom - outer.top;
 
+    // The one label is the main window's child with the label's id.
+    HWND label = window;
     if ((repaintOnly & 1) == 0) {
-        if (StatusLabel && IsWindow(StatusLabel))
-            DestroyWindow(StatusLabel);
+        if (HWND previous = GetDlgItem(window, kLabelId))
+            DestroyWindow(previous);
         HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-        StatusLabel = CreateWindowExA(0, "Label Class", "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
-                                      window, reinterpret_cast<HMENU>(kLabelId), instance, nullptr);
+        label = CreateWindowExA(0, "Label Class", "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window,
+                                reinterpret_cast<HMENU>(kLabelId), instance, nullptr);
+        if (!label)
+            return 0;
         LabelRect place = ComputeLabelRect(width, height);
-        MoveWindow(StatusLabel, place.left, place.top, place.width, place.height, TRUE);
-        UpdateWindow(StatusLabel);
-        SetWindowTextA(StatusLabel, text);
+        MoveWindow(label, place.left, place.top, place.width, place.height, TRUE);
+        UpdateWindow(label);
+        SetWindowTextA(label, text);
     }
-    // A label destroyed with its owner leaves a stale handle behind: nothing to draw on.
-    if (!StatusLabel || !IsWindow(StatusLabel)) {
-        StatusLabel = nullptr;
-        return 0;
-    }
-    DrawLabelText(text, width);
+    DrawLabelText(label, text, width);
     return 0;
 }
 

@@ -7,13 +7,12 @@
 
 #include "app/app_win.h"
 #include "app/cmdline.h"
-#include "app/install_log.h"
 #include "app/label_geometry.h"
-#include "app/modes.h"
-#include "app/os_version.h"
-#include "app/resource.h"
-#include "app/run_result.h"
-#include "app/time_limits.h"
+#include "base/install_log.h"
+#include "base/options.h"
+#include "base/resource.h"
+#include "base/run_result.h"
+#include "base/time_limits.h"
 #include "install/admin_helper.h"
 #include "install/admin_log.h"
 #include "session/session_watch.h"
@@ -22,17 +21,13 @@
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
 
-HFONT DialogFont = nullptr;
-HBRUSH BackgroundBrush = nullptr;
-OSVERSIONINFOA OsVersionInfo;
-
 namespace {
 
 constexpr DWORD kMainWindowStyle =
     WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX; // 0x60A0000
 static_assert(kMainWindowStyle == 0x60A0000, "main window style");
 
-void RegisterWindowClasses(HINSTANCE instance) {
+void RegisterWindowClasses(HINSTANCE instance, HBRUSH background) {
     WNDCLASSEXA main{};
     main.cbSize = sizeof main;
     main.style = CS_HREDRAW | CS_VREDRAW;
@@ -41,7 +36,7 @@ void RegisterWindowClasses(HINSTANCE instance) {
     main.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALL));
     main.hIconSm = main.hIcon;
     main.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
-    main.hbrBackground = BackgroundBrush;
+    main.hbrBackground = background;
     main.lpszClassName = "Install";
     RegisterClassExA(&main);
 
@@ -51,7 +46,7 @@ void RegisterWindowClasses(HINSTANCE instance) {
     label.lpfnWndProc = LabelWindowProc;
     label.hInstance = instance;
     label.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
-    label.hbrBackground = BackgroundBrush;
+    label.hbrBackground = background;
     label.lpszClassName = "Label Class";
     RegisterClassExA(&label);
 }
@@ -72,13 +67,6 @@ int UnattendedBoxTimeoutMs() {
     return TimeLimitMs("KLV_TEST_BOX_TIMEOUT_MS", kBoxTimeoutMs);
 }
 
-void DeleteStartupObjects() {
-    DeleteObject(BackgroundBrush);
-    DeleteObject(DialogFont);
-    BackgroundBrush = nullptr;
-    DialogFont = nullptr;
-}
-
 } // namespace
 
 HFONT CreateDialogFont() {
@@ -91,28 +79,20 @@ HFONT CreateDialogFont() {
     return CreateFontIndirectA(&font);
 }
 
-void QueryOsVersion() {
-    std::memset(&OsVersionInfo, 0, sizeof OsVersionInfo);
-    OsVersionInfo.dwOSVersionInfoSize = sizeof OsVersionInfo; // 148
-    GetVersionExA(&OsVersionInfo);
-    OsVersion.platformId = OsVersionInfo.dwPlatformId;
-    OsVersion.major = OsVersionInfo.dwMajorVersion;
-    OsVersion.minor = OsVersionInfo.dwMinorVersion;
-}
-
-void ParseCommandLine() {
+Options ParseCommandLine() {
     // Parsed from a copy: the trimmed text must not change what GetCommandLineA returns.
     const char* processLine = GetCommandLineA();
     std::vector<char> commandLine(processLine, processLine + std::strlen(processLine) + 1);
-    ParseCommandLineText(commandLine.data());
+    return ParseCommandLineText(commandLine.data());
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const char* commandLine = GetCommandLineA();
 
-    BackgroundBrush = CreateSolidBrush(RGB(0, 0, 255));
-    DialogFont = CreateDialogFont();
-    RegisterWindowClasses(instance);
+    // Start-up's window objects live until the message loop ends.
+    HBRUSH background = CreateSolidBrush(RGB(0, 0, 255)); // "Install" and "Label Class"
+    HFONT dialogFont = CreateDialogFont();
+    RegisterWindowClasses(instance, background);
 
     RotateInstallLog();
     RotateAdminLog();
@@ -122,24 +102,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         SetBoxPolicy(UnattendedBoxTimeoutMs(), ReportBoxOfHelper);
         WriteInstallLogText(commandLine);
         loadWinsockLibrary();
-        return RunInstallAdminProcess(instance);
+        const int exitCode = RunInstallAdminProcess(instance);
+        DeleteObject(background);
+        DeleteObject(dialogFont);
+        return exitCode;
     }
 
-    ParseCommandLine();
-    SetBoxPolicy(UserInteraction ? 0 : UnattendedBoxTimeoutMs(), ReportBoxOfRun);
+    const Options options = ParseCommandLine();
+    SetBoxPolicy(options.UserInteraction ? 0 : UnattendedBoxTimeoutMs(), ReportBoxOfRun);
 
     RECT workArea{};
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
 
     loadWinsockLibrary();
-    QueryOsVersion();
 
+    MainWindow main(options);
+    main.dialogFont = dialogFont;
+    main.showStatusLabel = ShowStatusLabel;
     HWND window =
-        CreateWindowExA(0, "Install", MainWindowTitle(), kMainWindowStyle, workArea.left,
+        CreateWindowExA(0, "Install", MainWindowTitle(options), kMainWindowStyle, workArea.left,
                         workArea.top, workArea.right - workArea.left,
-                        workArea.bottom - workArea.top, nullptr, nullptr, instance, nullptr);
+                        workArea.bottom - workArea.top, nullptr, nullptr, instance, &main);
     ShowWindow(window, SW_SHOW);
-    if (!UserInteraction)
+    if (!options.UserInteraction)
         ShowWindow(window, SW_HIDE);
     else
         UpdateWindow(window);
@@ -151,8 +136,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         DispatchMessageA(&message);
     }
 
-    EndTransferTiming(); // also after a quit that did not go through EndSession
-    WriteRunResult("c:\\orvane\\bin\\Install.result");
-    DeleteStartupObjects();
+    EndTransferTiming(main.timing); // also after a quit that did not go through EndSession
+    WriteRunResult("c:\\orvane\\bin\\Install.result", RunModeText(options).c_str());
+    // The window may outlive the loop (a quit without WM_DESTROY): it must not reach main.
+    if (IsWindow(window))
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    DeleteObject(background);
+    DeleteObject(dialogFont);
     return static_cast<int>(message.wParam);
 }

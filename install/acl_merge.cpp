@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/install_log.h"
+#include "base/install_log.h"
 
 namespace {
 std::uint16_t Get16(const unsigned char* at) {

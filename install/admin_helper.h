@@ -8,9 +8,12 @@ constexpr const char* kAdminWindowClass = "InstallAdminProcess";
 constexpr const char* kAdminWindowTitle = "GRAPHICAL ORVANE INSTALL ADMINISTRATOR PROCESS";
 constexpr UINT WM_ADMIN_READY = WM_USER + 1;
 
-extern KlvSocket AdminSocket; // the socket made from the handed-over connection, or -1
-extern int AdminReadBusy;     // a read of the connection is under way
-extern int AdminSocketFailed; // a socket error was reported; later notifications are ignored
+// The helper's state, owned by its run and reached from its window (GWLP_USERDATA).
+struct AdminHelper {
+    KlvSocket AdminSocket = KLV_INVALID_SOCKET; // made from the handed-over connection, or -1
+    int AdminReadBusy = 0;                      // a read of the connection is under way
+    int AdminSocketFailed = 0; // a socket error was reported; later notifications are ignored
+};
 
 // The helper's whole run; the result is the process exit code (0).
 int RunInstallAdminProcess(HINSTANCE instance);

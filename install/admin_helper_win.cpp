@@ -5,17 +5,13 @@
 
 #include "install/admin_helper.h"
 
-#include "app/install_log.h"
-#include "app/resource.h"
-#include "app/time_limits.h"
+#include "base/install_log.h"
+#include "base/resource.h"
+#include "base/time_limits.h"
 #include "install/admin_client.h"
 #include "install/admin_request.h"
 #include "install/permissions.h"
 #include "transport/framing.h"
-
-KlvSocket AdminSocket = KLV_INVALID_SOCKET;
-int AdminReadBusy = 0;
-int AdminSocketFailed = 0;
 
 namespace {
 constexpr int kFromProtocolInfo = -1;
@@ -29,25 +25,29 @@ void StartWaitTimer(HWND window) {
              nullptr);
 }
 
-void CloseAdminSocket() {
-    if (AdminSocket == KLV_INVALID_SOCKET)
+AdminHelper& HelperOf(HWND window) {
+    return *reinterpret_cast<AdminHelper*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+void CloseAdminSocket(AdminHelper& helper) {
+    if (helper.AdminSocket == KLV_INVALID_SOCKET)
         return;
-    shutdownAndCloseSocket(AdminSocket);
-    AdminSocket = KLV_INVALID_SOCKET;
+    shutdownAndCloseSocket(helper.AdminSocket);
+    helper.AdminSocket = KLV_INVALID_SOCKET;
     cleanupWinsock();
 }
 
-void ReadRequest(HWND window, KlvSocket s) {
-    if (AdminReadBusy)
+void ReadRequest(AdminHelper& helper, HWND window, KlvSocket s) {
+    if (helper.AdminReadBusy)
         return;
-    AdminReadBusy = 1;
+    helper.AdminReadBusy = 1;
     MessageBuffer buffer;
     bool haveBuffer = InitMessageBuffer(&buffer);
     if (!haveBuffer || !KLVrecv(s, &buffer)) {
         PostMessageA(window, WM_CLOSE, 0, 0);
-        AdminSocketFailed = 1;
+        helper.AdminSocketFailed = 1;
     }
-    AdminReadBusy = 0;
+    helper.AdminReadBusy = 0;
     int kind = haveBuffer ? PopMessageInt(&buffer) : POP_EMPTY;
     if (haveBuffer)
         FreeMessageBuffer(&buffer);
@@ -57,25 +57,25 @@ void ReadRequest(HWND window, KlvSocket s) {
     }
 }
 
-LRESULT SocketNotification(HWND window, WPARAM wParam, LPARAM lParam) {
-    if (AdminSocketFailed)
+LRESULT SocketNotification(AdminHelper& helper, HWND window, WPARAM wParam, LPARAM lParam) {
+    if (helper.AdminSocketFailed)
         return 0;
     WORD event = LOWORD(lParam);
     if (HIWORD(lParam) != 0) {
         PostMessageA(window, WM_CLOSE, 0, 0);
-        AdminSocketFailed = 1;
+        helper.AdminSocketFailed = 1;
     }
     switch (event) {
     case KLV_FD_READ:
-        ReadRequest(window, static_cast<KlvSocket>(wParam));
+        ReadRequest(helper, window, static_cast<KlvSocket>(wParam));
         break;
     case KLV_FD_CLOSE:
-        CloseAdminSocket();
+        CloseAdminSocket(helper);
         DestroyWindow(window);
-        AdminReadBusy = 0;
+        helper.AdminReadBusy = 0;
         break;
     default:
-        AdminReadBusy = 0;
+        helper.AdminReadBusy = 0;
         break;
     }
     return 0;
@@ -111,9 +111,17 @@ int startAdminSocket(HWND window, KlvSocket* place, void* protocolRecord) {
 }
 
 LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    if (GetWindowLongPtrA(window, GWLP_USERDATA) == 0)
+        return DefWindowProcA(window, message, wParam, lParam);
+    AdminHelper& helper = HelperOf(window);
     switch (message) {
     case WM_CREATE:
-        AdminSocket = KLV_INVALID_SOCKET;
+        helper.AdminSocket = KLV_INVALID_SOCKET;
         if (!initWsockDLL()) {
             WriteAdminLog("Install -ADMIN initWsockDLL==FALSE");
             PostMessageA(window, WM_CLOSE, wParam, lParam);
@@ -123,7 +131,7 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
         }
         return 0;
     case WM_ADMIN_READY:
-        AdminReadBusy = 0;
+        helper.AdminReadBusy = 0;
         return 0;
     case WM_COPYDATA: {
         // Only exactly one protocol record describes a socket: a message without its
@@ -133,14 +141,14 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
         void* record = data && data->lpData && data->cbData == sizeof(WSAPROTOCOL_INFOA)
                            ? data->lpData
                            : nullptr;
-        if (!startAdminSocket(window, &AdminSocket, record)) {
+        if (!startAdminSocket(window, &helper.AdminSocket, record)) {
             WriteAdminLog("Install -ADMIN WM_COPYDATA startAdminSocket() failed");
             PostMessageA(window, WM_CLOSE, wParam, lParam);
         }
         return 0;
     }
     case WM_USER:
-        return SocketNotification(window, wParam, lParam);
+        return SocketNotification(helper, window, wParam, lParam);
     case WM_TIMER:
         if (wParam == kWaitTimerId) {
             KillTimer(window, kWaitTimerId);
@@ -153,7 +161,7 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
-        CloseAdminSocket();
+        CloseAdminSocket(helper);
         PostQuitMessage(0);
         return 0;
     default:
@@ -176,10 +184,11 @@ int RunInstallAdminProcess(HINSTANCE instance) {
     windowClass.lpszClassName = kAdminWindowClass;
     RegisterClassExA(&windowClass);
 
+    AdminHelper helper;
     HWND window = CreateWindowExA(0, kAdminWindowClass, kAdminWindowTitle,
                                   WS_OVERLAPPEDWINDOW | WS_MINIMIZE | WS_VSCROLL | WS_HSCROLL,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  nullptr, nullptr, instance, nullptr);
+                                  nullptr, nullptr, instance, &helper);
     if (!window) {
         // Nothing could ever reach a helper without its window: end now.
         WriteAdminLog("Install -ADMIN CreateWindow(FAILURE)");

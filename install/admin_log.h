@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "app/install_log.h"
+#include "base/install_log.h"
 
 constexpr std::size_t kAdminLogMessageCapacity = 1000; // at most 999 characters
 

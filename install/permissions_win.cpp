@@ -6,7 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/install_log.h"
+#include "base/install_log.h"
 #include "install/acl_merge.h"
 #include "install/permissions.h"
 

@@ -7,16 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/install_log.h"
-#include "app/modes.h"
-#include "app/os_version.h"
-#include "app/run_result.h"
+#include "base/install_log.h"
+#include "base/os_version.h"
+#include "base/report_win.h"
+#include "base/run_result.h"
 #include "install/admin_client.h"
 #include "install/version_args.h"
-#include "session/session_state.h"
-#include "session/session_win.h"
 #include "transport/box_win.h"
-#include "transport/klv_socket.h"
 
 namespace {
 
@@ -34,7 +31,7 @@ int CreateLocally(const char* command) {
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process{};
     BOOL created;
-    if (ChooseLocalCreation() == LocalCreation::AsUserWithPrimaryToken) {
+    if (ChooseLocalCreation(CurrentOsVersion()) == LocalCreation::AsUserWithPrimaryToken) {
         HANDLE token = nullptr, primary = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE, &token))
             return 0;
@@ -65,39 +62,25 @@ int AskAdminService(StartWay way, const char* program, const char* arguments) {
     return AdminServiceCreateProcessAsAdminUser(program, arguments, 0);
 }
 
-void CloseServerConnection() {
-    shutdownAndCloseSocket(ServerSocket);
-    ServerSocket = KLV_INVALID_SOCKET;
-    cleanupWinsock();
-}
-
-void ReportOrLog(HWND owner, const char* text) {
-    if (UserInteraction) {
-        ShowBox(owner, text, "ERROR", MB_OK);
-    } else {
-        WriteInstallLogText(text);
-        NoteRunFailed(text);
-    }
-}
-
 // A received file that does not start like a program (or package) is not started: reported
 // like a failed start, naming it. True when it may be started.
-bool StartsLikeOne(HWND owner, const char* path, bool installerPackage) {
+bool StartsLikeOne(const Options& options, HWND owner, const char* path, bool installerPackage) {
     if (HasProgramSignature(path, installerPackage))
         return true;
     char text[200];
     std::snprintf(
         text, sizeof text,
         installerPackage ? "ERROR Not An Installer Package: %s" : "ERROR Not A Program: %s", path);
-    ReportOrLog(owner, text);
+    ReportFailure(options, owner, text, "ERROR");
     PostQuitMessage(0);
     return false;
 }
 
 } // namespace
 
-int RunHalvekUtilityFromInstall(const char* command, const char* arguments) {
-    switch (ChooseStartWay(command, arguments)) {
+int RunHalvekUtilityFromInstall(const Options& options, const char* command,
+                                const char* arguments) {
+    switch (ChooseStartWay(options, CurrentOsVersion(), command, arguments)) {
     case StartWay::HalvekUtility:
         WriteInstallLog("RunHalvekUtilityFromInstall()");
         return RunHalvekUtility();
@@ -118,7 +101,7 @@ int RunHalvekUtility() {
         return 0;
     char command[100] = {};
     std::snprintf(command, sizeof command, "%s -sp-A", kHalvekProgram);
-    int result = AskAdminService(ChooseAdminWay(), "NULL", command);
+    int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
     if (result == 1) {
         if (std::FILE* marker = std::fopen(kHalvekMarker, "wb")) {
             std::fputs("This file signals to Orvane that Halvek has ran on this PC at least "
@@ -136,88 +119,91 @@ int RunHalvekUtility() {
     return result;
 }
 
-void RunSetup(HWND owner) {
+AfterSetup RunSetup(const Options& options, HWND owner,
+                    const std::function<void()>& closeConnection) {
     WriteInstallLog("RunSetup");
-    CloseServerConnection();
-    const char* command = FullSetup ? kFullSetupProgram : kSetupProgram;
-    if (!StartsLikeOne(owner, command, false))
-        return;
+    closeConnection();
+    const bool fullSetup = options.FullSetup;
+    const bool userInteraction = options.UserInteraction;
+    const bool useAdminService = options.UseAdminService;
+    const char* command = fullSetup ? kFullSetupProgram : kSetupProgram;
+    if (!StartsLikeOne(options, owner, command, false))
+        return AfterSetup::Quit;
     char arguments[100] = {};
-    std::snprintf(arguments, sizeof arguments, "%s",
-                  SetupArguments(UseAdminService, FullSetup, UserInteraction, ShowTransferStatus));
-    if (RunHalvekUtilityFromInstall(command, arguments)) {
+    std::snprintf(
+        arguments, sizeof arguments, "%s",
+        SetupArguments(useAdminService, fullSetup, userInteraction, options.ShowTransferStatus));
+    if (RunHalvekUtilityFromInstall(options, command, arguments)) {
         NoteRunSucceeded();
-        EndSession();
-        return;
+        return AfterSetup::EndSession;
     }
-    if (UseAdminService)
+    if (useAdminService)
         ShowBox(owner, "UNABLE TO CREATE SETUP PROCESS!!\nCould not connect to AdminService!", "",
                 MB_OK);
-    else if (!UserInteraction)
-        WriteInstallLog("UNABLE TO CREATE SETUP PROCESS!!");
     else
-        ShowBox(owner, "UNABLE TO CREATE SETUP PROCESS!!", "", MB_OK);
-    if (!UseAdminService && !UserInteraction)
-        NoteRunFailed("UNABLE TO CREATE SETUP PROCESS!!");
+        ReportFailure(options, owner, "UNABLE TO CREATE SETUP PROCESS!!", "");
     PostQuitMessage(0);
+    return AfterSetup::Quit;
 }
 
-void RunReceivedExe(char* path, HWND owner) {
+void RunReceivedExe(const Options& options, char* path, HWND owner,
+                    const std::function<void()>& closeConnection) {
     // Room for a full LocalFilePath and the longest version arguments.
     char command[kRunCommandCapacity + kVersionArgumentsCapacity] = {};
     std::snprintf(command, sizeof command, "%s", path);
     if (!SecondTokenIs(path, "exe"))
         return;
-    CloseServerConnection();
-    if (!StartsLikeOne(owner, command, false))
+    closeConnection();
+    if (!StartsLikeOne(options, owner, command, false))
         return;
     char version[kVersionArgumentsCapacity] = {};
     bool found = BuildVersionArguments(command, version, sizeof version);
     if (found)
         std::strncat(command, version, sizeof command - std::strlen(command) - 1);
     int result;
-    if (UseAdminService && found)
-        result = AskAdminService(ChooseAdminWay(), "NULL", command);
+    if (options.UseAdminService && found)
+        result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
     else
-        result = RunHalvekUtilityFromInstall(command, "");
+        result = RunHalvekUtilityFromInstall(options, command, "");
     if (result != 0)
         return;
     char text[200];
-    if (UseAdminService) {
+    if (options.UseAdminService) {
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
         ShowBox(owner, text, "ERROR", MB_OK);
     } else {
         std::snprintf(text, sizeof text, "Unable to run %s", command);
     }
-    ReportOrLog(owner, text);
+    ReportFailure(options, owner, text, "ERROR");
     PostQuitMessage(0);
 }
 
-void RunReceivedMsi(char* path, HWND owner) {
+void RunReceivedMsi(const Options& options, char* path, HWND owner,
+                    const std::function<void()>& closeConnection) {
     char copy[100] = {};
     std::snprintf(copy, sizeof copy, "%s", path);
     if (!SecondTokenIs(path, "msi"))
         return;
-    CloseServerConnection();
-    if (!StartsLikeOne(owner, copy, true))
+    closeConnection();
+    if (!StartsLikeOne(options, owner, copy, true))
         return;
     char command[200] = {};
     std::snprintf(command, sizeof command, "msiexec /i %s", copy);
     char text[200];
-    if (UseAdminService) {
-        if (AskAdminService(ChooseAdminWay(), "NULL", command) != 0)
+    if (options.UseAdminService) {
+        if (AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command) != 0)
             return;
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
         ShowBox(owner, text, "ERROR", MB_OK);
-        ReportOrLog(owner, text);
+        ReportFailure(options, owner, text, "ERROR");
         PostQuitMessage(0);
         return;
     }
-    if (RunHalvekUtilityFromInstall(command, "") != 0)
+    if (RunHalvekUtilityFromInstall(options, command, "") != 0)
         return;
     std::snprintf(text, sizeof text, "Unable to run %s", copy);
-    ReportOrLog(owner, text);
+    ReportFailure(options, owner, text, "ERROR");
     PostQuitMessage(0);
 }

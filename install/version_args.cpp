@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/modes.h"
-#include "app/os_version.h"
+#include "base/options.h"
+#include "base/os_version.h"
 
 namespace {
 
@@ -94,22 +94,23 @@ const char* SetupArguments(bool useAdminService, bool fullSetup, bool userIntera
     return "";
 }
 
-StartWay ChooseAdminWay() {
-    return IsWindows2000() ? StartWay::AdminAsAdmin : StartWay::AdminAsAdminUser;
+StartWay ChooseAdminWay(const OsVersionFields& os) {
+    return IsWindows2000(os) ? StartWay::AdminAsAdmin : StartWay::AdminAsAdminUser;
 }
 
-StartWay ChooseStartWay(const char* command, const char* arguments) {
-    if (UseAdminService) {
+StartWay ChooseStartWay(const Options& options, const OsVersionFields& os, const char* command,
+                        const char* arguments) {
+    if (options.UseAdminService) {
         if (std::strstr(command, "Halvek") != nullptr ||
             std::strstr(arguments, "Halvek") != nullptr)
             return StartWay::HalvekUtility;
-        return ChooseAdminWay();
+        return ChooseAdminWay(os);
     }
-    if (!UserInteraction)
+    if (!options.UserInteraction)
         return StartWay::AdminAsAdmin;
     return StartWay::Local;
 }
 
-LocalCreation ChooseLocalCreation() {
-    return IsOsMajorVersion6() ? LocalCreation::AsUserWithPrimaryToken : LocalCreation::Plain;
+LocalCreation ChooseLocalCreation(const OsVersionFields& os) {
+    return IsOsMajorVersion6(os) ? LocalCreation::AsUserWithPrimaryToken : LocalCreation::Plain;
 }

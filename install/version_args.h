@@ -3,6 +3,9 @@
 #pragma once
 #include <cstddef>
 
+#include "base/options.h"
+#include "base/os_version.h"
+
 constexpr std::size_t kRunCommandCapacity = 100;
 constexpr std::size_t kVersionArgumentsCapacity = 20;
 
@@ -32,14 +35,15 @@ enum class StartWay {
     Local,            // created by this process
 };
 
-// The way RunHalvekUtilityFromInstall takes, from the mode flags and the OS predicates.
-StartWay ChooseStartWay(const char* command, const char* arguments);
+// The way RunHalvekUtilityFromInstall takes, from the options and the OS predicates.
+StartWay ChooseStartWay(const Options& options, const OsVersionFields& os, const char* command,
+                        const char* arguments);
 // The AdminService call for a request that must go through it (Halvek, received versions,
 // msiexec with -A): kind 1 on Windows 2000, else kind 16.
-StartWay ChooseAdminWay();
+StartWay ChooseAdminWay(const OsVersionFields& os);
 
 enum class LocalCreation {
     AsUserWithPrimaryToken, // CreateProcessAsUserA with a duplicated primary token
     Plain,                  // CreateProcessA
 };
-LocalCreation ChooseLocalCreation();
+LocalCreation ChooseLocalCreation(const OsVersionFields& os);

@@ -7,19 +7,21 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_win.h"
-#include "app/install_log.h"
-#include "app/modes.h"
-#include "app/resource.h"
-#include "app/text_util.h"
+#include "base/install_log.h"
+#include "base/resource.h"
+#include "base/text_util.h"
 #include "klv_build_config.h"
 #include "session/protocol.h"
-#include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/strip_control_chars.h"
 #include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
+
+// The address dialog's parameter: where the address goes (100 bytes); the connect dialog's,
+// the attempt.
+INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
@@ -32,7 +34,6 @@ struct ConnectAttempt {
     int ticks;
     RECT placement;
 };
-ConnectAttempt Attempt;
 
 // Starts the connect on the attempt's socket; false (with the error recorded) when it failed
 // with anything but "would block".
@@ -76,157 +77,184 @@ void CloseAttemptSocket(KlvSocket* socket) {
     }
 }
 
-} // namespace
-
-void connectAndStartInstall(HWND mainWindow) {
-    for (;;) {
-        if (OptionServerAddress[0] != '\0') {
-            std::snprintf(ServerAddress, sizeof ServerAddress, "%s", OptionServerAddress);
-        } else if (!UserInteraction) {
-            ReadServerAddress(ServerAddress);
-        } else if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_IP_ADDRESS),
-                                   mainWindow, IpAddressDialogProc, 0) != 1) {
-            PostQuitMessage(0);
-            return;
+// The connect behind the "Connection Progress" dialog, or (without a user) a connect bounded
+// by the connect timer's time; false when it did not connect (told to the user in a box).
+bool ConnectDialog(MainWindow& main, ConnectAttempt& attempt) {
+    if (main.options.UserInteraction) {
+        INT_PTR result =
+            DialogBoxParamA(GetModuleHandleA(nullptr), "CONNECTING_DIALOG", main.window,
+                            ConnectDialogProc, reinterpret_cast<LPARAM>(&attempt));
+        if (result == -1) {
+            ShowErrorBox("ConnectDialog()", 0, 1);
+            return false;
         }
-        SessionReadBusy = 0;
-        if (!UserInteraction)
-            WriteInstallLog("connectAndStartInstall( IpAddress:%s )", ServerAddress);
-        if (StartConversation(mainWindow))
-            return;
-        if (!UserInteraction) {
-            WriteInstallLog("connectAndStartInstall(FAILED)");
-            return;
-        }
-        // With the address fixed by -I the user has no dialog to leave from: Cancel in the
-        // "Connection Progress" dialog ends the run instead of trying again at once.
-        if (OptionServerAddress[0] != '\0' && Attempt.cancelled) {
-            PostQuitMessage(0);
-            return;
-        }
+        if (attempt.connected)
+            return true;
+        if (attempt.error == CONNECT_TIMED_OUT)
+            ShowErrorBox("Connection Request Timed Out.  \nPlease Check Server Address", 0, 0);
+        else if (attempt.error != 0)
+            ShowWinsockError(attempt.error, "connect()");
+        return false;
     }
+    int error = 0;
+    if (!ConnectWithin(main.window, *attempt.socket, attempt.address, &error)) {
+        WriteInstallLog("KLVconnect() KLVWSAGetLastError()=%d", error);
+        return false;
+    }
+    attempt.connected = true;
+    return true;
 }
 
-int StartConversation(HWND mainWindow) {
-    char command[kModeCommandCapacity];
-    BuildModeCommandFromFlags(command, sizeof command);
-    if (!ConnectToServer(mainWindow, &ServerSocket, ServerAddress))
-        return 0;
-    if (!SetupMode && !PushMode && OptionFileName[0] == '\0')
-        ShowStatusLabel("Retrieving File Names From Server", mainWindow, 0);
-    SendMessageString(ServerSocket, command, SEND_NOCOMPRESS);
-    KillTimer(mainWindow, CONNECT_TIMER_ID);
-    WatchServerSilence(mainWindow);
-    return 1;
-}
-
-int ConnectToServer(HWND mainWindow, KlvSocket* socket, const char* address) {
+// A new socket for the session, connected to its address; the attempt tells how it ended.
+int ConnectToServer(MainWindow& main, Session& s, ConnectAttempt& attempt) {
     if (!initWsockDLL())
         return 0;
+    KlvSocket* socket = &s.ServerSocket;
     CloseAttemptSocket(socket); // left over from an attempt that failed
     *socket = KLVsocket(KLV_AF_INET, KLV_SOCK_STREAM, 0);
     if (*socket == KLV_INVALID_SOCKET) {
         ShowWinsockError(KLVWSAGetLastError(), "socket()");
         return 0;
     }
-    if (!ConnectDialog(mainWindow, socket, address)) {
+    attempt.socket = socket;
+    std::snprintf(attempt.address, sizeof attempt.address, "%s", s.ServerAddress);
+    if (!ConnectDialog(main, attempt)) {
         CloseAttemptSocket(socket);
         return 0;
     }
-    int result = setSockNonBlocking(mainWindow, *socket, WM_SOCKET_EVENT);
+    int result = setSockNonBlocking(main.window, *socket, WM_SOCKET_EVENT);
     if (!result)
         *socket = KLV_INVALID_SOCKET; // closed by setSockNonBlocking
     return result;
 }
 
-bool ConnectDialog(HWND mainWindow, KlvSocket* socket, const char* address) {
-    Attempt = ConnectAttempt{};
-    Attempt.socket = socket;
-    std::snprintf(Attempt.address, sizeof Attempt.address, "%s", address);
-    if (UserInteraction) {
-        INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "CONNECTING_DIALOG", mainWindow,
-                                         ConnectDialogProc, 0);
-        if (result == -1) {
-            ShowErrorBox("ConnectDialog()", 0, 1);
-            return false;
+int StartConversation(MainWindow& main, Session& s, ConnectAttempt& attempt) {
+    const Options& options = main.options;
+    char command[kModeCommandCapacity];
+    BuildModeCommandFromOptions(options, command, sizeof command);
+    if (!ConnectToServer(main, s, attempt))
+        return 0;
+    if (!options.SetupMode && !options.PushMode && options.OptionFileName[0] == '\0' &&
+        main.showStatusLabel)
+        main.showStatusLabel("Retrieving File Names From Server", main.window, 0);
+    SendMessageString(s.ServerSocket, command, SEND_NOCOMPRESS);
+    KillTimer(main.window, CONNECT_TIMER_ID);
+    WatchServerSilence(main);
+    return 1;
+}
+
+} // namespace
+
+void connectAndStartInstall(MainWindow& main) {
+    const Options& options = main.options;
+    for (;;) {
+        // The dialogs below run message loops in which the session may end.
+        Session* s = main.sessions.Current();
+        if (s == nullptr)
+            return;
+        if (options.OptionServerAddress[0] != '\0') {
+            std::snprintf(s->ServerAddress, sizeof s->ServerAddress, "%s",
+                          options.OptionServerAddress);
+        } else if (!options.UserInteraction) {
+            ReadServerAddress(s->ServerAddress);
+        } else {
+            char address[kServerAddressTextCapacity] = {};
+            const std::uint32_t generation = main.sessions.Generation();
+            if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_IP_ADDRESS),
+                                main.window, IpAddressDialogProc,
+                                reinterpret_cast<LPARAM>(address)) != 1) {
+                PostQuitMessage(0);
+                return;
+            }
+            if (!main.sessions.IsCurrent(generation))
+                return;
+            std::memcpy(s->ServerAddress, address, sizeof address);
         }
-        if (Attempt.connected)
-            return true;
-        if (Attempt.error == CONNECT_TIMED_OUT)
-            ShowErrorBox("Connection Request Timed Out.  \nPlease Check Server Address", 0, 0);
-        else if (Attempt.error != 0)
-            ShowWinsockError(Attempt.error, "connect()");
-        return false;
+        s->SessionReadBusy = 0;
+        if (!options.UserInteraction)
+            WriteInstallLog("connectAndStartInstall( IpAddress:%s )", s->ServerAddress);
+        ConnectAttempt attempt{};
+        const std::uint32_t generation = main.sessions.Generation();
+        if (StartConversation(main, *s, attempt))
+            return;
+        if (!main.sessions.IsCurrent(generation))
+            return;
+        if (!options.UserInteraction) {
+            WriteInstallLog("connectAndStartInstall(FAILED)");
+            return;
+        }
+        // With the address fixed by -I the user has no dialog to leave from: Cancel in the
+        // "Connection Progress" dialog ends the run instead of trying again at once.
+        if (options.OptionServerAddress[0] != '\0' && attempt.cancelled) {
+            PostQuitMessage(0);
+            return;
+        }
     }
-    int error = 0;
-    if (!ConnectWithin(mainWindow, *socket, Attempt.address, &error)) {
-        WriteInstallLog("KLVconnect() KLVWSAGetLastError()=%d", error);
-        return false;
-    }
-    Attempt.connected = true;
-    return true;
 }
 
 INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    ConnectAttempt* attempt = DialogContext<ConnectAttempt>(dialog, message, lParam);
+    if (attempt == nullptr)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG: {
         InitCommonControls();
-        Attempt.ticks = 0;
-        if (!setSockNonBlocking(dialog, *Attempt.socket, WM_SOCKET_EVENT)) {
-            Attempt.connected = false;
+        attempt->ticks = 0;
+        if (!setSockNonBlocking(dialog, *attempt->socket, WM_SOCKET_EVENT)) {
+            attempt->connected = false;
             EndDialog(dialog, 0);
         }
-        if (!BeginConnect(*Attempt.socket, Attempt.address, &Attempt.error)) {
-            Attempt.connected = false;
+        if (!BeginConnect(*attempt->socket, attempt->address, &attempt->error)) {
+            attempt->connected = false;
             EndDialog(dialog, 0);
         }
         char text[200];
-        std::snprintf(text, sizeof text, "Searching For:  '%s'", Attempt.address);
+        std::snprintf(text, sizeof text, "Searching For:  '%s'", attempt->address);
         SetDlgItemTextA(dialog, IDC_CONNECT_SEARCH, text);
         std::snprintf(text, sizeof text, "At Port Number:  '%d'", SERVER_PORT);
         SetDlgItemTextA(dialog, IDC_CONNECT_PORT, text);
         SendDlgItemMessageA(dialog, IDC_CONNECT_TICKS, PBM_SETPOS, 0, 0);
         SendDlgItemMessageA(dialog, IDC_CONNECT_TICKS, PBM_SETRANGE, 0, MAKELPARAM(0, 15));
         CenterOnParent(dialog);
-        GetWindowRect(dialog, &Attempt.placement);
+        GetWindowRect(dialog, &attempt->placement);
         MoveWindow(dialog, 0, 0, 0, 0, TRUE); // invisible for the first second
         SetTimer(dialog, CONNECT_PROGRESS_TIMER_ID, 1000, nullptr);
         return FALSE;
     }
     case WM_TIMER:
-        ++Attempt.ticks;
+        ++attempt->ticks;
         SendDlgItemMessageA(dialog, IDC_CONNECT_TICKS, PBM_DELTAPOS, 1, 0);
-        if (Attempt.ticks == 1) {
-            const RECT& r = Attempt.placement;
+        if (attempt->ticks == 1) {
+            const RECT& r = attempt->placement;
             MoveWindow(dialog, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
         }
-        if (Attempt.ticks > 15) {
+        if (attempt->ticks > 15) {
             KillTimer(dialog, CONNECT_PROGRESS_TIMER_ID);
-            Attempt.error = CONNECT_TIMED_OUT;
-            Attempt.connected = false;
+            attempt->error = CONNECT_TIMED_OUT;
+            attempt->connected = false;
             EndDialog(dialog, 0);
         }
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {
             KillTimer(dialog, CONNECT_PROGRESS_TIMER_ID);
-            Attempt.connected = false;
-            Attempt.cancelled = true;
+            attempt->connected = false;
+            attempt->cancelled = true;
             EndDialog(dialog, 0);
         }
         return TRUE;
     case WM_SOCKET_EVENT:
         // WM_USER is also the dialog manager's DM_GETDEFID: only the attempt's socket counts.
-        if (static_cast<KlvSocket>(wParam) != *Attempt.socket)
+        if (static_cast<KlvSocket>(wParam) != *attempt->socket)
             return FALSE;
         if (LOWORD(lParam) == KLV_FD_CONNECT) {
             KillTimer(dialog, CONNECT_PROGRESS_TIMER_ID);
             int error = HIWORD(lParam);
             if (error != 0) {
-                Attempt.error = error;
-                Attempt.connected = false;
+                attempt->error = error;
+                attempt->connected = false;
             } else {
-                Attempt.connected = true;
+                attempt->connected = true;
             }
             EndDialog(dialog, 0);
         }
@@ -236,7 +264,10 @@ INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     }
 }
 
-INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    char* serverAddress = DialogContext<char>(dialog, message, lParam);
+    if (serverAddress == nullptr)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG: {
         char address[100];
@@ -248,14 +279,14 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            GetDlgItemTextA(dialog, IDC_IP_ADDRESS, ServerAddress, sizeof ServerAddress);
-            TrimBlanks(ServerAddress);
-            if (ServerAddress[0] == '\0') {
+            GetDlgItemTextA(dialog, IDC_IP_ADDRESS, serverAddress, kServerAddressTextCapacity);
+            TrimBlanks(serverAddress);
+            if (serverAddress[0] == '\0') {
                 ShowBox(dialog, "You MUST input an IP Address!", "ERROR", MB_OK);
                 SetFocus(GetDlgItem(dialog, IDC_IP_ADDRESS));
                 return TRUE;
             }
-            SaveServerAddress(ServerAddress);
+            SaveServerAddress(serverAddress);
             EndDialog(dialog, 1);
             return TRUE;
         }

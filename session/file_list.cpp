@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "session/session_state.h"
+#include "session/session.h"
 #include "session/strip_control_chars.h"
 
 bool AppendFileNameLine(const char* path, const char* name) {

@@ -4,20 +4,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_win.h"
-#include "app/install_log.h"
-#include "app/modes.h"
-#include "app/resource.h"
+#include "base/install_log.h"
+#include "base/report_win.h"
+#include "base/resource.h"
 #include "session/file_list.h"
 #include "session/server_paths.h"
-#include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/strip_control_chars.h"
 #include "transport/framing.h"
 
-void PrepareFileListDialog(HWND dialog, void (*fill)(HWND)) {
-    SendDlgItemMessageA(dialog, IDC_FILE_LIST, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont), 0);
-    fill(dialog);
+void PrepareFileListDialog(HWND dialog, HFONT font, void (*fill)(HWND, Session&),
+                           Session& session) {
+    SendDlgItemMessageA(dialog, IDC_FILE_LIST, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+    fill(dialog, session);
     SetFocus(GetDlgItem(dialog, IDC_FILE_LIST));
     CenterOnParent(dialog);
 }
@@ -33,7 +32,7 @@ void RefusalText(char* out, std::size_t outSize, const char* name) {
 // Sends the name at list position p as the file choice; "FileNames.txt" is deleted once
 // the choice has been sent. A name too long for RequestedFileName is refused with a message
 // instead of being cut, and the list stays available for another choice.
-ChoiceResult SendFileChoice(HWND dialog, int position) {
+ChoiceResult SendFileChoice(Session& s, HWND dialog, int position) {
     char line[kListLineCapacity];
     if (!ListLineAt(kFileNamesPath, position, line, sizeof line)) {
         std::remove(kFileNamesPath);
@@ -44,22 +43,22 @@ ChoiceResult SendFileChoice(HWND dialog, int position) {
         std::snprintf(text, sizeof text,
                       "ERROR File Name Too Long To Transfer (more than %d characters): %s",
                       kRequestedFileNameCapacity - 1, line);
-        ReportOrLog(dialog, text, "ERROR");
+        ReportOrLog(s.options, dialog, text, "ERROR");
         return ChoiceResult::Refused;
     }
     if (!IsPlainFileName(line)) { // FileNames.txt changed behind the list's back
         RefusalText(text, sizeof text, line);
-        ReportOrLog(dialog, text, "ERROR");
+        ReportOrLog(s.options, dialog, text, "ERROR");
         return ChoiceResult::Refused;
     }
-    IgnoreSocketEvents = 0;
-    SendMessageString(ServerSocket, line, SEND_NOCOMPRESS);
-    std::snprintf(RequestedFileName, sizeof RequestedFileName, "%s", line);
+    s.IgnoreSocketEvents = 0;
+    SendMessageString(s.ServerSocket, line, SEND_NOCOMPRESS);
+    std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s", line);
     std::remove(kFileNamesPath);
     return ChoiceResult::Sent;
 }
 
-void FillFileList(HWND dialog) {
+void FillFileList(HWND dialog, Session&) {
     HWND list = GetDlgItem(dialog, IDC_FILE_LIST);
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
     for (const std::string& line : ReadListLines(kFileNamesPath))
@@ -67,8 +66,8 @@ void FillFileList(HWND dialog) {
 }
 
 // Acts on a choice at `position`; true when the dialog is to end with `*result`.
-bool Choose(HWND dialog, int position, INT_PTR* result) {
-    switch (SendFileChoice(dialog, position)) {
+bool Choose(Session& s, HWND dialog, int position, INT_PTR* result) {
+    switch (SendFileChoice(s, dialog, position)) {
     case ChoiceResult::Sent:
         *result = 1;
         return true;
@@ -82,10 +81,17 @@ bool Choose(HWND dialog, int position, INT_PTR* result) {
     return false;
 }
 
-INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow* main = DialogContext<MainWindow>(dialog, message, lParam);
+    Session* s = main ? main->sessions.Current() : nullptr;
+    if (s == nullptr) {
+        if (main != nullptr)
+            EndDialog(dialog, 0); // the session ended while the list was up
+        return FALSE;
+    }
     switch (message) {
     case WM_INITDIALOG:
-        PrepareFileListDialog(dialog, FillFileList);
+        PrepareFileListDialog(dialog, main->dialogFont, FillFileList, *s);
         return FALSE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
@@ -94,9 +100,9 @@ INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         if (id == IDOK) {
             int position =
                 static_cast<int>(SendDlgItemMessageA(dialog, IDC_FILE_LIST, LB_GETCURSEL, 0, 0));
-            if (!IsValidListPosition(position, FileCount)) {
+            if (!IsValidListPosition(position, s->FileCount)) {
                 EndDialog(dialog, 0);
-            } else if (Choose(dialog, position, &result)) {
+            } else if (Choose(*s, dialog, position, &result)) {
                 EndDialog(dialog, result);
             }
             return TRUE;
@@ -104,7 +110,8 @@ INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         if (id == IDC_FILE_LIST && notification == LBN_DBLCLK) {
             int position =
                 static_cast<int>(SendDlgItemMessageA(dialog, IDC_FILE_LIST, LB_GETCURSEL, 0, 0));
-            if (IsValidListPosition(position, FileCount) && Choose(dialog, position, &result))
+            if (IsValidListPosition(position, s->FileCount) &&
+                Choose(*s, dialog, position, &result))
                 EndDialog(dialog, result);
             return TRUE;
         }
@@ -121,10 +128,10 @@ INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 } // namespace
 
-void AddFileName(HWND mainWindow, char* name) {
+void AddFileName(MainWindow& main, Session& s, char* name) {
     StripControlChars(name);
     if (IsPlainFileName(name)) {
-        ++FileCount;
+        ++s.FileCount;
         AppendFileNameLine(kFileNamesPath, name);
         return;
     }
@@ -132,21 +139,24 @@ void AddFileName(HWND mainWindow, char* name) {
     RefusalText(text, sizeof text, name);
     // The session goes on: server messages wait while the box is up (a message handled inside
     // its loop would open the list beneath it), and reading resumes after it.
-    const int ignoring = IgnoreSocketEvents;
-    IgnoreSocketEvents = 1;
-    ReportOrLog(mainWindow, text, "ERROR");
-    IgnoreSocketEvents = ignoring;
-    if (UserInteraction && !ignoring)
-        PostMessageA(mainWindow, WM_SOCKET_EVENT, ServerSocket, MAKELPARAM(KLV_FD_READ, 0));
+    const int ignoring = s.IgnoreSocketEvents;
+    s.IgnoreSocketEvents = 1;
+    const std::uint32_t generation = main.sessions.Generation();
+    ReportOrLog(main.options, main.window, text, "ERROR");
+    if (!main.sessions.IsCurrent(generation))
+        return;
+    s.IgnoreSocketEvents = ignoring;
+    if (main.options.UserInteraction && !ignoring)
+        PostMessageA(main.window, WM_SOCKET_EVENT, s.ServerSocket, MAKELPARAM(KLV_FD_READ, 0));
 }
 
-bool RunFileListDialog(HWND mainWindow, DLGPROC procedure) {
-    IgnoreSocketEvents = 1; // no server message is handled while the choice is open
+bool RunFileListDialog(MainWindow& main, Session& s, DLGPROC procedure) {
+    s.IgnoreSocketEvents = 1; // no server message is handled while the choice is open
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FILE_LIST),
-                                     mainWindow, procedure, 0);
+                                     main.window, procedure, reinterpret_cast<LPARAM>(&main));
     return result != 0 && result != -1;
 }
 
-bool ShowFileListDialog(HWND mainWindow) {
-    return RunFileListDialog(mainWindow, FileListDialogProc);
+bool ShowFileListDialog(MainWindow& main, Session& s) {
+    return RunFileListDialog(main, s, FileListDialogProc);
 }

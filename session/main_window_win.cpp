@@ -8,25 +8,21 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/app_win.h"
-#include "app/install_log.h"
-#include "app/modes.h"
-#include "app/run_result.h"
-#include "app/time_limits.h"
+#include "base/install_log.h"
+#include "base/report_win.h"
+#include "base/run_result.h"
+#include "base/time_limits.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
 #include "install/run_setup.h"
 #include "session/protocol.h"
 #include "session/received_digest.h"
 #include "session/reception.h"
-#include "session/session_state.h"
 #include "session/session_watch.h"
 #include "session/session_win.h"
 #include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
-
-HWND MainWindow = nullptr;
 
 namespace {
 
@@ -35,13 +31,6 @@ namespace {
 void LogRunFailure(const char* text) {
     WriteInstallLogText(text);
     NoteRunFailed(text);
-}
-
-// A failure that ends the session, told to the user; without one, it is also the run's outcome.
-void ReportFailure(HWND owner, const char* text, const char* caption) {
-    ReportOrLog(owner, text, caption);
-    if (!UserInteraction)
-        NoteRunFailed(text);
 }
 
 std::int64_t NowMs() {
@@ -58,39 +47,42 @@ void RestoreTimerResolution() {
 
 // Without a user: the inactivity limit is checked once a second (or more often when a test
 // build shortened it).
-void StartInactivityWatch(HWND window) {
+void StartInactivityWatch(MainWindow& main, Session& s) {
     const int limit = TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs);
-    StartProgressWatch(NowMs());
-    SetTimer(window, INACTIVITY_TIMER_ID, limit < 4000 ? limit / 4 : 1000, nullptr);
+    StartProgressWatch(s, NowMs());
+    SetTimer(main.window, INACTIVITY_TIMER_ID, limit < 4000 ? limit / 4 : 1000, nullptr);
 }
 
-void OnInactivityTimer(HWND window) {
-    if (!InactivityExpired(NowMs(), TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs)))
+void OnInactivityTimer(MainWindow& main) {
+    Session* s = main.sessions.Current();
+    if (s == nullptr) {
+        KillTimer(main.window, INACTIVITY_TIMER_ID);
         return;
-    KillTimer(window, INACTIVITY_TIMER_ID);
+    }
+    if (!InactivityExpired(*s, NowMs(), TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs)))
+        return;
+    KillTimer(main.window, INACTIVITY_TIMER_ID);
     LogRunFailure("Exiting Due To Inactivity");
-    EndSession();
+    EndSession(main);
 }
 
-void EndWithInvalidBufferType(HWND window) {
-    IgnoreSocketEvents = 1;
-    ReportFailure(window, "Invalid Buffer Type", "ERROR");
-    EndSession();
+void EndWithInvalidBufferType(MainWindow& main, Session& s) {
+    s.IgnoreSocketEvents = 1;
+    ReportFailure(main.options, main.window, "Invalid Buffer Type", "ERROR");
+    EndSession(main);
 }
 
-// Acts on a reception step that went wrong; true when the session goes on.
-bool ReceptionGoesOn(HWND window, ReceptionResult result) {
+// Acts on a reception step that went wrong (the session ends).
+void EndFailedReception(MainWindow& main, Session& s, ReceptionResult result) {
     if (result == ReceptionResult::InvalidMessage) {
-        EndWithInvalidBufferType(window);
-        return false;
+        EndWithInvalidBufferType(main, s);
+    } else if (result == ReceptionResult::Failed) {
+        s.IgnoreSocketEvents = 1;
+        char text[sizeof s.ErrorText];
+        std::memcpy(text, s.ErrorText, sizeof text); // the box may outlive the session
+        ReportFailure(main.options, main.window, text, "ERROR");
+        EndSession(main);
     }
-    if (result == ReceptionResult::Failed) {
-        IgnoreSocketEvents = 1;
-        ReportFailure(window, ReceptionErrorText(), "ERROR");
-        EndSession();
-        return false;
-    }
-    return result != ReceptionResult::SessionEnded;
 }
 
 void CreateProductFolders() {
@@ -105,9 +97,15 @@ void CreateProductFolders() {
 }
 
 void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
-    MainWindow = window;
-    InstallReceptionHooks();
-    SetTimerResolutionCalls(RaiseTimerResolution, RestoreTimerResolution);
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    auto* main = static_cast<MainWindow*>(create->lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(main));
+    main->window = window;
+    main->timing.raise = RaiseTimerResolution;
+    main->timing.restore = RestoreTimerResolution;
+    const Options& options = main->options;
+    Session& s = main->sessions.Start(options);
+    InstallReceptionHooks(*main, s);
     if (std::FILE* names = std::fopen("FileNames.txt", "r")) {
         std::fclose(names);
         std::remove("FileNames.txt");
@@ -115,9 +113,9 @@ void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
     CreateProductFolders();
     if (AdminServiceSetOrvanePermissions(0) == 0)
         SetOrvanePermissions();
-    if (SetupMode)
-        std::snprintf(RequestedFileName, sizeof RequestedFileName, "%s",
-                      FullSetup ? "SetupImaging.exe" : "Setup.exe");
+    if (options.SetupMode)
+        std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s",
+                      options.FullSetup ? "SetupImaging.exe" : "Setup.exe");
     PostMessageA(window, WM_START_SESSION, wParam, lParam);
 }
 
@@ -128,240 +126,288 @@ bool Confirmed(HWND window, const char* text, const char* caption) {
     return false;
 }
 
-void OnStartSession(HWND window) {
-    if (ConfirmInstall &&
+void OnStartSession(MainWindow& main) {
+    const Options& options = main.options;
+    HWND window = main.window;
+    if (options.ConfirmInstall &&
         !Confirmed(window,
                    "This Utility will Install and Setup the GRAPHICAL ORVANE. Do You Wish to "
                    "Continue?",
                    "GRAPHICAL ORVANE Setup"))
         return;
-    if (PushMode) {
-        if (UserInteraction && OptionServerAddress[0] == '\0' &&
+    if (options.PushMode) {
+        if (options.UserInteraction && options.OptionServerAddress[0] == '\0' &&
             !Confirmed(window,
                        "This utility will Transfer Files from this PC to /usr/orvane/klvtransfer "
                        "on the Server. Do You Wish to Continue?",
                        "GRAPHICAL ORVANE File Transfer"))
             return;
-    } else if (!SetupMode) {
-        if (!UserInteraction) {
+    } else if (!options.SetupMode) {
+        if (!options.UserInteraction) {
             WriteInstallLog("This utility will Transfer Files from the Server machine to "
                             "C:\\klv\\transfer on this machine and Requires User Interaction.");
             PostQuitMessage(0);
             return;
         }
-        if (OptionServerAddress[0] == '\0' &&
+        if (options.OptionServerAddress[0] == '\0' &&
             !Confirmed(window,
                        "This utility will Transfer Files from the Server machine to "
                        "C:\\klv\\transfer on this machine. Do You Wish to Continue?",
                        "GRAPHICAL ORVANE File Transfer"))
             return;
     }
-    if (!UserInteraction) {
+    Session* s = main.sessions.Current();
+    if (s == nullptr)
+        return; // the session ended while a question was up
+    if (!options.UserInteraction) {
         SetTimer(window, CONNECT_TIMER_ID, CONNECT_TIMEOUT_MS, nullptr);
-        StartInactivityWatch(window);
+        StartInactivityWatch(main, *s);
     }
-    connectAndStartInstall(window);
+    connectAndStartInstall(main);
 }
 
-void AfterCompleteFile(HWND window) {
-    AddAceToFileSecurity(LocalFilePath, "Everyone", kGenericAll);
-    IgnoreSocketEvents = 1;
+void AfterCompleteFile(MainWindow& main, Session& s) {
+    const Options& options = main.options;
+    HWND window = main.window;
+    AddAceToFileSecurity(s.LocalFilePath, "Everyone", kGenericAll);
+    s.IgnoreSocketEvents = 1;
     char received[kLogMessageCapacity];
-    if (DescribeReceivedFile(LocalFilePath, received, sizeof received))
+    if (DescribeReceivedFile(s.LocalFilePath, received, sizeof received))
         WriteInstallLogText(received);
-    if (SetupMode) {
-        RunSetup(window);
+    Session* session = &s;
+    auto closeConnection = [session] { CloseServerConnection(*session); };
+    if (options.SetupMode) {
+        if (RunSetup(options, window, closeConnection) == AfterSetup::EndSession)
+            EndSession(main);
         return;
     }
-    if (std::strstr(LocalFilePath, "qorvath.exe") != nullptr) {
-        MoveFileA(LocalFilePath, "c:\\orvane\\bin\\qorvath.exe");
-        std::snprintf(LocalFilePath, sizeof LocalFilePath, "%s", "c:\\orvane\\bin\\qorvath.exe");
+    if (std::strstr(s.LocalFilePath, "qorvath.exe") != nullptr) {
+        MoveFileA(s.LocalFilePath, "c:\\orvane\\bin\\qorvath.exe");
+        std::snprintf(s.LocalFilePath, sizeof s.LocalFilePath, "%s",
+                      "c:\\orvane\\bin\\qorvath.exe");
     }
-    if (UserInteraction && OptionServerAddress[0] == '\0')
+    // The box and the starts below run message loops: they work on copies of the path, and
+    // the connection is closed only while the session is still the current one.
+    char path[kLocalFilePathCapacity];
+    std::memcpy(path, s.LocalFilePath, sizeof path);
+    char copy[kLocalFilePathCapacity];
+    std::memcpy(copy, s.LocalFilePath, sizeof copy);
+    const std::uint32_t generation = main.sessions.Generation();
+    SessionHost* host = &main.sessions;
+    auto closeIfCurrent = [host, session, generation] {
+        if (host->IsCurrent(generation))
+            CloseServerConnection(*session);
+    };
+    if (options.UserInteraction && options.OptionServerAddress[0] == '\0')
         ShowBox(window, "File Transfer Complete!", "", MB_OK);
     else
         WriteInstallLog("File Transfer Complete!");
     NoteRunSucceeded();
-    char copy[kLocalFilePathCapacity];
-    std::memcpy(copy, LocalFilePath, sizeof copy);
-    RunReceivedExe(LocalFilePath, window);
-    RunReceivedMsi(copy, window);
-    EndSession();
+    RunReceivedExe(options, path, window, closeIfCurrent);
+    RunReceivedMsi(options, copy, window, closeIfCurrent);
+    EndSession(main);
 }
 
-void Dispatch(HWND window, MessageBuffer* buffer) {
+void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
+    const Options& options = main.options;
+    HWND window = main.window;
     char text[kTextFieldCapacity];
     int type = ReadServerMessage(buffer, text);
-    NoteServerMessage(type, NowMs());
+    NoteServerMessage(s, type, NowMs());
+    ReceptionResult result = ReceptionResult::Continue;
     switch (type) {
     case POP_EMPTY: // a keep-alive
         break;
     case FILE_SIZE:
-        BeginTransferTiming();
-        ReceptionGoesOn(window, OnFileSize(text));
+        BeginTransferTiming(main.timing);
+        result = OnFileSize(s, text);
         break;
     case FILE_DESTINATION:
-        ReceptionGoesOn(window, OnFileDestination(text));
+        result = OnFileDestination(s, text);
         break;
     case DATA_SIZE:
-        ReceptionGoesOn(window, OnDataSize(text));
+        result = OnDataSize(s, text);
         break;
-    case FILE_DATA: {
+    case FILE_DATA:
         Sleep(1);
-        ReceptionResult result = OnFileData(buffer);
+        result = OnFileData(s, buffer);
         FreeMessageBuffer(buffer); // the piece is copied; release it before the long steps
         *buffer = MessageBuffer{0, 0, nullptr};
         if (result == ReceptionResult::Complete)
-            AfterCompleteFile(window);
-        else
-            ReceptionGoesOn(window, result);
+            AfterCompleteFile(main, s);
         break;
-    }
     case SERVER_ERROR:
-        IgnoreSocketEvents = 1;
-        if (UserInteraction)
+        s.IgnoreSocketEvents = 1;
+        if (options.UserInteraction)
             ShowBox(window, text, "ERROR", MB_OK);
         else
             LogRunFailure("ERROR");
-        EndSession();
+        EndSession(main);
         break;
     case FILE_NAME:
         if (std::strcmp(text, kEndOfFileList) != 0) {
-            AddFileName(window, text);
+            AddFileName(main, s, text);
         } else {
-            ShowStatusLabel(" ", MainWindow, 0);
-            if (FileCount != 0 && !ShowFileListDialog(window))
-                EndSession();
+            if (main.showStatusLabel)
+                main.showStatusLabel(" ", window, 0);
+            if (s.FileCount != 0 && !ShowFileListDialog(main, s))
+                EndSession(main);
         }
         break;
     case PUSH_REQUEST:
-        BeginTransferTiming();
+        BeginTransferTiming(main.timing);
         if (text[0] != '\0') {
-            PushFile(window, text);
-            EndSession();
-        } else if (!ShowPushListDialog(window)) {
-            EndSession();
+            PushFile(main, s, text);
+            EndSession(main);
+        } else if (!ShowPushListDialog(main, s)) {
+            EndSession(main);
         }
         break;
     default:
-        EndWithInvalidBufferType(window);
+        EndWithInvalidBufferType(main, s);
         break;
     }
+    EndFailedReception(main, s, result);
 }
 
-void ReadAndDispatch(HWND window) {
-    if (SessionReadBusy)
+void ReadAndDispatch(MainWindow& main, Session& s) {
+    if (s.SessionReadBusy)
         return;
-    SessionReadBusy = 1;
+    s.SessionReadBusy = 1;
     MessageBuffer buffer;
     if (!InitMessageBuffer(&buffer)) {
-        SessionReadBusy = 0;
+        s.SessionReadBusy = 0;
         return;
     }
-    if (!KLVrecv(ServerSocket, &buffer, kServerMessageLimit)) {
+    // The transport may show a box while it reads (a message loop): the session is looked at
+    // again only if it is still the current one.
+    const std::uint32_t generation = main.sessions.Generation();
+    const bool read = KLVrecv(s.ServerSocket, &buffer, kServerMessageLimit) != 0;
+    const bool current = main.sessions.IsCurrent(generation);
+    if (!read) {
         // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
         // ending the session (and taking the box down) before the box is answered.
-        IgnoreSocketEvents = 1;
+        if (current)
+            s.IgnoreSocketEvents = 1;
+        FreeMessageBuffer(&buffer);
         ShowErrorBox("READ: Connection Lost", 0, 0);
-        EndSession();
-        SessionReadBusy = 0;
+        EndSession(main);
+        return;
+    }
+    if (!current) {
         FreeMessageBuffer(&buffer);
         return;
     }
-    SessionReadBusy = 0;
-    WatchServerSilence(window); // a long frame counts from its end
-    Dispatch(window, &buffer);
+    s.SessionReadBusy = 0;
+    WatchServerSilence(main); // a long frame counts from its end
+    Dispatch(main, s, &buffer);
     FreeMessageBuffer(&buffer);
 }
 
-void OnSocketEvent(HWND window, LPARAM lParam) {
-    if (IgnoreSocketEvents)
+void OnSocketEvent(MainWindow& main, LPARAM lParam) {
+    Session* s = main.sessions.Current();
+    if (s == nullptr || s->IgnoreSocketEvents)
         return;
     int error = HIWORD(lParam);
     int event = LOWORD(lParam);
     if (error != 0) {
         char caption[40];
         std::snprintf(caption, sizeof caption, "Socket Error <%d>", error);
-        if (UserInteraction)
-            ShowBox(window, "WSOCK_MESSAGE error", caption, MB_OK);
-        else
-            LogRunFailure("WSOCK_MESSAGE error");
+        const std::uint32_t generation = main.sessions.Generation();
+        ReportFailure(main.options, main.window, "WSOCK_MESSAGE error", caption);
+        if (!main.sessions.IsCurrent(generation))
+            return;
         if (error == KLV_WSAECONNABORTED) {
-            shutdownAndCloseSocket(ServerSocket);
-            ServerSocket = KLV_INVALID_SOCKET;
-            cleanupWinsock();
-            connectAndStartInstall(window);
+            CloseServerConnection(*s);
+            connectAndStartInstall(main);
+            s = main.sessions.Current();
+            if (s == nullptr)
+                return;
         }
     }
     switch (event) {
     case KLV_FD_READ:
-        ReadAndDispatch(window);
+        ReadAndDispatch(main, *s);
         break;
     case KLV_FD_CONNECT:
         WriteInstallLog("FD_CONNECT (KillTimer())");
-        KillTimer(window, CONNECT_TIMER_ID);
+        KillTimer(main.window, CONNECT_TIMER_ID);
         break;
     case KLV_FD_CLOSE:
-        EndSession();
+        EndSession(main);
         break;
     default:
-        SessionReadBusy = 0;
+        s->SessionReadBusy = 0;
         break;
     }
 }
 
 } // namespace
 
-void WatchServerSilence(HWND mainWindow) {
-    if (!UserInteraction)
-        SetTimer(mainWindow, SERVER_IDLE_TIMER_ID,
+MainWindow* MainWindowOf(HWND window) {
+    return reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+void WatchServerSilence(MainWindow& main) {
+    if (!main.options.UserInteraction)
+        SetTimer(main.window, SERVER_IDLE_TIMER_ID,
                  static_cast<UINT>(TimeLimitMs("KLV_TEST_SILENCE_MS", SERVER_IDLE_LIMIT_MS)),
                  nullptr);
 }
 
-void EndSession() {
-    EndTransferTiming();
-    AbandonReception();
+void EndSession(MainWindow& main) {
+    const Options& options = main.options;
+    EndTransferTiming(main.timing);
+    Session* s = main.sessions.Current();
+    if (s != nullptr)
+        AbandonReception(*s);
     if (IsWinsockLibraryLoaded()) {
-        shutdownAndCloseSocket(ServerSocket);
-        ServerSocket = KLV_INVALID_SOCKET;
-        cleanupWinsock();
+        if (s != nullptr)
+            CloseServerConnection(*s);
+        else
+            cleanupWinsock();
         unloadWinsockLibrary();
     }
-    if (!SetupMode)
+    main.sessions.End();
+    if (!options.SetupMode)
         DeleteFileA("FileNames.txt");
     PostQuitMessage(0);
-    if (SetupMode && UserInteraction)
-        DeleteFileA(FullSetup ? "C:\\orvane\\bin\\SetupImaging.exe" : "C:\\orvane\\bin\\Setup.exe");
+    if (options.SetupMode && options.UserInteraction)
+        DeleteFileA(options.FullSetup ? "C:\\orvane\\bin\\SetupImaging.exe"
+                                      : "C:\\orvane\\bin\\Setup.exe");
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_CREATE:
+    if (message == WM_CREATE) {
         OnCreate(window, wParam, lParam);
         return 0;
+    }
+    MainWindow* main = MainWindowOf(window);
+    if (main == nullptr)
+        return DefWindowProcA(window, message, wParam, lParam);
+    switch (message) {
     case WM_DESTROY:
-        EndSession();
+        EndSession(*main);
         return 0;
     case WM_TIMER:
         if (wParam == INACTIVITY_TIMER_ID) {
-            OnInactivityTimer(window);
+            OnInactivityTimer(*main);
             return 0;
         }
         if (wParam == SERVER_IDLE_TIMER_ID) {
             KillTimer(window, SERVER_IDLE_TIMER_ID);
             LogRunFailure("Exiting Due To Server Timeout");
-            EndSession();
+            EndSession(*main);
             return 0;
         }
         LogRunFailure("Exiting Due To Connect Timeout");
         PostQuitMessage(0);
         return DefWindowProcA(window, message, wParam, lParam);
     case WM_SOCKET_EVENT:
-        OnSocketEvent(window, lParam);
+        OnSocketEvent(*main, lParam);
         return 0;
     case WM_START_SESSION:
-        OnStartSession(window);
+        OnStartSession(*main);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/modes.h"
+#include "base/options.h"
 
 const char kDataAcknowledgement[] = "NO NEED TO ARGUE";
 const char kSetupServerFolder[] = "/usr/orvane/bin/";
@@ -48,9 +48,10 @@ bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outS
     return true;
 }
 
-bool BuildModeCommandFromFlags(char* out, std::size_t outSize) {
-    ModeCommandInput input{SetupMode != 0,           PushMode != 0,  FullSetup != 0,
-                           RemoveAfterTransfer != 0, OptionFileName, OptionServerFolder};
+bool BuildModeCommandFromOptions(const Options& options, char* out, std::size_t outSize) {
+    ModeCommandInput input{options.SetupMode != 0, options.PushMode != 0,
+                           options.FullSetup != 0, options.RemoveAfterTransfer != 0,
+                           options.OptionFileName, options.OptionServerFolder};
     return BuildModeCommand(input, out, outSize);
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/options.h"
 #include "transport/framing.h"
 
 // Server buffer types (first byte of every server payload).
@@ -37,8 +38,8 @@ struct ModeCommandInput {
 // Builds the opening command of a mode into out; false when it does not fit (out then holds
 // the empty text, so nothing half-built is ever sent).
 bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outSize);
-// The same from the process's mode flags and option values.
-bool BuildModeCommandFromFlags(char* out, std::size_t outSize);
+// The same from the run's options.
+bool BuildModeCommandFromOptions(const Options& options, char* out, std::size_t outSize);
 
 bool IsValidBufferType(int type); // 1 to 7
 

@@ -1,6 +1,7 @@
 #include "session/received_digest.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "transport/sha256.h"
 
@@ -13,11 +14,11 @@ bool DescribeReceivedFile(const char* path, char* out, std::size_t outSize) {
         return false;
     Sha256Context context;
     Sha256Init(&context);
-    static unsigned char block[65536];
+    std::vector<unsigned char> block(65536);
     unsigned long long size = 0;
     std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, file)) > 0) {
-        Sha256Update(&context, block, n);
+    while ((n = std::fread(block.data(), 1, block.size(), file)) > 0) {
+        Sha256Update(&context, block.data(), n);
         size += n;
     }
     const bool failed = std::ferror(file) != 0;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "session/session.h"
 #include "transport/framing.h"
 
 constexpr std::int32_t kFlushThreshold = 3000000;         // pending bytes written at this size
@@ -22,41 +23,29 @@ enum class ReceptionResult {
     SessionEnded,   // a hook ran a message loop in which the session ended: nothing more to do
 };
 
-struct ReceptionHooks {
-    void (*openProgress)();        // first piece, with a user or -T: show the Transfer Status
-    void (*advanceProgress)();     // the whole percent changed: move the bar by ProgressDelta
-    void (*closeProgress)();       // file complete, with a user: end the Transfer Status
-    void (*sendAcknowledgement)(); // once per piece, after it has been taken in
-};
-// A hook may run a message loop (the acknowledgement's failure box does) in which the session
-// ends: OnFileData then stops touching the buffer and the file (see SessionGeneration).
-// Null members fall back to doing nothing (acknowledgement: sent on ServerSocket).
-void SetReceptionHooks(const ReceptionHooks& hooks);
-
 // ExpectedSize bytes up to the flush threshold, kLargeReceiveBufferSize above it.
 std::int32_t ReceiveBufferSizeFor(std::int32_t expectedSize);
 // Whole percent of bytes in expectedSize, truncated; 100 for an empty file.
 std::int32_t PercentOf(std::int32_t bytes, std::int32_t expectedSize);
 
-// The local path for a FILE_DESTINATION text under the mode flags (server text + requested
-// name; the setup path in setup mode; -D folder + "\" + -F name when -D is given). The whole
-// path is always written to out (if outSize allows); false when it does not fit LocalFilePath.
-bool BuildLocalFilePath(const char* destination, char* out, std::size_t outSize);
+// The local path for a FILE_DESTINATION text under the session's options (server text +
+// requested name; the setup path in setup mode; -D folder + "\" + -F name when -D is given).
+// The whole path is always written to out (if outSize allows); false when it does not fit
+// LocalFilePath.
+bool BuildLocalFilePath(const Session& session, const char* destination, char* out,
+                        std::size_t outSize);
 // True when the server's text forms the local path (neither setup mode nor -D overrides it).
-bool ServerFormsLocalPath();
+bool ServerFormsLocalPath(const Options& options);
 
-ReceptionResult OnFileSize(const char* text);
-ReceptionResult OnFileDestination(const char* text);
-ReceptionResult OnDataSize(const char* text);
-// buffer: the FILE_DATA payload after its type byte.
-ReceptionResult OnFileData(MessageBuffer* buffer);
-
-// Text for a Failed result (names the path concerned).
-const char* ReceptionErrorText();
+ReceptionResult OnFileSize(Session& session, const char* text);
+ReceptionResult OnFileDestination(Session& session, const char* text);
+ReceptionResult OnDataSize(Session& session, const char* text);
+// buffer: the FILE_DATA payload after its type byte. A hook may end the session: after
+// SessionEnded the session must not be touched.
+ReceptionResult OnFileData(Session& session, MessageBuffer* buffer);
+// A Failed result's text (names the path concerned) is in session.ErrorText.
 
 // Ends a reception that will not complete: releases the buffer, closes the partial file (even
-// an empty one) and deletes it with an Install.log line naming it; changes SessionGeneration.
-// Nothing else when no reception is under way.
-void AbandonReception();
-// Back to the state before any FILE_SIZE (tests, and the start of a new file).
-void ResetReception();
+// an empty one) and deletes it with an Install.log line naming it; changes the host's
+// generation. Nothing else when no reception is under way.
+void AbandonReception(Session& session);

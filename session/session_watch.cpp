@@ -2,43 +2,31 @@
 
 #include "transport/framing.h"
 
-namespace {
-std::int64_t LastProgressMs = 0;
-void (*RaiseResolution)() = nullptr;
-void (*RestoreResolution)() = nullptr;
-bool ResolutionRaised = false;
-} // namespace
-
-void StartProgressWatch(std::int64_t nowMs) {
-    LastProgressMs = nowMs;
+void StartProgressWatch(Session& session, std::int64_t nowMs) {
+    session.LastProgressMs = nowMs;
 }
 
-void NoteServerMessage(int type, std::int64_t nowMs) {
+void NoteServerMessage(Session& session, int type, std::int64_t nowMs) {
     if (type != POP_EMPTY)
-        LastProgressMs = nowMs;
+        session.LastProgressMs = nowMs;
 }
 
-bool InactivityExpired(std::int64_t nowMs, std::int64_t limitMs) {
-    return nowMs - LastProgressMs >= limitMs;
+bool InactivityExpired(const Session& session, std::int64_t nowMs, std::int64_t limitMs) {
+    return nowMs - session.LastProgressMs >= limitMs;
 }
 
-void SetTimerResolutionCalls(void (*raise)(), void (*restore)()) {
-    RaiseResolution = raise;
-    RestoreResolution = restore;
-}
-
-void BeginTransferTiming() {
-    if (ResolutionRaised)
+void BeginTransferTiming(TransferTiming& timing) {
+    if (timing.raised)
         return;
-    ResolutionRaised = true;
-    if (RaiseResolution)
-        RaiseResolution();
+    timing.raised = true;
+    if (timing.raise)
+        timing.raise();
 }
 
-void EndTransferTiming() {
-    if (!ResolutionRaised)
+void EndTransferTiming(TransferTiming& timing) {
+    if (!timing.raised)
         return;
-    ResolutionRaised = false;
-    if (RestoreResolution)
-        RestoreResolution();
+    timing.raised = false;
+    if (timing.restore)
+        timing.restore();
 }

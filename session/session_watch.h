@@ -11,11 +11,17 @@
 #pragma once
 #include <cstdint>
 
-void StartProgressWatch(std::int64_t nowMs);
-// type: the buffer type read, POP_EMPTY for a keep-alive.
-void NoteServerMessage(int type, std::int64_t nowMs);
-bool InactivityExpired(std::int64_t nowMs, std::int64_t limitMs);
+#include "session/session.h"
 
-void SetTimerResolutionCalls(void (*raise)(), void (*restore)());
-void BeginTransferTiming();
-void EndTransferTiming();
+void StartProgressWatch(Session& session, std::int64_t nowMs);
+// type: the buffer type read, POP_EMPTY for a keep-alive.
+void NoteServerMessage(Session& session, int type, std::int64_t nowMs);
+bool InactivityExpired(const Session& session, std::int64_t nowMs, std::int64_t limitMs);
+
+struct TransferTiming {
+    void (*raise)() = nullptr;
+    void (*restore)() = nullptr;
+    bool raised = false;
+};
+void BeginTransferTiming(TransferTiming& timing);
+void EndTransferTiming(TransferTiming& timing);

@@ -1,47 +1,68 @@
-// Win32 side of the server session: main window, connecting, dialogs.
+// Win32 side of the server session: the main window, connecting, dialogs.
 #pragma once
 #include <windows.h>
 
+#include "base/options.h"
+#include "session/session.h"
+#include "session/session_watch.h"
 #include "transport/klv_socket.h"
 
-extern HWND MainWindow;
-extern HWND TransferStatusDialog;
+// The main window's own state, made by start-up and reached from the window procedure (its
+// GWLP_USERDATA) and from the dialogs it owns: the options, the current session and the
+// window objects of the run.
+struct MainWindow {
+    explicit MainWindow(const Options& options) : options(options) {}
+    const Options& options;
+    HWND window = nullptr;
+    HFONT dialogFont = nullptr; // the list of dialog 105
+    // The status label, drawn by start-up's label window class.
+    int (*showStatusLabel)(const char* text, HWND window, int repaintOnly) = nullptr;
+    HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none
+    SessionHost sessions;
+    TransferTiming timing;
+};
 
+// The MainWindow of a window created with it as its creation parameter.
+MainWindow* MainWindowOf(HWND window);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-void EndSession();
+void EndSession(MainWindow& main);
 // Without a user: (re)starts the wait for the server's next message.
-void WatchServerSilence(HWND mainWindow);
-void connectAndStartInstall(HWND mainWindow);
+void WatchServerSilence(MainWindow& main);
+void connectAndStartInstall(MainWindow& main);
 void CenterOnParent(HWND window);
-INT_PTR CALLBACK TransferStatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A refusal or failure told to the user in a box, or written to Install.log without a user.
-void ReportOrLog(HWND owner, const char* text, const char* caption);
+// A dialog's context pointer: the dialog's creation parameter, kept from WM_INITDIALOG on
+// (null before it).
+template <typename T> T* DialogContext(HWND dialog, UINT message, LPARAM lParam) {
+    if (message == WM_INITDIALOG)
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    return reinterpret_cast<T*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
 
 // Connecting.
-int StartConversation(HWND mainWindow);
-int ConnectToServer(HWND mainWindow, KlvSocket* socket, const char* address);
-bool ConnectDialog(HWND mainWindow, KlvSocket* socket, const char* address);
-INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-void ReadServerAddress(char* destination); // 100 bytes
-void SaveServerAddress(const char* address);
 constexpr int CONNECT_TIMED_OUT = -1000;
 constexpr UINT CONNECT_PROGRESS_TIMER_ID = 2;
+void ReadServerAddress(char* destination); // 100 bytes
+void SaveServerAddress(const char* address);
 
-// Reception: connects the portable receiver to the Transfer Status dialog and the socket.
-void InstallReceptionHooks();
+// Dialog 103, the Transfer Status of a reception or an upload: shown with a user or -T,
+// naming the file; null when it cannot be made.
+HWND OpenTransferStatus(const Options& options, HWND owner, const char* name);
+void AdvanceTransferStatus(HWND dialog, int delta);
+void CloseTransferStatus(HWND dialog);
+// Connects the portable receiver of the session to dialog 103 and the socket.
+void InstallReceptionHooks(MainWindow& main, Session& session);
 
 // File list (download without -F) and upload.
 // A name offered by the server: its bytes outside 0x20-0x7E removed, then kept for the list, or
 // refused (not listed; logged, or boxed with a user while server messages wait) when it is not a
 // plain file name.
-void AddFileName(HWND mainWindow, char* name);
+void AddFileName(MainWindow& main, Session& session, char* name);
 // Dialog 105's common start: the shared font on the list, the list filled, focus, centred.
-void PrepareFileListDialog(HWND dialog, void (*fill)(HWND));
-// Runs dialog 105 modally with the given procedure, server messages ignored meanwhile;
-// true when it ended with a choice.
-bool RunFileListDialog(HWND mainWindow, DLGPROC procedure);
-bool ShowFileListDialog(HWND mainWindow);
-bool ShowPushListDialog(HWND mainWindow);
-void PushFile(HWND owner, const char* name);
+void PrepareFileListDialog(HWND dialog, HFONT font, void (*fill)(HWND, Session&), Session& session);
+// Runs dialog 105 modally with the given procedure (its parameter the MainWindow), server
+// messages ignored meanwhile; true when it ended with a choice.
+bool RunFileListDialog(MainWindow& main, Session& session, DLGPROC procedure);
+bool ShowFileListDialog(MainWindow& main, Session& session);
+bool ShowPushListDialog(MainWindow& main, Session& session);
+void PushFile(MainWindow& main, Session& session, const char* name);

@@ -3,13 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_win.h"
-#include "app/install_log.h"
-#include "app/modes.h"
-#include "app/resource.h"
-#include "app/run_result.h"
+#include "base/install_log.h"
+#include "base/report_win.h"
+#include "base/resource.h"
+#include "base/run_result.h"
 #include "session/server_paths.h"
-#include "session/session_state.h"
 #include "session/session_win.h"
 #include "session/upload_plan.h"
 #include "transport/framing.h"
@@ -17,35 +15,15 @@
 namespace {
 
 // An upload refused before anything is sent: format names the file ("%s").
-void ReportRefusal(const char* format, const char* name) {
+void ReportRefusal(const Options& options, const char* format, const char* name) {
     char text[600];
     std::snprintf(text, sizeof text, format, name);
-    ReportOrLog(nullptr, text, "Transfer File To Server Error!");
+    ReportOrLog(options, nullptr, text, "Transfer File To Server Error!");
     NoteRunFailed(text);
 }
 
-HWND OpenStatusDialog(HWND owner, const char* name) {
-    HWND dialog =
-        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TRANSFER_STATUS), owner,
-                           TransferStatusDialogProc, 0);
-    if (!dialog)
-        return nullptr;
-    SendMessageA(dialog, WM_COMMAND, CMD_TRANSFER_SET_TEXT, 0);
-    // Command 26 names the file in transfer; for an upload that is the uploaded file,
-    // which may be longer than RequestedFileName, so the text is set here from the name.
-    char text[600];
-    std::snprintf(text, sizeof text,
-                  RemoteCacheUnavailable ? "Transferring %s From Server" : "Transferring %s", name);
-    SetDlgItemTextA(dialog, IDC_TRANSFER_TEXT, text);
-    EnableWindow(dialog, TRUE);
-    CenterOnParent(dialog);
-    ShowWindow(dialog, SW_SHOWNORMAL);
-    UpdateWindow(dialog);
-    return dialog;
-}
-
-void FillPushList(HWND dialog) {
-    FileCount = 0;
+void FillPushList(HWND dialog, Session& s) {
+    s.FileCount = 0;
     HWND list = GetDlgItem(dialog, IDC_FILE_LIST);
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
     WIN32_FIND_DATAA entry;
@@ -56,7 +34,7 @@ void FillPushList(HWND dialog) {
         if (entry.cFileName[0] == '.')
             continue;
         SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.cFileName));
-        ++FileCount;
+        ++s.FileCount;
     } while (FindNextFileA(search, &entry));
     FindClose(search);
 }
@@ -74,10 +52,17 @@ bool SelectedName(HWND dialog, char* out) {
     return true;
 }
 
-INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow* main = DialogContext<MainWindow>(dialog, message, lParam);
+    Session* s = main ? main->sessions.Current() : nullptr;
+    if (s == nullptr) {
+        if (main != nullptr)
+            EndDialog(dialog, 0); // the session ended while the list was up
+        return FALSE;
+    }
     switch (message) {
     case WM_INITDIALOG:
-        PrepareFileListDialog(dialog, FillPushList);
+        PrepareFileListDialog(dialog, main->dialogFont, FillPushList, *s);
         return FALSE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
@@ -88,13 +73,13 @@ INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                 EndDialog(dialog, 0);
                 return TRUE;
             }
-            PushFile(GetParent(dialog), name);
+            PushFile(*main, *s, name);
             EndDialog(dialog, 1);
             return TRUE;
         }
         if (id == IDC_FILE_LIST && notification == LBN_DBLCLK) {
             if (SelectedName(dialog, name)) {
-                PushFile(GetParent(dialog), name);
+                PushFile(*main, *s, name);
                 EndDialog(dialog, 1);
             }
             return TRUE;
@@ -112,15 +97,16 @@ INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 } // namespace
 
-bool ShowPushListDialog(HWND mainWindow) {
-    return RunFileListDialog(mainWindow, PushListDialogProc);
+bool ShowPushListDialog(MainWindow& main, Session& s) {
+    return RunFileListDialog(main, s, PushListDialogProc);
 }
 
-void PushFile(HWND owner, const char* name) {
+void PushFile(MainWindow& main, Session& s, const char* name) {
+    const Options& options = main.options;
     NoteRunSucceeded(); // unless a failure below is noted after it
     // The server names a file in the upload folder, nowhere else.
     if (!IsPlainFileName(name)) {
-        ReportRefusal("ERROR Invalid File Name: %s", name);
+        ReportRefusal(options, "ERROR Invalid File Name: %s", name);
         return;
     }
     char path[kUploadPathCapacity];
@@ -129,12 +115,12 @@ void PushFile(HWND owner, const char* name) {
     if (FormUploadPath(kUploadFolder, name, path, sizeof path))
         file = std::fopen(path, "rb");
     if (!file) {
-        ReportRefusal("ERROR Unable To Open File For Transfer: %s", name);
+        ReportRefusal(options, "ERROR Unable To Open File For Transfer: %s", name);
         return;
     }
-    const bool showStatus = UserInteraction || ShowTransferStatus;
-    HWND status = showStatus ? OpenStatusDialog(owner, name) : nullptr;
-    TransferStatusDialog = status;
+    HWND status = options.UserInteraction || options.ShowTransferStatus
+                      ? OpenTransferStatus(options, main.window, name)
+                      : nullptr;
 
     std::int64_t size = 0;
     if (std::fseek(file, 0, SEEK_END) == 0) {
@@ -142,18 +128,21 @@ void PushFile(HWND owner, const char* name) {
         size = end > 0 ? end : 0;
     }
     std::fseek(file, 0, SEEK_SET);
-    LastPercent = 0;
 
+    // A failed send reports in a box (a message loop): the upload stops when the session has
+    // ended meanwhile.
+    SessionHost* host = &main.sessions;
+    const std::uint32_t generation = host->Generation();
+    const KlvSocket socket = s.ServerSocket;
     UploadSink sink;
-    sink.send = [](const unsigned char* bytes, int length) {
-        return SendMessageWithSize(ServerSocket, const_cast<unsigned char*>(bytes), length,
+    sink.send = [host, generation, socket](const unsigned char* bytes, int length) {
+        return host->IsCurrent(generation) &&
+               SendMessageWithSize(socket, const_cast<unsigned char*>(bytes), length,
                                    SEND_NOCOMPRESS | SEND_QUIET) == 1;
     };
-    sink.progress = [status](int delta) {
-        ProgressDelta = delta;
-        LastPercent += delta;
-        if (UserInteraction && status)
-            SendMessageA(status, WM_COMMAND, CMD_TRANSFER_ADVANCE, 0);
+    sink.progress = [&options, status](int delta) {
+        if (options.UserInteraction)
+            AdvanceTransferStatus(status, delta);
     };
     const UploadOutcome outcome = SendUpload(file, name, size, sink);
 
@@ -164,12 +153,7 @@ void PushFile(HWND owner, const char* name) {
         std::snprintf(text, sizeof text, "ERROR Transfer To Server Failed, File Kept: %s", name);
         WriteInstallLogText(text);
         NoteRunFailed(text);
-    } else if (RemoveAfterTransfer)
+    } else if (options.RemoveAfterTransfer)
         std::remove(path);
-    if (status) {
-        // A modeless dialog: end it by destroying it.
-        DestroyWindow(status);
-        if (TransferStatusDialog == status)
-            TransferStatusDialog = nullptr;
-    }
+    CloseTransferStatus(status);
 }

@@ -1,109 +1,68 @@
+// The server's list of names in "FileNames.txt", the choice from it, and what a server may name.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "session/file_list.h"
 #include "session/server_paths.h"
 #include "session/strip_control_chars.h"
+#include "transport_test_support.h"
 
 namespace {
 
-TEST(StripControlChars, RemovesEveryByteOutsidePrintableAsciiKeepingOrder) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"a\tb", "ab"},   {"name.exe\r\n", "name.exe"},
-        {"x\177y", "xy"}, {"\200\240caf\351\377", "caf"},
-        {" ~!", " ~!"}, // 0x20 and 0x7E stay
-        {"\001\037", ""}, {"", ""},
-    };
-    for (const auto& [input, expected] : cases) {
-        char* exact = new char[input.size() + 1]; // exact size: a read past the end is caught
-        std::memcpy(exact, input.c_str(), input.size() + 1);
-        EXPECT_EQ(std::string(StripControlChars(exact)), expected) << input;
-        delete[] exact;
-    }
-}
-
 TEST(FileList, NamesComeBackCleanedAndCutInArrivalOrderAndPositionsAreLines) {
-    const std::string path = ::testing::TempDir() + "FileNames_" + std::to_string(getpid());
-    std::remove(path.c_str());
+    transport_test::ScratchFolder dir;
+    const std::string path = dir.File("FileNames.txt");
     auto at = [&](int position) {
         char out[kListLineCapacity];
         return ListLineAt(path.c_str(), position, out, sizeof out) ? std::string(out) : "<none>";
     };
     EXPECT_TRUE(ReadListLines(path.c_str()).empty()); // a missing file lists nothing
-    EXPECT_EQ(at(0), "<none>");
     // A 99-character name fills a list line exactly; a longer one is cut. Neither may spill
-    // its rest (or its line end) into a line of its own.
+    // its rest (or its line end) into a line of its own. Bytes outside 0x20-0x7E go.
     for (const std::string& name :
-         {std::string("zeta.exe"), std::string("alpha\t.msi"), std::string("b\xC3\xA9ta.txt"),
-          std::string(99, 'x'), std::string(150, 'y'), std::string("last.exe")})
+         {std::string("alpha\t\x7F.msi"), std::string("b\xC3\xA9ta ~.txt"), std::string(99, 'x'),
+          std::string(150, 'y'), std::string("last")})
         ASSERT_TRUE(AppendFileNameLine(path.c_str(), name.c_str()));
     EXPECT_EQ(ReadListLines(path.c_str()),
-              (std::vector<std::string>{"zeta.exe", "alpha.msi", "bta.txt", std::string(99, 'x'),
-                                        std::string(99, 'y'), "last.exe"}));
-    EXPECT_EQ(at(0), "zeta.exe");
-    EXPECT_EQ(at(2), "bta.txt");
-    EXPECT_EQ(at(5), "last.exe");
-    EXPECT_EQ(at(6), "<none>");
-    EXPECT_EQ(at(-1), "<none>");
+              (std::vector<std::string>{"alpha.msi", "bta ~.txt", std::string(99, 'x'),
+                                        std::string(99, 'y'), "last"}));
+    EXPECT_EQ(at(4), "last");
+    EXPECT_EQ(at(5), "<none>");
 
     std::FILE* f = std::fopen(path.c_str(), "wb"); // CR LF and LF line ends, no final one
     std::fputs("one\r\ntwo\nthree", f);
     std::fclose(f);
     EXPECT_EQ(ReadListLines(path.c_str()), (std::vector<std::string>{"one", "two", "three"}));
-    EXPECT_EQ(at(2), "three");
-    std::remove(path.c_str());
+
+    EXPECT_TRUE(IsValidListPosition(2, 3));
+    EXPECT_FALSE(IsValidListPosition(3, 3));
+    EXPECT_FALSE(IsValidListPosition(-1, 3)); // LB_ERR: nothing selected
+    EXPECT_TRUE(FitsRequestedFileName(std::string(63, 'a').c_str()));
+    EXPECT_FALSE(FitsRequestedFileName(std::string(64, 'a').c_str()));
 }
 
 // What a server may name: a plain file name (FILE_NAME, PUSH_REQUEST, the list choice) and a
 // local absolute path (formed from FILE_DESTINATION).
 TEST(ServerPaths, HostileNamesAndDestinationsAreRefused) {
-    struct Row {
-        std::string text;
-        bool name, path;
-    };
+    // 1: a plain file name only, 2: a local absolute path only, 0: neither.
     // clang-format off
-    const Row rows[] = {
-        {"report.txt", true, false}, {"Setup123.exe", true, false}, {"a b.c.d", true, false},
-        {"C:\\klv\\transfer\\", false, true}, {"C:\\klv\\transfer\\sub\\", false, true},
-        {"C:\\klv\\transfer\\pick.txt", false, true}, {"c:\\orvane\\bin\\tool.txt", false, true},
-        {"C:\\klv\\transfer\\..\\..\\orvane\\tool.txt", false, false},
-        {"..\\..\\Windows\\System32\\evil.dll", false, false}, {"..\\bin\\IpAdd.txt", false, false},
-        {"../x.txt", false, false}, {"C:\\klv/../x.txt", false, false}, {"C:\\klv\\..", false, false},
-        {"C:\\klv\\.\\x", false, false}, {"C:\\klv\\.. \\x", false, false}, {"C:\\a\\...\\x", false, false},
-        {".", false, false}, {"..", false, false}, {"...", false, false}, {" ", false, false},
-        {"", false, false},
-        {"\\\\host\\share\\", false, false}, {"\\\\.\\", false, false}, {"\\\\?\\C:\\x", false, false},
-        {"\\x.txt", false, false}, {"C:x.txt", false, false}, {"klv\\transfer\\", false, false},
-        {"C:/klv/x", false, false}, {"1:\\x", false, false},
-        {"C:\\klv\\x.txt:hidden", false, false}, {"x.txt:hidden", false, false},
-        {"C:\\klv\\a\nb", false, false}, {"C:\\klv\\a\x7F", false, false}, {"a\tb.txt", false, false},
-        {"CON", false, false}, {"con.txt", false, false}, {"NUL.tar.gz", false, false},
-        {"aux", false, false}, {"PRN .log", false, false}, {"COM1", false, false},
-        {"lpt9.txt", false, false}, {"COM\xB9.txt", false, false}, {"CONOUT$", false, false},
-        {"C:\\klv\\transfer\\CON", false, false}, {"C:\\klv\\nul.txt\\x", false, false},
-        {"COM0", true, false}, {"LPT10.txt", true, false}, {"CONSOLE.txt", true, false},
-        {"nul_file.txt", true, false}, {"C:\\klv\\console.txt", false, true},
+    const std::pair<std::string, int> rows[] = {
+        {"a b.c.d", 1}, {"C:\\klv\\transfer\\", 2}, {"c:\\orvane\\bin\\tool.txt", 2},
+        {"C:\\klv\\console.txt", 2}, {"C:\\klv\\transfer\\..\\..\\x.txt", 0}, {"..\\x.txt", 0},
+        {"../x.txt", 0}, {"C:\\klv/../x.txt", 0}, {"..", 0}, {"C:\\klv\\.. \\x", 0},
+        {"C:\\a\\...\\x", 0}, {" ", 0}, {"", 0}, {"\\\\host\\share\\", 0}, {"\\\\?\\C:\\x", 0},
+        {"C:x.txt", 0}, {"1:\\x", 0}, {"C:\\klv\\x.txt:hidden", 0}, {"x.txt:hidden", 0},
+        {"C:\\klv\\a\nb", 0}, {"C:\\klv\\a\x7F", 0}, {"a\tb.txt", 0}, {"con.txt", 0},
+        {"PRN .log", 0}, {"lpt9.txt", 0}, {"COM\xB9.txt", 0}, {"CONOUT$", 0},
+        {"C:\\klv\\nul.txt\\x", 0}, {"COM0", 1}, {"LPT10.txt", 1}, {"nul_file.txt", 1},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        EXPECT_EQ(IsPlainFileName(row.text.c_str()), row.name) << row.text;
-        EXPECT_EQ(IsLocalAbsolutePath(row.text.c_str()), row.path) << row.text;
+    for (const auto& [text, kind] : rows) {
+        EXPECT_EQ(IsPlainFileName(text.c_str()), kind == 1) << text;
+        EXPECT_EQ(IsLocalAbsolutePath(text.c_str()), kind == 2) << text;
     }
-}
-
-TEST(FileListChoice, PositionMustBeAnOfferedNameAndTheNameMustFit) {
-    EXPECT_TRUE(IsValidListPosition(0, 3));
-    EXPECT_TRUE(IsValidListPosition(2, 3));
-    EXPECT_FALSE(IsValidListPosition(3, 3));
-    EXPECT_FALSE(IsValidListPosition(-1, 3)); // LB_ERR: nothing selected
-    EXPECT_FALSE(IsValidListPosition(0, 0));
-    EXPECT_TRUE(FitsRequestedFileName(std::string(63, 'a').c_str()));
-    EXPECT_FALSE(FitsRequestedFileName(std::string(64, 'a').c_str()));
-    EXPECT_TRUE(FitsRequestedFileName(""));
 }
 
 } // namespace

@@ -12,20 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/os_version.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
 #include "transport/klv_socket.h"
 
 int main(int argc, char** argv) {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GetVersionExA(&version);
-#pragma GCC diagnostic pop
-    OsVersion =
-        OsVersionFields{version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion};
     loadWinsockLibrary();
 
     const char* op = argc > 1 ? argv[1] : "";

@@ -1,4 +1,4 @@
-#include "app/install_log.h"
+#include "base/install_log.h"
 
 #include <chrono>
 #include <cstdarg>

@@ -1,4 +1,4 @@
-#include "app/time_limits.h"
+#include "base/time_limits.h"
 
 #include <cstdlib>
 

@@ -1,8 +1,8 @@
-#include "app/run_result.h"
+#include "base/run_result.h"
 
 #include <cstdio>
 
-#include "app/modes.h"
+#include "base/options.h"
 
 namespace {
 enum class Outcome { None, Succeeded, Failed };
@@ -24,11 +24,9 @@ void ResetRunResult() {
     FailureText[0] = '\0';
 }
 
-const char* RunModeText() {
-    const char* mode = SetupMode ? "setup" : PushMode ? "upload" : "download";
-    static char text[20];
-    std::snprintf(text, sizeof text, "%s%s", mode, UserInteraction ? "" : " -N");
-    return text;
+std::string RunModeText(const Options& options) {
+    const char* mode = options.SetupMode ? "setup" : options.PushMode ? "upload" : "download";
+    return std::string(mode) + (options.UserInteraction ? "" : " -N");
 }
 
 std::size_t FormatRunResult(char* out, std::size_t outSize, const LogTime& t, const char* mode) {
@@ -51,9 +49,9 @@ std::size_t FormatRunResult(char* out, std::size_t outSize, const LogTime& t, co
     return static_cast<std::size_t>(n) < outSize ? static_cast<std::size_t>(n) : outSize - 1;
 }
 
-bool WriteRunResult(const char* path) {
+bool WriteRunResult(const char* path, const char* mode) {
     char line[kLogMessageCapacity + 64];
-    const std::size_t length = FormatRunResult(line, sizeof line, CurrentLogTime(), RunModeText());
+    const std::size_t length = FormatRunResult(line, sizeof line, CurrentLogTime(), mode);
     std::FILE* file = std::fopen(path, "wb");
     if (!file)
         return false;

@@ -3,8 +3,10 @@
 // the exit code stays 0.
 #pragma once
 #include <cstddef>
+#include <string>
 
-#include "app/install_log.h"
+#include "base/install_log.h"
+#include "base/options.h"
 
 // A failure that ends (or may end) the run: its Install.log text. The last note decides.
 void NoteRunFailed(const char* text);
@@ -16,7 +18,7 @@ void ResetRunResult();
 // "YYYY-MM-DD HH:MM:SS", tabs and line breaks inside the text shown as blanks. Without a noted
 // outcome the run failed and the text is the last Install.log text. Returns the length.
 std::size_t FormatRunResult(char* out, std::size_t outSize, const LogTime& time, const char* mode);
-// "setup", "download" or "upload" from the mode flags, with " -N" without a user.
-const char* RunModeText();
-// Replaces the file with the result line; false when it cannot be written.
-bool WriteRunResult(const char* path);
+// "setup", "download" or "upload" from the options, with " -N" without a user.
+std::string RunModeText(const Options& options);
+// Replaces the file with the result line for mode; false when it cannot be written.
+bool WriteRunResult(const char* path, const char* mode);

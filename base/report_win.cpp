@@ -1,0 +1,18 @@
+#include "base/report_win.h"
+
+#include "base/install_log.h"
+#include "base/run_result.h"
+#include "transport/box_win.h"
+
+void ReportOrLog(const Options& options, HWND owner, const char* text, const char* caption) {
+    if (options.UserInteraction)
+        ShowBox(owner, text, caption, MB_OK);
+    else
+        WriteInstallLogText(text);
+}
+
+void ReportFailure(const Options& options, HWND owner, const char* text, const char* caption) {
+    ReportOrLog(options, owner, text, caption);
+    if (!options.UserInteraction)
+        NoteRunFailed(text);
+}

@@ -1,0 +1,26 @@
+#include "session/session.h"
+
+#include <cstdlib>
+
+Session::~Session() {
+    std::free(ReceiveBuffer);
+    if (ReceiveFile != nullptr)
+        std::fclose(ReceiveFile);
+}
+
+Session& SessionHost::Start(const Options& options) {
+    ++generation_;
+    session_ = std::make_unique<Session>(options, *this);
+    return *session_;
+}
+
+void SessionHost::End() {
+    ++generation_;
+    session_.reset();
+}
+
+void CloseServerConnection(Session& session) {
+    shutdownAndCloseSocket(session.ServerSocket);
+    session.ServerSocket = KLV_INVALID_SOCKET;
+    cleanupWinsock();
+}

@@ -1,0 +1,102 @@
+// One session with the file-transfer server: its connection, names and reception state, owned
+// by a SessionHost from the start of the session to its end and handed explicitly to whatever
+// works on it (portable).
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "base/options.h"
+#include "transport/klv_socket.h"
+
+constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
+constexpr unsigned WM_START_SESSION = 0x401; // WM_USER + 1
+constexpr unsigned CONNECT_TIMER_ID = 1;
+constexpr unsigned CONNECT_TIMEOUT_MS = 15000;
+// Without a user, a server that stays silent this long ends the run: an unattended install
+// never waits forever (the transport gives up on a stalled frame after the same time).
+constexpr unsigned SERVER_IDLE_TIMER_ID = 3;
+constexpr unsigned SERVER_IDLE_LIMIT_MS = 60000;
+// Without a user, the check of the inactivity limit (base/time_limits.h, session_watch.h).
+constexpr unsigned INACTIVITY_TIMER_ID = 4;
+constexpr unsigned short SERVER_PORT = 11001;
+
+constexpr int kRequestedFileNameCapacity = 64;
+constexpr int kLocalFilePathCapacity = 100;
+constexpr int kServerAddressTextCapacity = 100;
+
+struct Session;
+class SessionHost;
+
+// What reception asks of the window layer. Each may run a message loop in which the session
+// ends (the acknowledgement's failure box does): reception checks its host afterwards.
+// Empty members do nothing (acknowledgement: sent on ServerSocket).
+struct ReceptionHooks {
+    std::function<void(Session&)> openProgress;        // first piece, with a user or -T
+    std::function<void(Session&)> advanceProgress;     // whole percent changed: by ProgressDelta
+    std::function<void(Session&)> closeProgress;       // file complete, with a user
+    std::function<void(Session&)> sendAcknowledgement; // once per piece, after it is taken in
+};
+
+struct Session {
+    Session(const Options& options, SessionHost& host) : options(options), host(host) {}
+    // Releases what reception still holds (a partial file is closed, not removed: see
+    // AbandonReception for the ending that removes it).
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    const Options& options;
+    SessionHost& host;
+    ReceptionHooks hooks;
+
+    KlvSocket ServerSocket = KLV_INVALID_SOCKET;
+    char ServerAddress[kServerAddressTextCapacity] = {};
+    char RequestedFileName[kRequestedFileNameCapacity] = {};
+    char LocalFilePath[kLocalFilePathCapacity] = {};
+    int IgnoreSocketEvents = 0;
+    int SessionReadBusy = 0;
+    int FileCount = 0;
+
+    // Reception.
+    std::int32_t ExpectedSize = 0;
+    unsigned char* ReceiveBuffer = nullptr;
+    std::int32_t BufferCapacity = 0; // bytes allocated in ReceiveBuffer
+    std::int32_t PendingBytes = 0;
+    std::int32_t ReceivedBytes = 0;
+    std::int32_t PieceSize = 0;
+    std::FILE* ReceiveFile = nullptr;
+    std::int32_t LastPercent = -1;
+    std::int32_t ProgressDelta = 0;
+    bool SizeKnown = false;      // a FILE_SIZE has been taken in for this file
+    bool FirstPieceSeen = false; // the progress display has been started for this file
+    char ErrorText[1300] = {};   // text of a Failed reception step
+
+    // The last server message that counted as progress (session_watch.h).
+    std::int64_t LastProgressMs = 0;
+};
+
+// Owns the current session. Its generation changes whenever a session starts or ends and when a
+// file's reception is over: a step that called something that may run a message loop (a box, a
+// modal dialog, a send that reports its failure in a box) remembers the generation first and
+// touches its session again only while IsCurrent says it may.
+class SessionHost {
+  public:
+    Session& Start(const Options& options); // options must outlive the session
+    Session& Start(const Options&&) = delete;
+    void End();
+    void FileDone() { ++generation_; }
+    Session* Current() const { return session_.get(); }
+    std::uint32_t Generation() const { return generation_; }
+    bool IsCurrent(std::uint32_t generation) const {
+        return session_ != nullptr && generation_ == generation;
+    }
+
+  private:
+    std::unique_ptr<Session> session_;
+    std::uint32_t generation_ = 0;
+};
+
+// Closes the session's connection to the server and releases the socket library's start.
+void CloseServerConnection(Session& session);
