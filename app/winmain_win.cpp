@@ -19,8 +19,10 @@
 #include "session/session_watch.h"
 #include "session/session_win.h"
 #include "transport/box.h"
+#include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
+#include "transport/transport_errors.h"
 
 HFONT DialogFont = nullptr;
 HBRUSH BackgroundBrush = nullptr;
@@ -68,6 +70,15 @@ void ReportBoxOfHelper(const char* line, bool) {
     WriteInstallLogText(line);
 }
 
+// The transport's failures are boxes owned by the active window; a missing entry point of the
+// socket library has an ownerless box (the transport then asks the program to end).
+void ShowTransportFailure(void*, TransportFailure failure, const char* caption, const char* text) {
+    if (failure == TransportFailure::MissingEntry)
+        ShowBox(nullptr, text, caption, MB_OK);
+    else
+        ShowBox(GetActiveWindow(), text, caption, MB_ICONEXCLAMATION | MB_OK);
+}
+
 int UnattendedBoxTimeoutMs() {
     return TimeLimitMs("KLV_TEST_BOX_TIMEOUT_MS", kBoxTimeoutMs);
 }
@@ -109,6 +120,7 @@ void ParseCommandLine() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const char* commandLine = GetCommandLineA();
+    SetTransportErrorSink(ShowTransportFailure, nullptr);
 
     BackgroundBrush = CreateSolidBrush(RGB(0, 0, 255));
     DialogFont = CreateDialogFont();
