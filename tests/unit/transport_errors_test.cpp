@@ -1,6 +1,5 @@
 // Error texts, the failures the transport reports to its sink, box log lines and klvlib.log.
 #include <cerrno>
-#include <functional>
 
 #include "transport/box.h"
 #include "transport/transport_errors.h"
@@ -45,56 +44,56 @@ TEST(TransportErrors, NumberedTexts) {
     EXPECT_EQ(51, named);
 }
 
-// Every failure reaches the sink with its kind, caption and exact text; a quiet send reports
-// nothing; without a sink the same caption and text go to standard error.
+// Every failure reaches the sink with its kind, caption and exact text (the last system error
+// is errno here); a quiet send reports nothing; without a sink the report goes to stderr.
 TEST(TransportErrors, FailuresReachTheSink) {
     transport_test::LoopbackPair reset;
     reset.ClosePeer(true);
     ::usleep(20000);
-    std::string payload = transport_test::Random(2000, 1);
-    auto send = [&](int options) {
-        SendMessageWithSize(reset.Client(), reinterpret_cast<unsigned char*>(&payload[0]), 2000,
-                            options);
-    };
-    const std::string sendFailure = "1WinSock Error|SendMessageWithSize <2006> num_tries=<0> "
-                                    "socket <" +
-                                    std::to_string(reset.client) +
-                                    "> failed\n\nWSAECONNRESET: connection reset by peer";
+    std::string payload(2000, 'r');
+    const std::string sendFailed = "SendMessageWithSize <2006> num_tries=<0> socket <" +
+                                   std::to_string(reset.client) +
+                                   "> failed\n\nWSAECONNRESET: " + "connection reset by peer";
+    const std::string longest =
+        "SendMessageWithSize <2147483647> num_tries=<0> socket <2147483647>";
     const struct {
-        std::function<void()> act;
-        std::string report; // empty: none
+        char call; // E: ShowErrorBox, W: ShowWinsockError, A: setSockNonBlocking, S/Q: a send
+        const char* text;
+        int number, options;
+        std::string report; // "<kind><caption>|<text>", empty: none
     } rows[] = {
-        {[] { ShowErrorBox("Connection Request Timed Out.  \nPlease Check Server Address", 0, 0); },
+        {'E', "Connection Request Timed Out.  \nPlease Check Server Address", 0, 0,
          "0Error|ERROR!\n\nConnection Request Timed Out.  \nPlease Check Server Address"},
-        {[] { ShowErrorBox("KLVWSAStartup()", 10091, 0); },
-         "0Error|ERROR!\n\nError 10091 in KLVWSAStartup()"},
-        {[] {
-             errno = ENOENT;
-             ShowErrorBox("ConnectDialog()", 0, 1);
-         },
+        {'E', "KLVWSAStartup()", 10091, 0, "0Error|ERROR!\n\nError 10091 in KLVWSAStartup()"},
+        {'E', "ConnectDialog()", 0, 1,
          "0Error|ERROR!\n\nError 2 in ConnectDialog()\n>> No such file or directory <<"},
-        {[] { EXPECT_EQ(0, setSockNonBlocking(nullptr, 987654, 0x400)); },
-         "0Error|ERROR!\n\nKLVWSAAsyncSelect()"},
-        {[] { ShowWinsockError(10061, "connect()"); },
+        {'A', "", 0, 0, "0Error|ERROR!\n\nKLVWSAAsyncSelect()"},
+        {'W', "connect()", 10061, 0,
          "1WinSock Error|connect() failed\n\nWSAECONNREFUSED: Connection refused\n          "
          "orvsrvr may not be running"},
-        {[] {
-             ShowWinsockError(10045,
-                              "SendMessageWithSize <2147483647> num_tries=<0> socket <2147483647>");
-         },
-         "1WinSock Error|SendMessageWithSize <2147483647> num_tries=<0> socket <2147483647> "
-         "failed\n\nWSAEOPNOTSUP: Operation not supported on socket"},
-        {[&] { send(SEND_NOCOMPRESS | SEND_QUIET); }, ""},
-        {[&] { send(SEND_NOCOMPRESS); }, sendFailure},
+        {'W', longest.c_str(), 10045, 0,
+         "1WinSock Error|" + longest +
+             " failed\n\nWSAEOPNOTSUP: Operation not supported on socket"},
+        {'Q', "", SEND_NOCOMPRESS | SEND_QUIET, 0, ""},
+        {'S', "", SEND_NOCOMPRESS, 0, "1WinSock Error|" + sendFailed},
     };
     for (const auto& row : rows) {
         std::vector<std::string> reports;
         SetTransportErrorSink(Record, &reports);
-        row.act();
+        errno = ENOENT;
+        if (row.call == 'E')
+            ShowErrorBox(row.text, row.number, row.options);
+        else if (row.call == 'W')
+            ShowWinsockError(row.number, row.text);
+        else if (row.call == 'A')
+            EXPECT_EQ(0, setSockNonBlocking(nullptr, 987654, 0x400));
+        else // a send may be taken locally before the reset is seen
+            SendMessageWithSize(reset.Client(), reinterpret_cast<unsigned char*>(&payload[0]), 2000,
+                                row.number);
         SetTransportErrorSink(nullptr, nullptr);
-        for (const std::string& report : reports) // a send may be taken locally before the reset
-            EXPECT_EQ(row.report, report);
         EXPECT_EQ(row.report.empty(), reports.empty()) << row.report;
+        for (const std::string& report : reports)
+            EXPECT_EQ(row.report, report);
     }
     testing::internal::CaptureStderr();
     ShowErrorBox("READ: Connection Lost", 0, 0);
