@@ -1,6 +1,5 @@
 // The reference server through real sockets on 127.0.0.1 (a free port each time), with the
-// client side speaking through the product's own transport: one test per kind of request.
-
+// client side speaking through the product's own transport.
 #include <mutex>
 
 #include "tools/refserver/request.h"
@@ -52,24 +51,19 @@ class RefserverLoopback : public ::testing::Test {
     void Say(refsrv::FrameChannel& client, const std::string& text, int options = SEND_NOCOMPRESS) {
         EXPECT_TRUE(client.SendPayload(text, options, kWait));
     }
-    // Receives a whole file the way the client does, acknowledging every piece.
-    std::string Receive(refsrv::FrameChannel& client, std::string* destination) {
-        const std::string size = Next(client);
-        EXPECT_EQ(size[0], refsrv::kFileSize);
-        *destination = Next(client);
-        EXPECT_EQ((*destination)[0], refsrv::kFileDestination);
-        destination->erase(0, 1);
-        std::string content;
-        do {
-            const std::string dataSize = Next(client);
-            EXPECT_EQ(dataSize[0], refsrv::kDataSize);
-            const std::string data = Next(client);
+    // A whole file taken in the way the client does: "<destination>|<content>", every piece
+    // announced by its DATA_SIZE and acknowledged.
+    std::string Receive(refsrv::FrameChannel& client) {
+        const std::size_t size = std::stoul(Next(client).substr(1));
+        std::string destination = Next(client).substr(1), content;
+        while (content.size() < size && !HasFailure()) {
+            const std::string dataSize = Next(client), data = Next(client);
+            EXPECT_EQ("\x05" + std::to_string(data.size() - 1), dataSize);
             EXPECT_EQ(data[0], refsrv::kFileData);
-            EXPECT_EQ(data.size() - 1, std::stoul(dataSize.substr(1)));
             content += data.substr(1);
             Say(client, "NO NEED TO ARGUE");
-        } while (content.size() < std::stoul(size.substr(1)) && !HasFailure());
-        return content;
+        }
+        return destination + "|" + content;
     }
     std::vector<std::string> WaitLog(std::size_t lines) {
         for (int i = 0; i < 500 && Log().size() < lines; ++i)
@@ -100,9 +94,7 @@ TEST_F(RefserverLoopback, ServesDownloadsListsAndUploads) {
     Put("usr/orvane/klvtransfer/beta.exe", Random(1500, 2));
     Put("usr/orvane/klvtransfer/sub/gamma.txt", "not offered");
     StartServer();
-    std::string destination;
-    EXPECT_EQ(Receive(*Connect(kSetupRequest), &destination), Random(2500, 1));
-    EXPECT_EQ(destination, "C:\\klv\\transfer\\Setup.exe");
+    EXPECT_EQ(Receive(*Connect(kSetupRequest)), "C:\\klv\\transfer\\Setup.exe|" + Random(2500, 1));
     auto log = WaitLog(1);
     EXPECT_NE(log[0].find("\"" + kSetupRequest + "\""), std::string::npos);
     EXPECT_NE(log[0].find("3/3 pieces acknowledged"), std::string::npos); // 1000, 1000, 500
