@@ -1,5 +1,6 @@
-// The reference server through real sockets on 127.0.0.1 (a free port each time), with the
-// client side speaking through the product's own transport.
+// The reference server's guards, through real sockets on 127.0.0.1 (a free port each time),
+// with the client side speaking through the product's own transport. Its ordinary serving is
+// exercised by the end-to-end tests and the wire benchmark.
 #include <mutex>
 
 #include "tools/refserver/request.h"
@@ -10,7 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using transport_test::Random;
 
 constexpr int kWait = 10000;
 const std::string kSetupRequest = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
@@ -51,20 +51,6 @@ class RefserverLoopback : public ::testing::Test {
     void Say(refsrv::FrameChannel& client, const std::string& text, int options = SEND_NOCOMPRESS) {
         EXPECT_TRUE(client.SendPayload(text, options, kWait));
     }
-    // A whole file taken in the way the client does: "<destination>|<content>", every piece
-    // announced by its DATA_SIZE and acknowledged.
-    std::string Receive(refsrv::FrameChannel& client) {
-        const std::size_t size = std::stoul(Next(client).substr(1));
-        std::string destination = Next(client).substr(1), content;
-        while (content.size() < size && !HasFailure()) {
-            const std::string dataSize = Next(client), data = Next(client);
-            EXPECT_EQ("\x05" + std::to_string(data.size() - 1), dataSize);
-            EXPECT_EQ(data[0], refsrv::kFileData);
-            content += data.substr(1);
-            Say(client, "NO NEED TO ARGUE");
-        }
-        return destination + "|" + content;
-    }
     std::vector<std::string> WaitLog(std::size_t lines) {
         for (int i = 0; i < 500 && Log().size() < lines; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -84,50 +70,6 @@ class RefserverLoopback : public ::testing::Test {
 };
 
 } // namespace
-
-// A setup request gets its file in acknowledged pieces with the full destination; the list
-// offers the transfer folder's regular files, sorted, and the chosen one goes to the folder;
-// -X removes the file after the last acknowledgement; a named push is stored.
-TEST_F(RefserverLoopback, ServesDownloadsListsAndUploads) {
-    Put("usr/orvane/bin/Setup.exe", Random(2500, 1));
-    Put("usr/orvane/klvtransfer/alpha.txt", "first");
-    Put("usr/orvane/klvtransfer/beta.exe", Random(1500, 2));
-    Put("usr/orvane/klvtransfer/sub/gamma.txt", "not offered");
-    StartServer();
-    EXPECT_EQ(Receive(*Connect(kSetupRequest)), "C:\\klv\\transfer\\Setup.exe|" + Random(2500, 1));
-    auto log = WaitLog(1);
-    EXPECT_NE(log[0].find("\"" + kSetupRequest + "\""), std::string::npos);
-    EXPECT_NE(log[0].find("3/3 pieces acknowledged"), std::string::npos); // 1000, 1000, 500
-
-    auto client = Connect("-EFTPMODE -X");
-    for (const char* name : {"alpha.txt", "beta.exe", "NoMore"})
-        EXPECT_EQ(Next(*client), std::string("\x06") + name);
-    Say(*client, "beta.exe");
-    Next(*client);
-    EXPECT_EQ(Next(*client), "\x03"
-                             "C:\\klv\\transfer\\");
-    for (int i = 0; i < 4; ++i) {
-        if (i == 2)
-            Say(*client, "NO NEED TO ARGUE");
-        Next(*client);
-    }
-    EXPECT_TRUE(fs::exists(refsrv::TransferFolder(root_) / "beta.exe"));
-    Say(*client, "NO NEED TO ARGUE");
-    EXPECT_NE(WaitLog(2)[1].find("-X: removed"), std::string::npos);
-    EXPECT_FALSE(fs::exists(refsrv::TransferFolder(root_) / "beta.exe"));
-
-    auto push = Connect("-EFTPPUSHMODE -Fup.bin");
-    EXPECT_EQ(Next(*push), "\x07"
-                           "up.bin");
-    Say(*push, std::string("\x11up.bin", 7) + std::string(1, '\0'), 3);
-    for (std::size_t at = 0; at < 2200; at += 1100)
-        Say(*push, "\x11" + Random(2200, 1).substr(at, 1100), 3);
-    Say(*push, "\x11" + std::string("DONE\0", 5), 3);
-    push->Close();
-    EXPECT_EQ(WaitLog(3).size(), 3u);
-    EXPECT_EQ(transport_test::ReadWholeFile(refsrv::IncomingFolder(root_) / "up.bin"),
-              Random(2200, 1));
-}
 
 // A missing file, a path or a link leading out of the root, a choice that was not offered
 // and an unknown request: each gets a SERVER_ERROR and its log line says so.

@@ -155,8 +155,8 @@ TEST(TransportFraming, ReceivePhases) {
 // zero and keep-alive lengths) keeps the stream in step; protected and compressed frames give
 // their payload; any non-zero compressed flag means zlib, but bytes that are no zlib stream stay
 // the payload. Refused: an altered checked frame, a body with no payload before its check value,
-// a length that is negative or whose block would not fit, a body or inflated payload past the
-// caller's limit.
+// a length that is negative or whose block would not fit, a body past the caller's limit, and a
+// payload that would inflate past it.
 TEST(TransportFraming, ReceivedFrames) {
     const std::string checked = Built("checked payload", SEND_AES_CHECK), random = Random(3033, 4);
     const std::string bomb = Built(std::string(8 << 20, 'b'), 0);
@@ -185,7 +185,7 @@ TEST(TransportFraming, ReceivedFrames) {
         {Header(1, 0, 12) + "not deflated", none, 1, "not deflated"},
         {bomb, none, 1, std::string(8 << 20, 'b')},
         {Header(0, 0, 3033) + random, none, 1, random},
-        {bomb, 3000, 0, ""},
+        {bomb, 1 << 16, 0, ""}, // refused while inflating
         {Header(0, 0, 3033) + random, 3000, 0, ""},
         {flipped(6), none, 0, ""},
         {flipped(20), none, 0, ""},

@@ -15,8 +15,11 @@ TEST(TransportSocket, ErrnoBecomesWinsockNumbers) {
 // Start-up counts up; clean-up undoes every start-up, then the library reports 10093; a released
 // library makes every bound call return 0 and clean-up still ends.
 TEST(TransportSocket, StartCleanupAndRelease) {
+    cleanupWinsock();
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(1, initWsockDLL());
+    EXPECT_EQ(0, KLVWSACleanup());
+    EXPECT_EQ(2, KlvWinsockStartCount());
     EXPECT_EQ(1, cleanupWinsock());
     EXPECT_EQ(0, KlvWinsockStartCount());
     EXPECT_EQ(-1, KLVWSACleanup());
