@@ -1,4 +1,4 @@
-// The AdminRequest records: built, cut at their area, parsed back, and the command line formed.
+// The AdminRequest records: built and parsed back (the area's limits: admin_client_test).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -55,24 +55,6 @@ TEST(AdminRequestRecords, BuildAndParseBack) {
     EXPECT_EQ(parsed.option, 0x7F000102);
 }
 
-TEST(AdminRequestRecords, StringsThatDoNotFitTheAreaAreRefused) {
-    AdminRequestArea area;
-    const std::string program(500, 'p');
-    auto kind1 = [&](std::size_t la) {
-        return BuildCreateProcessRequest(&area, program.c_str(), std::string(la, 'a').c_str());
-    };
-    auto kind16 = [&](std::size_t la) {
-        return BuildCreateProcessUserRequest(&area, 1, program.c_str(),
-                                             std::string(la, 'a').c_str(), 0);
-    };
-    EXPECT_EQ(kind1(494), 1000u);
-    EXPECT_EQ(area.bytes[999], 0);
-    EXPECT_EQ(kind1(495), 0u);
-    EXPECT_EQ(area.length, 0u);
-    EXPECT_EQ(kind16(486), 1000u);
-    EXPECT_EQ(kind16(487), 0u);
-}
-
 TEST(AdminRequestParsing, MalformedRecordsAreNamed) {
     const std::pair<std::string, AdminParseResult> rows[] = {
         {std::string("\x01\0\0", 3), AdminParseResult::TooShort},
@@ -94,20 +76,4 @@ TEST(AdminRequestParsing, MalformedRecordsAreNamed) {
                   expected)
             << record.size();
     }
-}
-
-TEST(AdminCommandLine, JoinsFieldsOrUsesArgumentsAloneForNull) {
-    const char* rows[][3] = {{"C:\\a.exe", "-EREG -A", "C:\\a.exe -EREG -A"},
-                             {"NULL", "msiexec /i x.msi", "msiexec /i x.msi"},
-                             {"C:\\a.exe", "", "C:\\a.exe"},
-                             {"null", "x", "null x"}};
-    char out[64];
-    for (const auto& row : rows) {
-        ASSERT_TRUE(AdminCommandLine(row[0], row[1], out, sizeof out));
-        EXPECT_STREQ(out, row[2]);
-    }
-    char small[8];
-    EXPECT_TRUE(AdminCommandLine("abc", "def", small, sizeof small)); // 7 characters fit
-    EXPECT_FALSE(AdminCommandLine("abcd", "def", small, sizeof small));
-    EXPECT_STREQ(small, "");
 }
