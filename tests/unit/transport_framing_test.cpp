@@ -83,6 +83,7 @@ TEST(TransportFraming, WhatASendPutsOnTheWire) {
     }
     unsigned char byte = 'x';
     EXPECT_EQ(1, SendMessageWithSize(pair.Client(), &byte, 0, 0));
+    EXPECT_EQ(1, SendMessageWithSize(pair.Client(), &byte, -5, 0));
     EXPECT_EQ(0, SendMessageString(0, "text", 0));
     const std::string text = Repetitive(400); // compressed from a copy: the text stays
     EXPECT_EQ(1, SendMessageString(pair.Client(), text.c_str(), 0));
