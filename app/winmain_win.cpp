@@ -18,8 +18,10 @@
 #include "session/session_watch.h"
 #include "session/session_win.h"
 #include "transport/box.h"
+#include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
+#include "transport/transport_errors.h"
 
 namespace {
 
@@ -63,6 +65,15 @@ void ReportBoxOfHelper(const char* line, bool) {
     WriteInstallLogText(line);
 }
 
+// The transport's failures are boxes owned by the active window; a missing entry point of the
+// socket library has an ownerless box (the transport then asks the program to end).
+void ShowTransportFailure(void*, TransportFailure failure, const char* caption, const char* text) {
+    if (failure == TransportFailure::MissingEntry)
+        ShowBox(nullptr, text, caption, MB_OK);
+    else
+        ShowBox(GetActiveWindow(), text, caption, MB_ICONEXCLAMATION | MB_OK);
+}
+
 int UnattendedBoxTimeoutMs() {
     return TimeLimitMs("KLV_TEST_BOX_TIMEOUT_MS", kBoxTimeoutMs);
 }
@@ -88,6 +99,7 @@ Options ParseCommandLine() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const char* commandLine = GetCommandLineA();
+    SetTransportErrorSink(ShowTransportFailure, nullptr);
 
     // Start-up's window objects live until the message loop ends.
     HBRUSH background = CreateSolidBrush(RGB(0, 0, 255)); // "Install" and "Label Class"

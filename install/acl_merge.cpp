@@ -5,20 +5,9 @@
 #include <cstring>
 
 #include "base/install_log.h"
+#include "transport/byte_order.h"
 
 namespace {
-std::uint16_t Get16(const unsigned char* at) {
-    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
-void Put16(unsigned char* at, std::uint32_t value) {
-    at[0] = static_cast<unsigned char>(value & 0xFF);
-    at[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
-}
-void Put32(unsigned char* at, std::uint32_t value) {
-    Put16(at, value & 0xFFFF);
-    Put16(at + 2, value >> 16);
-}
-
 // Logs a message whose only conversion is the platform's last error.
 void LogWithError(AclPrimitives& p, const char* format) {
     char message[200];
@@ -30,7 +19,7 @@ std::uint8_t AceFlags(const void* ace) {
     return static_cast<const unsigned char*>(ace)[1];
 }
 std::uint16_t AceSize(const void* ace) {
-    return Get16(static_cast<const unsigned char*>(ace) + 2);
+    return LoadLe16(static_cast<const unsigned char*>(ace) + 2);
 }
 bool IsInherited(const void* ace) {
     return (AceFlags(ace) & kInheritedAce) != 0;
@@ -182,19 +171,19 @@ int ByteAclPrimitives::InitializeAcl(void* acl, std::uint32_t length, std::uint3
     unsigned char* a = static_cast<unsigned char*>(acl);
     std::memset(a, 0, kAclHeaderSize);
     a[0] = static_cast<unsigned char>(revision);
-    Put16(a + 2, length);
+    StoreLe16(a + 2, length);
     return 1;
 }
 
 int ByteAclPrimitives::GetAclSize(void* acl, AclSizeRecord* out) {
     const unsigned char* a = static_cast<const unsigned char*>(acl);
-    std::uint32_t size = Get16(a + 2);
-    std::uint32_t count = Get16(a + 4);
+    std::uint32_t size = LoadLe16(a + 2);
+    std::uint32_t count = LoadLe16(a + 4);
     std::uint32_t used = kAclHeaderSize;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (used + kAceHeaderSize > size)
             return Fail(kErrorInvalidAcl);
-        std::uint32_t aceSize = Get16(a + used + 2);
+        std::uint32_t aceSize = LoadLe16(a + used + 2);
         if (aceSize < kAceHeaderSize || used + aceSize > size)
             return Fail(kErrorInvalidAcl);
         used += aceSize;
@@ -205,15 +194,15 @@ int ByteAclPrimitives::GetAclSize(void* acl, AclSizeRecord* out) {
 
 int ByteAclPrimitives::GetAce(void* acl, std::uint32_t index, void** ace) {
     unsigned char* a = static_cast<unsigned char*>(acl);
-    std::uint32_t size = Get16(a + 2);
-    std::uint32_t count = Get16(a + 4);
+    std::uint32_t size = LoadLe16(a + 2);
+    std::uint32_t count = LoadLe16(a + 4);
     if (index >= count)
         return Fail(kErrorInvalidParameter);
     std::uint32_t offset = kAclHeaderSize;
     for (std::uint32_t i = 0;; ++i) {
         if (offset + kAceHeaderSize > size)
             return Fail(kErrorInvalidAcl);
-        std::uint32_t aceSize = Get16(a + offset + 2);
+        std::uint32_t aceSize = LoadLe16(a + offset + 2);
         if (aceSize < kAceHeaderSize || offset + aceSize > size)
             return Fail(kErrorInvalidAcl);
         if (i == index) {
@@ -237,7 +226,7 @@ int ByteAclPrimitives::AddAce(void* acl, std::uint32_t revision, std::uint32_t s
     while (added < length) {
         if (length - added < kAceHeaderSize)
             return Fail(kErrorInvalidParameter);
-        std::uint32_t aceSize = Get16(src + added + 2);
+        std::uint32_t aceSize = LoadLe16(src + added + 2);
         if (aceSize < kAceHeaderSize || added + aceSize > length)
             return Fail(kErrorInvalidParameter);
         added += aceSize;
@@ -251,11 +240,11 @@ int ByteAclPrimitives::AddAce(void* acl, std::uint32_t revision, std::uint32_t s
     if (startIndex < info.aceCount) {
         offset = kAclHeaderSize;
         for (std::uint32_t i = 0; i < startIndex; ++i)
-            offset += Get16(a + offset + 2);
+            offset += LoadLe16(a + offset + 2);
     }
     std::memmove(a + offset + length, a + offset, info.bytesInUse - offset);
     std::memmove(a + offset, aces, length);
-    Put16(a + 4, info.aceCount + newCount);
+    StoreLe16(a + 4, info.aceCount + newCount);
     return 1;
 }
 
@@ -277,10 +266,10 @@ int ByteAclPrimitives::AddAccessAllowedAceEx(void* acl, std::uint32_t revision, 
     unsigned char* ace = a + info.bytesInUse;
     ace[0] = kAccessAllowedAceType;
     ace[1] = static_cast<unsigned char>(flags);
-    Put16(ace + 2, aceSize);
-    Put32(ace + 4, mask);
+    StoreLe16(ace + 2, aceSize);
+    StoreLe32(ace + 4, mask);
     std::memcpy(ace + kAceSidOffset, sid, sidLength);
-    Put16(a + 4, info.aceCount + 1);
+    StoreLe16(a + 4, info.aceCount + 1);
     return 1;
 }
 

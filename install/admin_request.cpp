@@ -2,19 +2,9 @@
 
 #include <cstring>
 
+#include "transport/byte_order.h"
+
 namespace {
-void PutInt(unsigned char* at, std::uint32_t value) {
-    at[0] = static_cast<unsigned char>(value & 0xFF);
-    at[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
-    at[2] = static_cast<unsigned char>((value >> 16) & 0xFF);
-    at[3] = static_cast<unsigned char>((value >> 24) & 0xFF);
-}
-
-std::uint32_t GetInt(const unsigned char* at) {
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
 // Copies text and its zero byte at offset; returns the offset after it.
 std::size_t PutString(unsigned char* area, std::size_t offset, const char* text,
                       std::size_t length) {
@@ -48,7 +38,7 @@ std::size_t BuildCreateProcessRequest(AdminRequestArea* area, const char* progra
         lp + la + 6 > kAdminRequestCapacity)
         return Refuse(area);
     std::memset(area->bytes, 0, sizeof area->bytes);
-    PutInt(area->bytes, ADMIN_REQUEST_CREATE_PROCESS);
+    StoreLe32(area->bytes, ADMIN_REQUEST_CREATE_PROCESS);
     std::size_t offset = PutString(area->bytes, 4, program, lp);
     offset = PutString(area->bytes, offset, arguments, la);
     area->length = offset;
@@ -64,19 +54,19 @@ std::size_t BuildCreateProcessUserRequest(AdminRequestArea* area, std::uint32_t 
         lp + la + 14 > kAdminRequestCapacity)
         return Refuse(area);
     std::memset(area->bytes, 0, sizeof area->bytes);
-    PutInt(area->bytes, ADMIN_REQUEST_CREATE_PROCESS_USER);
-    PutInt(area->bytes + 4, session);
+    StoreLe32(area->bytes, ADMIN_REQUEST_CREATE_PROCESS_USER);
+    StoreLe32(area->bytes + 4, session);
     std::size_t offset = PutString(area->bytes, 8, program, lp);
     offset = PutString(area->bytes, offset, arguments, la);
-    PutInt(area->bytes + offset, static_cast<std::uint32_t>(option));
+    StoreLe32(area->bytes + offset, static_cast<std::uint32_t>(option));
     area->length = offset + 4;
     return area->length;
 }
 
 std::size_t BuildSetPermissionsRequest(AdminRequestArea* area, std::int32_t value) {
     std::memset(area->bytes, 0, sizeof area->bytes);
-    PutInt(area->bytes, ADMIN_REQUEST_SET_PERMISSIONS);
-    PutInt(area->bytes + 4, static_cast<std::uint32_t>(value));
+    StoreLe32(area->bytes, ADMIN_REQUEST_SET_PERMISSIONS);
+    StoreLe32(area->bytes + 4, static_cast<std::uint32_t>(value));
     area->length = 8;
     return 8;
 }
@@ -86,13 +76,13 @@ AdminParseResult ParseAdminRequest(const unsigned char* record, std::size_t leng
     *out = ParsedAdminRequest{0, 0, nullptr, nullptr, 0};
     if (!record || length < 4)
         return AdminParseResult::TooShort;
-    out->kind = static_cast<std::int32_t>(GetInt(record));
+    out->kind = static_cast<std::int32_t>(LoadLe32(record));
     std::size_t offset = 4;
     switch (out->kind) {
     case ADMIN_REQUEST_SET_PERMISSIONS:
         if (length < 8)
             return AdminParseResult::TooShort;
-        out->option = static_cast<std::int32_t>(GetInt(record + 4));
+        out->option = static_cast<std::int32_t>(LoadLe32(record + 4));
         return length == 8 ? AdminParseResult::Ok : AdminParseResult::TrailingBytes;
     case ADMIN_REQUEST_CREATE_PROCESS:
         if (length < 6)
@@ -101,7 +91,7 @@ AdminParseResult ParseAdminRequest(const unsigned char* record, std::size_t leng
     case ADMIN_REQUEST_CREATE_PROCESS_USER:
         if (length < 14)
             return AdminParseResult::TooShort;
-        out->session = GetInt(record + 4);
+        out->session = LoadLe32(record + 4);
         offset = 8;
         break;
     default:
@@ -112,7 +102,7 @@ AdminParseResult ParseAdminRequest(const unsigned char* record, std::size_t leng
         !TakeString(record, stringsEnd, &offset, &out->arguments))
         return AdminParseResult::MissingZero;
     if (out->kind == ADMIN_REQUEST_CREATE_PROCESS_USER)
-        out->option = static_cast<std::int32_t>(GetInt(record + stringsEnd));
+        out->option = static_cast<std::int32_t>(LoadLe32(record + stringsEnd));
     return offset == stringsEnd ? AdminParseResult::Ok : AdminParseResult::TrailingBytes;
 }
 

@@ -1,5 +1,7 @@
 #include "transport/aes128.h"
 
+#include "transport/byte_order.h"
+
 namespace {
 
 constexpr unsigned char kSbox[256] = {
@@ -50,18 +52,6 @@ constexpr RoundTables MakeRoundTables() {
 
 constexpr RoundTables kTables = MakeRoundTables();
 
-inline std::uint32_t LoadBig(const unsigned char* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-           p[3];
-}
-
-inline void StoreBig(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
 inline std::uint32_t SubWord(std::uint32_t w) {
     return (std::uint32_t(kSbox[w >> 24]) << 24) | (std::uint32_t(kSbox[(w >> 16) & 0xFF]) << 16) |
            (std::uint32_t(kSbox[(w >> 8) & 0xFF]) << 8) | kSbox[w & 0xFF];
@@ -74,7 +64,7 @@ void Aes128SetKey(Aes128Context* c, const unsigned char key[16]) {
                                                 0x20, 0x40, 0x80, 0x1B, 0x36};
     std::uint32_t* w = c->roundKeys;
     for (int i = 0; i < 4; ++i)
-        w[i] = LoadBig(key + 4 * i);
+        w[i] = LoadBe32(key + 4 * i);
     for (int i = 4; i < 44; ++i) {
         std::uint32_t t = w[i - 1];
         if (i % 4 == 0)
@@ -86,10 +76,10 @@ void Aes128SetKey(Aes128Context* c, const unsigned char key[16]) {
 void Aes128EncryptBlock(const Aes128Context* c, const unsigned char in[16], unsigned char out[16]) {
     const std::uint32_t* rk = c->roundKeys;
     const auto& t = kTables.t;
-    std::uint32_t s0 = LoadBig(in) ^ rk[0];
-    std::uint32_t s1 = LoadBig(in + 4) ^ rk[1];
-    std::uint32_t s2 = LoadBig(in + 8) ^ rk[2];
-    std::uint32_t s3 = LoadBig(in + 12) ^ rk[3];
+    std::uint32_t s0 = LoadBe32(in) ^ rk[0];
+    std::uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
+    std::uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
+    std::uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
     for (int round = 1; round < 10; ++round) {
         rk += 4;
         const std::uint32_t u0 = t[0][s0 >> 24] ^ t[1][(s1 >> 16) & 0xFF] ^ t[2][(s2 >> 8) & 0xFF] ^
@@ -111,10 +101,10 @@ void Aes128EncryptBlock(const Aes128Context* c, const unsigned char in[16], unsi
                (std::uint32_t(kSbox[(b >> 16) & 0xFF]) << 16) |
                (std::uint32_t(kSbox[(c2 >> 8) & 0xFF]) << 8) | kSbox[d & 0xFF];
     };
-    StoreBig(out, last(s0, s1, s2, s3) ^ rk[0]);
-    StoreBig(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
-    StoreBig(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
-    StoreBig(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
+    StoreBe32(out, last(s0, s1, s2, s3) ^ rk[0]);
+    StoreBe32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
+    StoreBe32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
+    StoreBe32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
 }
 
 void Aes128CtrCrypt(const Aes128Context* c, unsigned char counter[16], unsigned char* data,

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "transport/blowfish_tables.h"
+#include "transport/byte_order.h"
 
 namespace {
 
@@ -62,13 +63,9 @@ void BlowfishSetKey(BlowfishContext* c, const unsigned char* key, std::size_t ke
 
 void BlowfishEncryptBytes(const BlowfishContext* c, const unsigned char in[8],
                           unsigned char out[8]) {
-    std::uint32_t l = (std::uint32_t(in[0]) << 24) | (std::uint32_t(in[1]) << 16) |
-                      (std::uint32_t(in[2]) << 8) | in[3];
-    std::uint32_t r = (std::uint32_t(in[4]) << 24) | (std::uint32_t(in[5]) << 16) |
-                      (std::uint32_t(in[6]) << 8) | in[7];
+    std::uint32_t l = LoadBe32(in);
+    std::uint32_t r = LoadBe32(in + 4);
     BlowfishEncryptBlock(c, &l, &r);
-    for (int i = 0; i < 4; ++i) {
-        out[i] = static_cast<unsigned char>(l >> (24 - 8 * i));
-        out[4 + i] = static_cast<unsigned char>(r >> (24 - 8 * i));
-    }
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
 }

@@ -83,10 +83,15 @@ std::string LogFolderFile(const char* name) {
     return g_logFolder.empty() ? std::string() : g_logFolder + separator + name;
 }
 
+TransportErrorSink g_sink = nullptr;
+void* g_sinkContext = nullptr;
+
 } // namespace
 
-// Name of the active window for the log (class name on Windows); defined per platform.
+// Name of the active window for the log (class name on Windows) and the last system error
+// number; defined per platform.
 void ActiveWindowNameForLog(char* out, int outSize);
+int LastSystemError();
 
 void WinsockErrorText(int number, char* out) {
     for (const ErrorText& row : kErrorTexts) {
@@ -98,21 +103,37 @@ void WinsockErrorText(int number, char* out) {
     std::snprintf(out, kWinsockErrorTextCapacity, "Error # %d", number);
 }
 
-void FormatErrorBoxText(char* out, std::size_t outSize, const char* text, int number, int options,
-                        int systemError, const char* systemErrorText) {
-    if (options & 1)
-        std::snprintf(out, outSize, "ERROR!\n\nError %d in %s\n>> %s <<", systemError, text,
-                      systemErrorText);
-    else if (number > 0)
-        std::snprintf(out, outSize, "ERROR!\n\nError %d in %s", number, text);
-    else
-        std::snprintf(out, outSize, "ERROR!\n\n%s", text);
+void SetTransportErrorSink(TransportErrorSink sink, void* context) {
+    g_sink = sink;
+    g_sinkContext = context;
 }
 
-void FormatWinsockErrorBoxText(char* out, std::size_t outSize, int number, const char* text) {
-    char errorText[200];
+void ReportTransportFailure(TransportFailure failure, const char* caption, const char* text) {
+    if (g_sink)
+        g_sink(g_sinkContext, failure, caption, text);
+    else
+        std::fprintf(stderr, "[%s] %s\n", caption, text);
+}
+
+void ShowErrorBox(const char* text, int number, int options) {
+    const int systemError = LastSystemError(); // before anything else can change it
+    char boxText[200];
+    if (options & 1)
+        std::snprintf(boxText, sizeof boxText, "ERROR!\n\nError %d in %s\n>> %s <<", systemError,
+                      text, std::strerror(systemError));
+    else if (number > 0)
+        std::snprintf(boxText, sizeof boxText, "ERROR!\n\nError %d in %s", number, text);
+    else
+        std::snprintf(boxText, sizeof boxText, "ERROR!\n\n%s", text);
+    ReportTransportFailure(TransportFailure::Error, "Error", boxText);
+}
+
+void ShowWinsockError(int number, const char* text) {
+    char errorText[kWinsockErrorTextCapacity];
+    char boxText[200];
     WinsockErrorText(number, errorText);
-    std::snprintf(out, outSize, "%s failed\n\n%s", text, errorText);
+    std::snprintf(boxText, sizeof boxText, "%s failed\n\n%s", text, errorText);
+    ReportTransportFailure(TransportFailure::Winsock, "WinSock Error", boxText);
 }
 
 void SetLibraryLogFolder(const char* folder) {
@@ -135,10 +156,9 @@ void LogWinsockError(int number, const char* text) {
         return;
     if (number == 10038 || number == 10053)
         return;
-    static char className[261];
-    static char errorText[200];
-    static char message[504];
-    className[0] = 0;
+    char className[261] = "";
+    char errorText[kWinsockErrorTextCapacity];
+    char message[504];
     ActiveWindowNameForLog(className, 260);
     WinsockErrorText(number, errorText);
     std::snprintf(message, sizeof message, "%s failed %s", text, errorText);

@@ -1,7 +1,6 @@
-// Native notices: the boxes become the same caption and text on standard error.
+// Native hosts: the window name logged is set by the host; the last system error is errno.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "transport/transport_errors.h"
@@ -18,16 +17,6 @@ void ActiveWindowNameForLog(char* out, int outSize) {
     std::snprintf(out, static_cast<std::size_t>(outSize), "%s", g_windowName.c_str());
 }
 
-void ShowErrorBox(const char* text, int number, int options) {
-    const int systemError = errno;
-    static char boxText[200];
-    FormatErrorBoxText(boxText, sizeof boxText, text, number, options, systemError,
-                       std::strerror(systemError));
-    std::fprintf(stderr, "[Error] %s\n", boxText);
-}
-
-void ShowWinsockError(int number, const char* text) {
-    static char boxText[200];
-    FormatWinsockErrorBoxText(boxText, sizeof boxText, number, text);
-    std::fprintf(stderr, "[WinSock Error] %s\n", boxText);
+int LastSystemError() {
+    return errno;
 }

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "transport/byte_order.h"
 #include "transport/framing.h"
 
 bool ReceiveFrameStream(const unsigned char* bytes, std::size_t size,
@@ -39,9 +40,7 @@ bool ReceiveFrameStream(const unsigned char* bytes, std::size_t size,
             break;
         }
         const unsigned char* header = bytes + position;
-        const std::int32_t bodyLength = static_cast<std::int32_t>(
-            std::uint32_t(header[2]) | (std::uint32_t(header[3]) << 8) |
-            (std::uint32_t(header[4]) << 16) | (std::uint32_t(header[5]) << 24));
+        const std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(header + 2));
         if (KLVrecv(reader, &buffer) != 1) {
             whole = false;
             break;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "transport/byte_order.h"
 #include "transport/protection.h"
 #include "transport/transport_errors.h"
 
@@ -51,11 +52,6 @@ void ReportSendFailure(KlvSocket s, long long unsent, int error, int options) {
                   static_cast<int>(unsent), 0, static_cast<int>(s));
     if (!(options & SEND_QUIET))
         ShowWinsockError(error, text);
-}
-
-std::int32_t ReadLittleEndian32(const unsigned char* p) {
-    return static_cast<std::int32_t>(std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
-                                     (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24));
 }
 
 // Makes sure the buffer has a data block of at least one byte.
@@ -120,8 +116,7 @@ bool BuildFrame(unsigned char* payload, std::int32_t length, int options, unsign
                : (options & SEND_BLOWFISH) ? PROT_BLOWFISH
                                            : PROT_NONE;
     const std::uint32_t bodyLength = static_cast<std::uint32_t>(length + checkLength);
-    for (int i = 0; i < 4; ++i)
-        block[2 + i] = static_cast<unsigned char>(bodyLength >> (8 * i));
+    StoreLe32(block + 2, bodyLength);
     unsigned char* body = block + kFrameHeaderSize;
     std::memcpy(body, payload, static_cast<std::size_t>(length));
     if (options & (SEND_AES | SEND_AES_CHECK)) {
@@ -248,7 +243,7 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength) {
     }
     const unsigned char compressed = header[0];
     const unsigned char protection = header[1];
-    std::int32_t bodyLength = ReadLittleEndian32(header + 2);
+    std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(header + 2));
     if (bodyLength == KEEPALIVE_LENGTH)
         return 1; // keep-alive: nothing to deliver
     if (bodyLength < 0)
@@ -340,7 +335,7 @@ int PopMessageByte(MessageBuffer* buffer) {
 int PopMessageInt(MessageBuffer* buffer) {
     if (buffer->length < 4)
         return POP_EMPTY;
-    const std::int32_t value = ReadLittleEndian32(buffer->data);
+    const std::int32_t value = static_cast<std::int32_t>(LoadLe32(buffer->data));
     const std::int32_t rest = buffer->length - 4;
     std::memmove(buffer->data, buffer->data + 4, static_cast<std::size_t>(rest));
     buffer->data[rest] = 0;

@@ -6,35 +6,28 @@
 #include "klv_build_config.h"
 #include "transport/aes128.h"
 #include "transport/blowfish.h"
+#include "transport/byte_order.h"
 #include "transport/crypto_path.h"
 #include "transport/sha256.h"
 
 namespace {
 
 // The key texts are kept as 32-bit constants and laid out little-endian on first use.
-constexpr std::uint32_t PackLittleEndian(const char* text, int offset) {
-    return std::uint32_t(static_cast<unsigned char>(text[offset])) |
-           (std::uint32_t(static_cast<unsigned char>(text[offset + 1])) << 8) |
-           (std::uint32_t(static_cast<unsigned char>(text[offset + 2])) << 16) |
-           (std::uint32_t(static_cast<unsigned char>(text[offset + 3])) << 24);
-}
 
 static_assert(sizeof(KLV_PAYLOAD_KEY) == 9 && sizeof(KLV_CHECK_VALUE_KEY) == 9 &&
                   sizeof(KLV_AES_KEY) == 17,
               "key lengths: 8, 8 and 16 bytes");
 
-constexpr std::uint32_t kPayloadKeyWords[2] = {PackLittleEndian(KLV_PAYLOAD_KEY, 0),
-                                               PackLittleEndian(KLV_PAYLOAD_KEY, 4)};
-constexpr std::uint32_t kCheckValueKeyWords[2] = {PackLittleEndian(KLV_CHECK_VALUE_KEY, 0),
-                                                  PackLittleEndian(KLV_CHECK_VALUE_KEY, 4)};
-constexpr std::uint32_t kAesKeyWords[4] = {
-    PackLittleEndian(KLV_AES_KEY, 0), PackLittleEndian(KLV_AES_KEY, 4),
-    PackLittleEndian(KLV_AES_KEY, 8), PackLittleEndian(KLV_AES_KEY, 12)};
+constexpr std::uint32_t kPayloadKeyWords[2] = {LoadLe32(KLV_PAYLOAD_KEY),
+                                               LoadLe32(KLV_PAYLOAD_KEY + 4)};
+constexpr std::uint32_t kCheckValueKeyWords[2] = {LoadLe32(KLV_CHECK_VALUE_KEY),
+                                                  LoadLe32(KLV_CHECK_VALUE_KEY + 4)};
+constexpr std::uint32_t kAesKeyWords[4] = {LoadLe32(KLV_AES_KEY), LoadLe32(KLV_AES_KEY + 4),
+                                           LoadLe32(KLV_AES_KEY + 8), LoadLe32(KLV_AES_KEY + 12)};
 
 bool FillKeyArea(unsigned char* area, const std::uint32_t* words, int count) {
     for (int i = 0; i < count; ++i)
-        for (int b = 0; b < 4; ++b)
-            area[4 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
+        StoreLe32(area + 4 * i, words[i]);
     area[4 * count] = 0;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "transport/byte_order.h"
 #include "transport/crypto_path.h"
 #include "transport/sha256_constants.h"
 
@@ -18,8 +19,7 @@ inline std::uint32_t Rotr(std::uint32_t x, int n) {
 void Compress(std::uint32_t state[8], const unsigned char* block) {
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i)
-        w[i] = (std::uint32_t(block[4 * i]) << 24) | (std::uint32_t(block[4 * i + 1]) << 16) |
-               (std::uint32_t(block[4 * i + 2]) << 8) | block[4 * i + 3];
+        w[i] = LoadBe32(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
         const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
         const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -103,12 +103,10 @@ void Sha256Final(Sha256Context* c, unsigned char digest[32]) {
         c->blockUsed = 0;
     }
     std::memset(c->block + c->blockUsed, 0, 56 - c->blockUsed);
-    for (int i = 0; i < 8; ++i)
-        c->block[56 + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
+    StoreBe64(c->block + 56, bits);
     CompressBlocks(c->state, c->block, 1);
     for (int i = 0; i < 8; ++i)
-        for (int k = 0; k < 4; ++k)
-            digest[4 * i + k] = static_cast<unsigned char>(c->state[i] >> (24 - 8 * k));
+        StoreBe32(digest + 4 * i, c->state[i]);
 }
 
 void Sha256(const unsigned char* data, std::size_t length, unsigned char digest[32]) {

@@ -5,18 +5,18 @@
 
 #include <cstdio>
 
-#include "transport/box_win.h"
 #include "transport/klv_socket.h"
+#include "transport/transport_errors.h"
 
 namespace {
 
 HMODULE g_library = nullptr;
 
-// The entry point `name`, or null after the "UNABLE TO LINK WITH ..." box and the quit request.
+// The entry point `name`, or null after the "UNABLE TO LINK WITH ..." report and the quit request.
 template <typename Fn> Fn Bind(const char* name, const char* missingText) {
     FARPROC entry = GetProcAddress(g_library, name);
     if (!entry) {
-        ShowBox(nullptr, missingText, "ERROR", MB_OK);
+        ReportTransportFailure(TransportFailure::MissingEntry, "ERROR", missingText);
         PostQuitMessage(0);
         return nullptr;
     }

@@ -1,4 +1,4 @@
-// Transport error texts, error boxes and the library log (klvlib.log).
+// Transport error texts, the failures the transport reports and the library log (klvlib.log).
 #pragma once
 #include <cstddef>
 
@@ -10,13 +10,20 @@ void ShowWinsockError(int number, const char* text);
 void LogWinsockError(int number, const char* text);
 int IsLibraryDebuggingOn();
 
+// What the transport reports, each with the caption and text of its box.
+enum class TransportFailure {
+    Error,        // "Error": ShowErrorBox
+    Winsock,      // "WinSock Error": ShowWinsockError
+    MissingEntry, // "ERROR": the socket library lacks an entry point; the program ends
+};
+// The application decides how failures are shown (boxes); until it sets a sink (or after it
+// sets null) each failure is written to standard error as "[<caption>] <text>".
+using TransportErrorSink = void (*)(void* context, TransportFailure failure, const char* caption,
+                                    const char* text);
+void SetTransportErrorSink(TransportErrorSink sink, void* context);
+void ReportTransportFailure(TransportFailure failure, const char* caption, const char* text);
+
 // Native hosts choose the folder that holds klvlib.log and its switch file.
 void SetLibraryLogFolder(const char* folder);
-
-// Box texts as the boxes show them (cut to outSize). FormatErrorBoxText takes the system error
-// number and its text for options bit 1 from the caller.
-void FormatErrorBoxText(char* out, std::size_t outSize, const char* text, int number, int options,
-                        int systemError, const char* systemErrorText);
-void FormatWinsockErrorBoxText(char* out, std::size_t outSize, int number, const char* text);
 // Native hosts: the name logged in place of the active window's class name (default empty).
 void SetLibraryLogWindowName(const char* name);

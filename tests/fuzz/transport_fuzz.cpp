@@ -1,11 +1,7 @@
 // Fuzz target: arbitrary bytes as a received stream of frames (through KLVrecv over a socket
 // pair), every delivered message taken apart with the readers, plus decompression and the
-// protection check on the raw bytes.
-//
-// Input layout: byte 0 chooses the readers' plan and the protection byte for the direct check;
-// the rest is the stream.
-#include <cstddef>
-#include <cstdint>
+// protection check on the raw bytes. Byte 0 chooses the readers' plan (two bits a step: byte,
+// integer, string to 1, 4, 100 or 260 bytes) and the protection byte; the rest is the stream.
 #include <cstdlib>
 #include <cstring>
 
@@ -16,37 +12,23 @@
 namespace {
 
 void TakeApart(const unsigned char* payload, std::int32_t length, unsigned plan) {
-    MessageBuffer buffer;
-    buffer.capacity = length + 1;
-    buffer.length = length;
     // Exactly the payload and its terminator, so that any overrun is seen.
-    buffer.data = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length) + 1));
-    if (!buffer.data)
-        return;
-    std::memcpy(buffer.data, payload, static_cast<std::size_t>(length) + 1);
+    MessageBuffer buffer{length + 1, length,
+                         static_cast<unsigned char*>(std::malloc(std::size_t(length) + 1))};
+    std::memcpy(buffer.data, payload, std::size_t(length) + 1);
     static const std::size_t outSizes[] = {1, 4, 100, 260};
-    for (int step = 0; step < 10000; ++step) {
-        int result = 0;
-        switch ((plan >> (2 * (step % 4))) & 3) {
-        case 0:
-            result = PopMessageByte(&buffer);
-            break;
-        case 1:
-            result = PopMessageInt(&buffer);
-            break;
-        default: {
-            char out[260];
-            const std::size_t size = outSizes[(plan + static_cast<unsigned>(step)) % 4];
-            result = PopMessageString(&buffer, out, size);
-            if (std::strlen(out) >= size)
-                std::abort(); // the reader wrote past the output it was given
-            break;
-        }
-        }
+    int result = 0;
+    for (int step = 0; step < 10000 && !(result == POP_EMPTY && buffer.length == 0); ++step) {
+        const unsigned what = (plan >> (2 * (step % 4))) & 3;
+        char out[260];
+        const std::size_t size = outSizes[(plan + static_cast<unsigned>(step)) % 4];
+        result = what == 0   ? PopMessageByte(&buffer)
+                 : what == 1 ? PopMessageInt(&buffer)
+                             : PopMessageString(&buffer, out, size);
+        if (what > 1 && std::strlen(out) >= size)
+            std::abort(); // the reader wrote past the output it was given
         if (buffer.length < 0 || buffer.data[buffer.length] != 0)
             std::abort(); // the rest of the message must stay zero-terminated
-        if (result == POP_EMPTY && buffer.length == 0)
-            break;
     }
     FreeMessageBuffer(&buffer);
 }
@@ -54,32 +36,24 @@ void TakeApart(const unsigned char* payload, std::int32_t length, unsigned plan)
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1)
+    if (size < 2)
         return 0;
     const unsigned plan = data[0];
     const unsigned char* stream = data + 1;
     const std::size_t streamSize = size - 1;
-
     ReceiveFrameStream(stream, streamSize, [&](const StreamFrame& frame) {
         if (frame.payload[frame.payloadLength] != 0)
             std::abort();
         TakeApart(frame.payload, frame.payloadLength, plan);
     });
-
     // Decompression and the protection check straight on the bytes.
-    unsigned char* block = static_cast<unsigned char*>(std::malloc(streamSize + 1));
-    if (!block)
-        return 0;
+    auto* block = static_cast<unsigned char*>(std::malloc(streamSize));
     std::memcpy(block, stream, streamSize);
     std::int32_t length = static_cast<std::int32_t>(streamSize);
     if (UncompressMessageWithLimit(&block, &length, 8 << 20) && length < 0)
         std::abort();
+    std::memcpy(block, stream, streamSize); // the block is at least as long as the stream
+    UnprotectMessage(block, streamSize, static_cast<int>(plan));
     std::free(block);
-    if (streamSize > 0) {
-        unsigned char* body = static_cast<unsigned char*>(std::malloc(streamSize));
-        std::memcpy(body, stream, streamSize);
-        UnprotectMessage(body, streamSize, static_cast<int>(plan));
-        std::free(body);
-    }
     return 0;
 }

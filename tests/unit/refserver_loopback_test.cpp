@@ -1,6 +1,6 @@
-// The reference server through real sockets on 127.0.0.1 (a free port each time), with the
-// client side speaking through the product's own transport: one test per kind of request.
-
+// The reference server's guards, through real sockets on 127.0.0.1 (a free port each time),
+// with the client side speaking through the product's own transport. Its ordinary serving is
+// exercised by the end-to-end tests and the wire benchmark.
 #include <mutex>
 
 #include "tools/refserver/request.h"
@@ -11,7 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using transport_test::Random;
 
 constexpr int kWait = 10000;
 const std::string kSetupRequest = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
@@ -52,34 +51,12 @@ class RefserverLoopback : public ::testing::Test {
     void Say(refsrv::FrameChannel& client, const std::string& text, int options = SEND_NOCOMPRESS) {
         EXPECT_TRUE(client.SendPayload(text, options, kWait));
     }
-    // Receives a whole file the way the client does, acknowledging every piece.
-    std::string Receive(refsrv::FrameChannel& client, std::string* destination) {
-        const std::string size = Next(client);
-        EXPECT_EQ(size[0], refsrv::kFileSize);
-        *destination = Next(client);
-        EXPECT_EQ((*destination)[0], refsrv::kFileDestination);
-        destination->erase(0, 1);
-        std::string content;
-        do {
-            const std::string dataSize = Next(client);
-            EXPECT_EQ(dataSize[0], refsrv::kDataSize);
-            const std::string data = Next(client);
-            EXPECT_EQ(data[0], refsrv::kFileData);
-            EXPECT_EQ(data.size() - 1, std::stoul(dataSize.substr(1)));
-            content += data.substr(1);
-            Say(client, "NO NEED TO ARGUE");
-        } while (content.size() < std::stoul(size.substr(1)) && !HasFailure());
-        return content;
-    }
     std::vector<std::string> WaitLog(std::size_t lines) {
-        for (int i = 0; i < 500; ++i) {
-            {
-                std::lock_guard<std::mutex> lock(logMutex_);
-                if (log_.size() >= lines)
-                    return log_;
-            }
+        for (int i = 0; i < 500 && Log().size() < lines; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        return Log();
+    }
+    std::vector<std::string> Log() {
         std::lock_guard<std::mutex> lock(logMutex_);
         return log_;
     }
@@ -93,56 +70,6 @@ class RefserverLoopback : public ::testing::Test {
 };
 
 } // namespace
-
-TEST_F(RefserverLoopback, SetupRequestSendsTheFileInAcknowledgedPieces) {
-    Put("usr/orvane/bin/Setup.exe", Random(2500, 1));
-    StartServer();
-    auto client = Connect(kSetupRequest);
-    std::string destination;
-    EXPECT_EQ(Receive(*client, &destination), Random(2500, 1));
-    EXPECT_EQ(destination, "C:\\klv\\transfer\\Setup.exe"); // -F: the text names the file
-    auto log = WaitLog(1);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_NE(log[0].find("\"" + kSetupRequest + "\""), std::string::npos);
-    EXPECT_NE(log[0].find("3/3 pieces acknowledged"), std::string::npos); // 1000, 1000, 500
-}
-
-// The list offers the regular files of the transfer folder, sorted; the chosen file's destination
-// is the folder only.
-TEST_F(RefserverLoopback, ListOffersTheTransferFolderAndSendsTheChosenFile) {
-    Put("usr/orvane/klvtransfer/alpha.txt", "first");
-    Put("usr/orvane/klvtransfer/beta.exe", Random(1500, 1));
-    Put("usr/orvane/klvtransfer/sub/gamma.txt", "not offered");
-    config_.serve.destination = "D:\\in\\";
-    StartServer();
-    auto client = Connect("-EFTPMODE");
-    for (const char* name : {"alpha.txt", "beta.exe", "NoMore"})
-        EXPECT_EQ(Next(*client), std::string("\x06") + name);
-    Say(*client, "beta.exe");
-    std::string destination;
-    EXPECT_EQ(Receive(*client, &destination), Random(1500, 1));
-    EXPECT_EQ(destination, "D:\\in\\");
-}
-
-// -X removes a file named by its bare name, only after the last acknowledgement.
-TEST_F(RefserverLoopback, RemoveRequestDeletesTheServedFileAfterTheLastAcknowledgement) {
-    Put("usr/orvane/klvtransfer/once.msi", Random(1200, 1));
-    StartServer();
-    auto client = Connect("-EFTPMODE -Fonce.msi -X");
-    EXPECT_EQ(Next(*client), std::string("\x01") + "1200");
-    EXPECT_EQ(Next(*client), std::string("\x03") + "C:\\klv\\transfer\\once.msi");
-    for (int i = 0; i < 2; ++i)
-        Next(*client);
-    Say(*client, "NO NEED TO ARGUE");
-    Next(*client);
-    Next(*client);
-    EXPECT_TRUE(fs::exists(refsrv::TransferFolder(root_) / "once.msi"));
-    Say(*client, "NO NEED TO ARGUE");
-    auto log = WaitLog(1);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_NE(log[0].find("-X: removed"), std::string::npos) << log[0];
-    EXPECT_FALSE(fs::exists(refsrv::TransferFolder(root_) / "once.msi"));
-}
 
 // A missing file, a path or a link leading out of the root, a choice that was not offered
 // and an unknown request: each gets a SERVER_ERROR and its log line says so.
@@ -166,32 +93,8 @@ TEST_F(RefserverLoopback, MissingFileAndPathsOutsideTheRootGetServerError) {
     ASSERT_EQ(log.size(), 7u);
     for (const auto& line : log)
         EXPECT_NE(line.find("SERVER_ERROR"), std::string::npos) << line;
-}
-
-// A named push stores the upload; an unnamed one asks with an empty request, and an upload cut
-// off before its end stores nothing.
-TEST_F(RefserverLoopback, PushStoresTheUploadInTheIncomingFolder) {
-    StartServer();
-    auto named = Connect("-EFTPPUSHMODE -Fup.bin");
-    EXPECT_EQ(Next(*named), std::string("\x07") + "up.bin");
-    Say(*named, std::string("\x11up.bin", 7) + std::string(1, '\0'), 3);
-    for (std::size_t at = 0; at < 2200; at += 1100)
-        Say(*named, "\x11" + Random(2200, 1).substr(at, 1100), 3);
-    Say(*named, "\x11" + std::string("DONE\0", 5), 3);
-    named->Close();
-    EXPECT_EQ(WaitLog(1).size(), 1u);
-    EXPECT_EQ(transport_test::ReadWholeFile(refsrv::IncomingFolder(root_) / "up.bin"),
-              Random(2200, 1));
-
-    auto unnamed = Connect("-EFTPPUSHMODE");
-    EXPECT_EQ(Next(*unnamed), std::string("\x07"));
-    Say(*unnamed, std::string("\x11part.bin\0", 10), 3);
-    Say(*unnamed, "\x11" + Random(1100, 1), 3);
-    unnamed->Close();
-    auto log = WaitLog(2);
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_NE(log[1].find("nothing stored"), std::string::npos) << log[1];
-    EXPECT_FALSE(fs::exists(refsrv::IncomingFolder(root_) / "part.bin"));
+    for (const char* name : {"", ".", "..", "../x", "a\\b", "C:x", "a\rb", "a\x7f"})
+        EXPECT_FALSE(refsrv::UploadFileName(name)) << name;
 }
 
 // Hostile requests, one connection each: the client's request (and transport options), what it
@@ -267,22 +170,4 @@ TEST_F(RefserverLoopback, HostileRequestsAreRefusedAndLogged) {
     for (std::size_t i = lines + 1; i < log.size(); ++i)
         EXPECT_NE(log[i].find("no request (timed out)"), std::string::npos) << log[i];
     EXPECT_EQ(Next(*Connect("HELLO"))[0], refsrv::kServerError); // the cap is free again
-}
-
-// A client that holds back its acknowledgement gets nothing more meanwhile, and does not hold
-// up another client.
-TEST_F(RefserverLoopback, ServesSeveralClientsAtOnce) {
-    Put("usr/orvane/bin/Setup.exe", Random(3000, 1));
-    StartServer();
-    auto slow = Connect(kSetupRequest);
-    for (int i = 0; i < 4; ++i)
-        Next(*slow); // size, destination, first DATA_SIZE, first FILE_DATA
-    auto fast = Connect(kSetupRequest);
-    std::string destination;
-    EXPECT_EQ(Receive(*fast, &destination), Random(3000, 1));
-    EXPECT_EQ(WaitLog(1).size(), 1u);
-    refsrv::Frame extra;
-    EXPECT_EQ(slow->Read(300, &extra), refsrv::ReadStatus::Timeout);
-    Say(*slow, "NO NEED TO ARGUE");
-    EXPECT_EQ(Next(*slow), std::string("\x05") + "1000");
 }

@@ -9,9 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,18 +19,15 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/bytes.h"
 #include "transport/framing.h"
-#include "transport/klv_socket.h"
 
 namespace transport_test {
 
 // A client socket connected to 127.0.0.1:port (-1 when the connection fails).
 inline int ConnectLoopback(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
         return fd;
     ::close(fd);
@@ -41,16 +36,13 @@ inline int ConnectLoopback(std::uint16_t port) {
 
 // A connected TCP pair on 127.0.0.1: `client` is used through the transport, `peer` raw.
 struct LoopbackPair {
-    int client = -1;
-    int peer = -1;
+    int client = -1, peer = -1;
 
     LoopbackPair() {
         const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof address;
-        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
             ::listen(listener, 1) != 0 ||
             ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
             (client = ConnectLoopback(ntohs(address.sin_port))) < 0)
@@ -68,27 +60,16 @@ struct LoopbackPair {
 
     KlvSocket Client() const { return static_cast<KlvSocket>(client); }
     KlvSocket Peer() const { return static_cast<KlvSocket>(peer); }
-    // The client side in the product's mode: non-blocking, as after WSAAsyncSelect.
-    void ClientNonBlocking() const {
-        ::fcntl(client, F_SETFL, ::fcntl(client, F_GETFL, 0) | O_NONBLOCK);
-    }
+    // Non-blocking, as the product's sockets are after WSAAsyncSelect.
+    static void NonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK); }
     void PeerWrite(const std::string& bytes) const {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::send(peer, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return;
-            done += static_cast<std::size_t>(n);
-        }
+        ::send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL); // small: one call takes it all
     }
-    // Reads exactly `count` bytes from the peer side (blocking; empty on failure).
+    // Reads exactly `count` bytes from the peer side (blocking; short on failure).
     std::string PeerRead(std::size_t count) const {
         std::string out(count, '\0');
-        for (std::size_t done = 0; done < count;) {
-            const ssize_t n = ::recv(peer, &out[done], count - done, 0);
-            if (n <= 0)
-                return std::string();
-            done += static_cast<std::size_t>(n);
-        }
+        const ssize_t n = ::recv(peer, &out[0], count, MSG_WAITALL);
+        out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         return out;
     }
     // Closes the peer; `reset` makes the client see a reset rather than an orderly end.
@@ -118,12 +99,8 @@ inline std::string Random(std::size_t n, unsigned salt) {
 }
 
 inline std::string Header(unsigned char compressed, unsigned char protection, std::int32_t length) {
-    std::string h(6, '\0');
-    h[0] = static_cast<char>(compressed);
-    h[1] = static_cast<char>(protection);
-    for (int i = 0; i < 4; ++i)
-        h[2 + i] = static_cast<char>((static_cast<std::uint32_t>(length) >> (8 * i)) & 0xFF);
-    return h;
+    return std::string{static_cast<char>(compressed), static_cast<char>(protection)} +
+           testbytes::Le32(static_cast<std::uint32_t>(length));
 }
 
 inline std::vector<unsigned char> FromHex(const std::string& hex) {
@@ -135,17 +112,9 @@ inline std::vector<unsigned char> FromHex(const std::string& hex) {
 
 // A scratch folder under /tmp, removed with its files at the end.
 struct ScratchFolder {
-    std::string path;
-    ScratchFolder() {
-        char pattern[] = "/tmp/klv_transport_XXXXXX";
-        if (!::mkdtemp(pattern))
-            std::abort();
-        path = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+    char pattern[24] = "/tmp/klv_test_XXXXXX";
+    std::string path = ::mkdtemp(pattern);
+    ~ScratchFolder() { std::filesystem::remove_all(path); }
     std::string File(const char* name) const { return path + "/" + name; }
 };
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tools/adminservice/stand_in.h"
+#include "transport/transport_errors.h"
 
 namespace {
 constexpr const char* kServiceName = "AdminService";
@@ -19,6 +20,11 @@ constexpr const char* kUsage =
     "  (the service control manager starts it as \"AdminService.exe service\")\n";
 
 volatile LONG stopRequested = 0;
+
+// The transport's failures go to the stand-in's log: a service has no one to answer a box.
+void LogTransportFailure(void*, TransportFailure, const char* caption, const char* text) {
+    StandInLog("%s: %s", caption, text);
+}
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 SERVICE_STATUS status{};
 
@@ -118,6 +124,7 @@ int Remove() {
 } // namespace
 
 int main(int argc, char** argv) {
+    SetTransportErrorSink(LogTransportFailure, nullptr);
     const char* word = argc == 2 ? argv[1] : "";
     if (std::strcmp(word, "console") == 0) {
         StandInLogToConsole(true);

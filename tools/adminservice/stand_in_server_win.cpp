@@ -14,6 +14,7 @@
 #include "tools/adminservice/stand_in.h"
 #include "tools/adminservice/stand_in_peer.h"
 #include "tools/adminservice/stand_in_policy.h"
+#include "transport/byte_order.h"
 #include "transport/framing.h"
 #include "transport/protection.h"
 #include "transport/klv_socket.h"
@@ -91,9 +92,7 @@ bool ReadRecord(const Connection& c, unsigned char** record, std::int32_t* lengt
         StandInLog("%s", ReceiveFailure(r, true));
         return false;
     }
-    std::int32_t bodyLength =
-        static_cast<std::int32_t>(header[2] | (header[3] << 8) | (header[4] << 16) |
-                                  (static_cast<unsigned>(header[5]) << 24));
+    std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(header + 2));
     if (header[1] != PROT_BLOWFISH) {
         StandInLog("malformed request dropped: frame protection %d, not Blowfish", header[1]);
         return false;

@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "transport/byte_order.h"
+
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
 #include "transport/protection.h"
@@ -78,9 +80,7 @@ bool DecodeFrame(const std::string& raw, std::string* payload, std::size_t maxLe
     if (raw.size() < static_cast<std::size_t>(kFrameHeaderSize))
         return false;
     const auto* h = reinterpret_cast<const unsigned char*>(raw.data());
-    std::int32_t length = static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(h[2]) | static_cast<std::uint32_t>(h[3]) << 8 |
-        static_cast<std::uint32_t>(h[4]) << 16 | static_cast<std::uint32_t>(h[5]) << 24);
+    std::int32_t length = static_cast<std::int32_t>(LoadLe32(h + 2));
     if (length == KEEPALIVE_LENGTH)
         return true;
     if (length < 0 || raw.size() - kFrameHeaderSize < static_cast<std::size_t>(length))
@@ -222,9 +222,7 @@ ReadStatus FrameChannel::Read(int timeoutMs, Frame* frame) {
     if (status != ReadStatus::Frame)
         return status;
     const auto* h = reinterpret_cast<const unsigned char*>(pending_.data());
-    std::int32_t bodyLength = static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(h[2]) | static_cast<std::uint32_t>(h[3]) << 8 |
-        static_cast<std::uint32_t>(h[4]) << 16 | static_cast<std::uint32_t>(h[5]) << 24);
+    std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(h + 2));
     const int compressed = h[0];
     const int protection = h[1];
     if (bodyLength > 0 && static_cast<std::size_t>(bodyLength) > messageLimit_ + kCheckValueSize) {

@@ -29,6 +29,7 @@
 
 #include "tools/host_process/host_process_posix.h"
 #include "tools/refserver/server.h"
+#include "transport/byte_order.h"
 #include "transport/framing.h"
 
 namespace {
@@ -93,8 +94,7 @@ double Download(std::uint16_t port, const std::string& expected) {
     while (ok && (announced < 0 || received < static_cast<std::size_t>(announced))) {
         unsigned char header[kFrameHeaderSize];
         ok = ReadFull(fd, reinterpret_cast<char*>(header), sizeof header);
-        const std::uint32_t length = header[2] | header[3] << 8 | header[4] << 16 |
-                                     static_cast<std::uint32_t>(header[5]) << 24;
+        const std::uint32_t length = LoadLe32(header + 2);
         ok = ok && header[0] == 0 && header[1] == 0 && length >= 1 && length <= kPiece + 1;
         body.resize(length);
         ok = ok && ReadFull(fd, body.data(), length);

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "transport/byte_order.h"
+
 namespace {
 
 std::string Out;
@@ -386,14 +388,14 @@ int Run(int argc, char** argv) {
                   : nullptr;
         if (group && SizeofResource(module, found) >= 6) {
             // 6-byte header (reserved, type, count), then 14-byte entries.
-            unsigned count = group[4] | (group[5] << 8);
+            unsigned count = LoadLe16(group + 4);
             for (unsigned i = 0; i < count && 6 + 14 * (i + 1) <= SizeofResource(module, found);
                  ++i) {
                 const unsigned char* entry = group + 6 + 14 * i;
                 char line[80];
                 std::snprintf(line, sizeof line, "I\t%u\t%u\t%u\t%u\n", entry[0] ? entry[0] : 256u,
                               entry[1] ? entry[1] : 256u, entry[2],
-                              static_cast<unsigned>(entry[6] | (entry[7] << 8)));
+                              static_cast<unsigned>(LoadLe16(entry + 6)));
                 Out += line;
             }
             Out += "OK\n";

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "transport/byte_order.h"
+
 #include "transport/framing.h"
 #include "transport/protection.h"
 
@@ -54,8 +56,7 @@ bool SendFrame(SOCKET s, const void* payload, std::size_t length,
     unsigned char* b = block->data();
     b[0] = 0;
     b[1] = 0;
-    for (int i = 0; i < 4; ++i)
-        b[2 + i] = static_cast<unsigned char>(length >> (8 * i));
+    StoreLe32(b + 2, static_cast<std::uint32_t>(length));
     std::memcpy(b + kFrameHeaderSize, payload, length);
     return SendAll(s, b, block->size());
 }
@@ -66,9 +67,7 @@ bool ReceiveFrame(SOCKET s, std::vector<unsigned char>* payload, std::size_t* le
     unsigned char header[kFrameHeaderSize];
     if (!ReceiveAll(s, header, sizeof header))
         return false;
-    const std::int32_t body = static_cast<std::int32_t>(
-        std::uint32_t(header[2]) | (std::uint32_t(header[3]) << 8) |
-        (std::uint32_t(header[4]) << 16) | (std::uint32_t(header[5]) << 24));
+    const std::int32_t body = static_cast<std::int32_t>(LoadLe32(header + 2));
     if (body < 0)
         return false;
     if (payload->size() < static_cast<std::size_t>(body) + 1)
