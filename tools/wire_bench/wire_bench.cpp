@@ -371,6 +371,7 @@ struct Options {
     int repeat = 3;
     double scale = 1;
     bool download = true, upload = true;
+    std::size_t piece = 0; // only this download piece size (bytes), 0: all
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -387,6 +388,10 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--scale" && value && std::atof(value) > 0) {
             o.scale = std::atof(value);
             ++i;
+        } else if (arg == "--piece" && value &&
+                   (std::atoi(value) == 4 || std::atoi(value) == 64 || std::atoi(value) == 1024)) {
+            o.piece = static_cast<std::size_t>(std::atoi(value)) * 1024;
+            ++i;
         } else if (arg == "--only" && value &&
                    (std::strcmp(value, "download") == 0 || std::strcmp(value, "upload") == 0)) {
             o.download = std::strcmp(value, "download") == 0;
@@ -395,11 +400,12 @@ Options ParseOptions(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: wire_bench [--repeat N] [--scale F] [--only download|upload]\n"
-                         "                  [--install PATH]\n"
+                         "                  [--piece 4|64|1024] [--install PATH]\n"
                          "  --repeat  runs of each program per figure, median shown (default 3)\n"
                          "  --scale   multiplies the transfer sizes (default 1: 4 MiB, 64 MiB\n"
                          "            and 256 MiB downloads, 16 MiB upload)\n"
                          "  --only    only the downloads or only the upload\n"
+                         "  --piece   only the downloads with this piece size (KiB)\n"
                          "  --install the Install.exe to measure (default: this build's)\n"
                          "Run it under xvfb-run -a; it holds %s while it runs.\n",
                          kLockPath);
@@ -452,6 +458,8 @@ int main(int argc, char** argv) {
             {4096, scaled(4 << 20)}, {65536, scaled(64 << 20)}, {1 << 20, scaled(256 << 20)}};
         double plainLargest = 0, protectedLargest = 0;
         for (const auto& s : sizes) {
+            if (options.piece != 0 && s.piece != options.piece)
+                continue;
             WriteContent(serveRoot + "/usr/orvane/bin/Setup.exe", s.size, 7);
             for (const char* protect : {"none", "aes-check"}) {
                 Server server(serveRoot, s.piece, protect);
