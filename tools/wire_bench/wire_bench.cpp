@@ -10,8 +10,8 @@
 // acknowledgement (download) or the last upload message (upload), so Wine's start-up is not
 // counted. Rates are medians of N runs with their range; "ratio" is Install.exe / wire_client.exe
 // of the medians, with the range of the ratios of the runs taken side by side. The peak
-// memory (VmHWM) of the Install.exe process is read during the largest plain download and
-// compared with a run that receives one byte.
+// memory (VmHWM) of the Install.exe process is read during one more (untimed) largest plain
+// download and compared with a run that receives one byte.
 //
 // Runs in its own Wine prefix (<build>/wire_bench/wine, created on first use) and holds the
 // end-to-end lock (/tmp/orvane-e2e.lock) throughout, since it uses the fixed ports. Every
@@ -497,18 +497,12 @@ int main(int argc, char** argv) {
             for (const char* protect : {"none", "aes-check"}) {
                 Server server(serveRoot, s.piece, protect);
                 std::vector<double> install, client;
-                long peak = 0;
                 for (int i = 0; i < options.repeat; ++i) {
                     // Turn about, so that neither program always runs first on a busy machine.
                     for (const bool ofInstall : {i % 2 == 0, i % 2 != 0}) {
-                        const bool watch =
-                            ofInstall && s.piece == (1u << 20) && std::strcmp(protect, "none") == 0;
-                        long runPeak = 0;
-                        const double ms =
-                            Download(server, ofInstall, s.size, watch ? &runPeak : nullptr);
+                        const double ms = Download(server, ofInstall, s.size);
                         if (ms > 0)
                             (ofInstall ? install : client).push_back(MBps(s.size, ms));
-                        peak = std::max(peak, runPeak);
                     }
                 }
                 std::printf("| %zu KiB | %s | %g MiB | %s | %s | %s |\n", s.piece / 1024,
@@ -521,8 +515,13 @@ int main(int argc, char** argv) {
                     (plain ? plainLargest : protectedLargest) = Median(install);
                     (plain ? clientPlainLargest : clientProtectedLargest) = Median(client);
                 }
+                // Peak memory in runs of their own, so that following the process does not
+                // slow one side of the timed runs: the largest plain download, then the same
+                // program receiving a single byte (what it needs without the data).
+                long peak = 0;
+                if (s.piece == (1u << 20) && std::strcmp(protect, "none") == 0)
+                    Download(server, true, s.size, &peak);
                 if (peak > 0) {
-                    // The same program receiving a single byte: what it needs without the data.
                     WriteContent(serveRoot + "/usr/orvane/bin/Setup.exe", 1, 7);
                     long basePeak = 0;
                     Download(server, true, 1, &basePeak);
