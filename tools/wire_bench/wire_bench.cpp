@@ -8,9 +8,10 @@
 // setup program to Install.exe -N and to wire_client.exe, turn about; then both upload a file
 // in 1100-byte pieces. The server times each transfer from its first message to the last
 // acknowledgement (download) or the last upload message (upload), so Wine's start-up is not
-// counted. Rates are medians of N runs; "ratio" is Install.exe / wire_client.exe. The peak
-// memory (VmHWM) of the Install.exe process is read during the largest plain download and
-// compared with a run that receives one byte.
+// counted. Rates are medians of N runs with their range; "ratio" is Install.exe / wire_client.exe
+// of the medians, with the range of the ratios of the runs taken side by side. The peak
+// memory (VmHWM) of the Install.exe process is read during one more (untimed) largest plain
+// download and compared with a run that receives one byte.
 //
 // Runs in its own Wine prefix (<build>/wire_bench/wine, created on first use) and holds the
 // end-to-end lock (/tmp/orvane-e2e.lock) throughout, since it uses the fixed ports. Every
@@ -281,6 +282,35 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// "median (lowest-highest)" of the rates, in MB/s.
+std::string Rates(const std::vector<double>& values) {
+    if (values.empty())
+        return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f (%.1f-%.1f)", Median(values),
+                  *std::min_element(values.begin(), values.end()),
+                  *std::max_element(values.begin(), values.end()));
+    return text;
+}
+
+// The ratio of the medians, then the range of the ratios of the runs taken side by side.
+std::string Ratio(const std::vector<double>& install, const std::vector<double>& client) {
+    const double a = Median(install), b = Median(client);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", b > 0 ? a / b : 0);
+    std::string out = text;
+    if (install.size() == client.size() && install.size() > 1) {
+        std::vector<double> pairs;
+        for (std::size_t i = 0; i < install.size(); ++i)
+            pairs.push_back(install[i] / client[i]);
+        std::snprintf(text, sizeof text, " (%.2f-%.2f)",
+                      *std::min_element(pairs.begin(), pairs.end()),
+                      *std::max_element(pairs.begin(), pairs.end()));
+        out += text;
+    }
+    return out;
+}
+
 double MBps(std::size_t bytes, double ms) {
     return ms > 0 ? bytes / ms / 1000.0 : 0;
 }
@@ -371,6 +401,7 @@ struct Options {
     int repeat = 3;
     double scale = 1;
     bool download = true, upload = true;
+    std::size_t piece = 0; // only this download piece size (bytes), 0: all
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -387,6 +418,10 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--scale" && value && std::atof(value) > 0) {
             o.scale = std::atof(value);
             ++i;
+        } else if (arg == "--piece" && value &&
+                   (std::atoi(value) == 4 || std::atoi(value) == 64 || std::atoi(value) == 1024)) {
+            o.piece = static_cast<std::size_t>(std::atoi(value)) * 1024;
+            ++i;
         } else if (arg == "--only" && value &&
                    (std::strcmp(value, "download") == 0 || std::strcmp(value, "upload") == 0)) {
             o.download = std::strcmp(value, "download") == 0;
@@ -395,11 +430,12 @@ Options ParseOptions(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: wire_bench [--repeat N] [--scale F] [--only download|upload]\n"
-                         "                  [--install PATH]\n"
+                         "                  [--piece 4|64|1024] [--install PATH]\n"
                          "  --repeat  runs of each program per figure, median shown (default 3)\n"
                          "  --scale   multiplies the transfer sizes (default 1: 4 MiB, 64 MiB\n"
                          "            and 256 MiB downloads, 16 MiB upload)\n"
                          "  --only    only the downloads or only the upload\n"
+                         "  --piece   only the downloads with this piece size (KiB)\n"
                          "  --install the Install.exe to measure (default: this build's)\n"
                          "Run it under xvfb-run -a; it holds %s while it runs.\n",
                          kLockPath);
@@ -432,8 +468,10 @@ int main(int argc, char** argv) {
     auto scaled = [&](std::size_t bytes) {
         return std::max<std::size_t>(1, static_cast<std::size_t>(bytes * options.scale));
     };
-    std::printf("wire_bench: medians of %d runs; Install.exe under Wine beside wire_client.exe\n",
-                options.repeat);
+    std::printf(
+        "wire_bench: MB/s, median (lowest-highest) of %d runs; Install.exe under Wine beside "
+        "wire_client.exe\n",
+        options.repeat);
     {
         // The first programs of a fresh Wine server start its services and fill the caches:
         // one untimed download by each before anything is measured.
@@ -451,35 +489,39 @@ int main(int argc, char** argv) {
         } sizes[] = {
             {4096, scaled(4 << 20)}, {65536, scaled(64 << 20)}, {1 << 20, scaled(256 << 20)}};
         double plainLargest = 0, protectedLargest = 0;
+        double clientPlainLargest = 0, clientProtectedLargest = 0;
         for (const auto& s : sizes) {
+            if (options.piece != 0 && s.piece != options.piece)
+                continue;
             WriteContent(serveRoot + "/usr/orvane/bin/Setup.exe", s.size, 7);
             for (const char* protect : {"none", "aes-check"}) {
                 Server server(serveRoot, s.piece, protect);
                 std::vector<double> install, client;
-                long peak = 0;
                 for (int i = 0; i < options.repeat; ++i) {
                     // Turn about, so that neither program always runs first on a busy machine.
                     for (const bool ofInstall : {i % 2 == 0, i % 2 != 0}) {
-                        const bool watch =
-                            ofInstall && s.piece == (1u << 20) && std::strcmp(protect, "none") == 0;
-                        long runPeak = 0;
-                        const double ms =
-                            Download(server, ofInstall, s.size, watch ? &runPeak : nullptr);
+                        const double ms = Download(server, ofInstall, s.size);
                         if (ms > 0)
                             (ofInstall ? install : client).push_back(MBps(s.size, ms));
-                        peak = std::max(peak, runPeak);
                     }
                 }
-                const double a = Median(install), b = Median(client);
-                std::printf("| %zu KiB | %s | %g MiB | %.1f MB/s | %.1f MB/s | %.2f |\n",
-                            s.piece / 1024,
+                std::printf("| %zu KiB | %s | %g MiB | %s | %s | %s |\n", s.piece / 1024,
                             std::strcmp(protect, "none") == 0 ? "plain" : "AES + check",
-                            s.size / 1048576.0, a, b, b > 0 ? a / b : 0);
+                            s.size / 1048576.0, Rates(install).c_str(), Rates(client).c_str(),
+                            Ratio(install, client).c_str());
                 std::fflush(stdout);
-                if (s.piece == (1u << 20))
-                    (std::strcmp(protect, "none") == 0 ? plainLargest : protectedLargest) = a;
+                if (s.piece == (1u << 20)) {
+                    const bool plain = std::strcmp(protect, "none") == 0;
+                    (plain ? plainLargest : protectedLargest) = Median(install);
+                    (plain ? clientPlainLargest : clientProtectedLargest) = Median(client);
+                }
+                // Peak memory in runs of their own, so that following the process does not
+                // slow one side of the timed runs: the largest plain download, then the same
+                // program receiving a single byte (what it needs without the data).
+                long peak = 0;
+                if (s.piece == (1u << 20) && std::strcmp(protect, "none") == 0)
+                    Download(server, true, s.size, &peak);
                 if (peak > 0) {
-                    // The same program receiving a single byte: what it needs without the data.
                     WriteContent(serveRoot + "/usr/orvane/bin/Setup.exe", 1, 7);
                     long basePeak = 0;
                     Download(server, true, 1, &basePeak);
@@ -489,9 +531,11 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        if (plainLargest > 0)
-            std::printf("\n1 MiB pieces, AES + check value / plain (Install.exe): %.2f\n",
-                        protectedLargest / plainLargest);
+        if (plainLargest > 0 && clientPlainLargest > 0)
+            std::printf("\n1 MiB pieces, AES + check value / plain: Install.exe %.2f, "
+                        "wire_client.exe %.2f\n",
+                        protectedLargest / plainLargest,
+                        clientProtectedLargest / clientPlainLargest);
         if (peakGrowthKiB >= 0)
             std::printf("Peak memory (VmHWM) of Install.exe, %zu MiB download over a 1-byte one: "
                         "+%.1f MiB (write-behind buffer 2.9 MiB)\n",
@@ -510,11 +554,11 @@ int main(int argc, char** argv) {
                     (ofInstall ? install : client).push_back(MBps(size, ms));
             }
         }
-        const double a = Median(install), b = Median(client);
         std::printf(
             "\n| upload, 1100-byte pieces | size | Install.exe | wire_client.exe | ratio |\n"
-            "|---|---|---|---|---|\n| plain | %zu MiB | %.1f MB/s | %.1f MB/s | %.2f |\n",
-            size >> 20, a, b, b > 0 ? a / b : 0);
+            "|---|---|---|---|---|\n| plain | %zu MiB | %s | %s | %s |\n",
+            size >> 20, Rates(install).c_str(), Rates(client).c_str(),
+            Ratio(install, client).c_str());
         fs::remove(DriveC("orvane/winsupport/wire.bin"), error);
     }
     fs::remove_all(serveRoot, error);
