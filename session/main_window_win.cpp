@@ -45,24 +45,35 @@ void RestoreTimerResolution() {
     timeEndPeriod(1);
 }
 
-// Without a user: the inactivity limit is checked once a second (or more often when a test
-// build shortened it).
-void StartInactivityWatch(MainWindow& main, Session& s) {
-    const int limit = TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs);
-    StartProgressWatch(s, NowMs());
-    SetTimer(main.window, INACTIVITY_TIMER_ID, limit < 4000 ? limit / 4 : 1000, nullptr);
+int SilenceLimitMs() {
+    return TimeLimitMs("KLV_TEST_SILENCE_MS", SERVER_IDLE_LIMIT_MS);
 }
 
-void OnInactivityTimer(MainWindow& main) {
+int InactivityLimitMs() {
+    return TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs);
+}
+
+// Without a user: the server-silence and inactivity limits are checked once a second (or more
+// often when a test build shortened them).
+void StartInactivityWatch(MainWindow& main, Session& s) {
+    const int silence = SilenceLimitMs(), inactivity = InactivityLimitMs();
+    const int shortest = silence < inactivity ? silence : inactivity;
+    StartProgressWatch(s, NowMs());
+    SetTimer(main.window, INACTIVITY_TIMER_ID, shortest < 4000 ? shortest / 4 : 1000, nullptr);
+}
+
+void OnWatchTimer(MainWindow& main) {
     Session* s = main.sessions.Current();
     if (s == nullptr) {
         KillTimer(main.window, INACTIVITY_TIMER_ID);
         return;
     }
-    if (!InactivityExpired(*s, NowMs(), TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs)))
+    const WatchEnding ending = CheckWatch(*s, NowMs(), SilenceLimitMs(), InactivityLimitMs());
+    if (ending == WatchEnding::None)
         return;
     KillTimer(main.window, INACTIVITY_TIMER_ID);
-    LogRunFailure("Exiting Due To Inactivity");
+    LogRunFailure(ending == WatchEnding::ServerSilence ? "Exiting Due To Server Timeout"
+                                                       : "Exiting Due To Inactivity");
     EndSession(main);
 }
 
@@ -299,7 +310,6 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         return;
     }
     s.SessionReadBusy = 0;
-    WatchServerSilence(main); // a long frame counts from its end
     Dispatch(main, s, &buffer);
     FreeMessageBuffer(&buffer);
 }
@@ -349,10 +359,9 @@ MainWindow* MainWindowOf(HWND window) {
 }
 
 void WatchServerSilence(MainWindow& main) {
-    if (!main.options.UserInteraction)
-        SetTimer(main.window, SERVER_IDLE_TIMER_ID,
-                 static_cast<UINT>(TimeLimitMs("KLV_TEST_SILENCE_MS", SERVER_IDLE_LIMIT_MS)),
-                 nullptr);
+    Session* s = main.sessions.Current();
+    if (!main.options.UserInteraction && s != nullptr)
+        StartSilenceWatch(*s, NowMs());
 }
 
 void EndSession(MainWindow& main) {
@@ -391,13 +400,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TIMER:
         if (wParam == INACTIVITY_TIMER_ID) {
-            OnInactivityTimer(*main);
-            return 0;
-        }
-        if (wParam == SERVER_IDLE_TIMER_ID) {
-            KillTimer(window, SERVER_IDLE_TIMER_ID);
-            LogRunFailure("Exiting Due To Server Timeout");
-            EndSession(*main);
+            OnWatchTimer(*main);
             return 0;
         }
         LogRunFailure("Exiting Due To Connect Timeout");

@@ -16,9 +16,9 @@ constexpr unsigned CONNECT_TIMER_ID = 1;
 constexpr unsigned CONNECT_TIMEOUT_MS = 15000;
 // Without a user, a server that stays silent this long ends the run: an unattended install
 // never waits forever (the transport gives up on a stalled frame after the same time).
-constexpr unsigned SERVER_IDLE_TIMER_ID = 3;
 constexpr unsigned SERVER_IDLE_LIMIT_MS = 60000;
-// Without a user, the check of the inactivity limit (base/time_limits.h, session_watch.h).
+// Without a user, the one periodic check of the server-silence and inactivity limits
+// (base/time_limits.h, session_watch.h).
 constexpr unsigned INACTIVITY_TIMER_ID = 4;
 constexpr unsigned short SERVER_PORT = 11001;
 
@@ -75,6 +75,10 @@ struct Session {
 
     // The last server message that counted as progress (session_watch.h).
     std::int64_t LastProgressMs = 0;
+    // The last server message of any kind, keep-alives included, once the conversation has
+    // started (SilenceWatched).
+    std::int64_t LastMessageMs = 0;
+    bool SilenceWatched = false;
 };
 
 // Owns the current session. Its generation changes whenever a session starts or ends and when a

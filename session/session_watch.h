@@ -13,10 +13,18 @@
 
 #include "session/session.h"
 
+//
+// Server silence is the time since the last message of any kind, counted from the start of the
+// conversation. Both limits are checked by one periodic timer: noting a message only reads the
+// clock, so no timer is set again for every piece of a file.
 void StartProgressWatch(Session& session, std::int64_t nowMs);
+void StartSilenceWatch(Session& session, std::int64_t nowMs);
 // type: the buffer type read, POP_EMPTY for a keep-alive.
 void NoteServerMessage(Session& session, int type, std::int64_t nowMs);
-bool InactivityExpired(const Session& session, std::int64_t nowMs, std::int64_t limitMs);
+
+enum class WatchEnding { None, ServerSilence, Inactivity };
+WatchEnding CheckWatch(const Session& session, std::int64_t nowMs, std::int64_t silenceLimitMs,
+                       std::int64_t inactivityLimitMs);
 
 struct TransferTiming {
     void (*raise)() = nullptr;

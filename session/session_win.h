@@ -26,7 +26,7 @@ struct MainWindow {
 MainWindow* MainWindowOf(HWND window);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void EndSession(MainWindow& main);
-// Without a user: (re)starts the wait for the server's next message.
+// Without a user: from now on the server's silence counts (every message read restarts it).
 void WatchServerSilence(MainWindow& main);
 void connectAndStartInstall(MainWindow& main);
 void CenterOnParent(HWND window);

@@ -185,13 +185,18 @@ TEST_F(Reception, AcknowledgementThatEndsTheSessionStopsTheStep) {
     EXPECT_EQ(ReadWholeFile(target_), "abcdefgh");
 }
 
-// Keep-alives are no progress for the inactivity limit; every other server message is.
+// Keep-alives are no progress for the inactivity limit, but they do break the server's silence;
+// every other server message is both. Silence counts only once the conversation has started.
 TEST_F(Reception, KeepAlivesAreNoProgress) {
     StartProgressWatch(*s_, 1000);
+    EXPECT_EQ(CheckWatch(*s_, 200000, 60000, 300000), WatchEnding::None);
+    StartSilenceWatch(*s_, 200000);
+    EXPECT_EQ(CheckWatch(*s_, 260000, 60000, 300000), WatchEnding::ServerSilence);
     NoteServerMessage(*s_, POP_EMPTY, 250000);
-    EXPECT_TRUE(InactivityExpired(*s_, 301000, 300000));
+    EXPECT_EQ(CheckWatch(*s_, 301000 - 1, 60000, 300000), WatchEnding::None);
+    EXPECT_EQ(CheckWatch(*s_, 301000, 60000, 300000), WatchEnding::Inactivity);
     NoteServerMessage(*s_, FILE_DATA, 301000);
-    EXPECT_FALSE(InactivityExpired(*s_, 601000 - 1, 300000));
+    EXPECT_EQ(CheckWatch(*s_, 361000 - 1, 60000, 300000), WatchEnding::None);
 }
 
 } // namespace
