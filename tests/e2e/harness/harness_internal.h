@@ -1,0 +1,18 @@
+// What the harness files share among themselves.
+#pragma once
+#include <sys/types.h>
+
+#include "tests/e2e/harness/harness.h"
+#include "tools/host_process/host_process_posix.h"
+
+namespace e2e {
+
+[[noreturn]] void Fatal(const std::string& text);
+std::string PrefixDir();
+std::string IoDir();                      // robot output, launcher files, tool logs
+std::string NextIoName(const char* kind); // a fresh file name in IoDir()
+std::string Hex(const std::string& text); // "hex:..." as robot.exe reads its text arguments
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath);
+std::optional<int> RunHost(const std::vector<std::string>& argv, int timeoutMs);
+
+} // namespace e2e
