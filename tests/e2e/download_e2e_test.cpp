@@ -30,7 +30,7 @@ TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
         AnswerBox("ERROR", "ERROR Invalid File Name: ..\\e.exe", kIdOk, "download_invalid_name"));
     Window dialog = WaitForList();
     ASSERT_NE(dialog.handle, 0u);
-    EXPECT_EQ(ListLines(dialog.handle, kFileList),
+    EXPECT_EQ(dialog.Lines(kFileList),
               (std::vector<std::string>{"zulu.txt", "report.txt", "twolines.txt", "endof.txt",
                                         "alpha.txt", longName}));
     EXPECT_NE(dialog.Describe().find("Choose File to Transfer"), std::string::npos);
@@ -39,19 +39,19 @@ TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
     EXPECT_FALSE(server.Receive(500).has_value()) << "the server waits while the list is open";
 
     // The long name does not fit the 63 characters of a requested name: refused, not cut.
-    ASSERT_TRUE(DoubleClickListLine(dialog.handle, kFileList, 5));
+    ASSERT_TRUE(dialog.DoubleClick(kFileList, 5));
     ASSERT_TRUE(AnswerBox(
         "ERROR", "ERROR File Name Too Long To Transfer (more than 63 characters): " + longName,
         kIdOk, "download_name_too_long"));
     EXPECT_FALSE(server.Receive(500).has_value()) << "nothing sent for the long name";
-    ASSERT_TRUE(WindowInfo(dialog.handle).has_value()) << "the list stays open";
+    ASSERT_TRUE(dialog.Exists()) << "the list stays open";
 
-    ASSERT_TRUE(SelectListLine(dialog.handle, kFileList, 1));
-    ASSERT_TRUE(ClickButton(dialog.handle, kIdOk));
+    ASSERT_TRUE(dialog.Select(kFileList, 1));
+    ASSERT_TRUE(dialog.Click(kIdOk));
     std::optional<ReceivedFrame> choice = server.Receive(20000);
     ASSERT_TRUE(choice.has_value());
     EXPECT_EQ(choice->raw, ScriptServer::Frame("report.txt")) << "plain, no terminator";
-    EXPECT_TRUE(WaitForWindowGone(dialog.handle, 10000));
+    EXPECT_TRUE(dialog.WaitGone(10000));
     EXPECT_FALSE(FileExists("C:\\work\\FileNames.txt")) << "deleted once the choice is sent";
 
     // The chosen file follows; the Transfer Status dialog names it.
@@ -76,7 +76,7 @@ TEST_F(DownloadE2E, OkWithoutAChoiceAndCancelEndTheSession) {
         Offer(server, {"one.txt", "two.txt"});
         Window dialog = WaitForList();
         ASSERT_NE(dialog.handle, 0u);
-        ASSERT_TRUE(ClickButton(dialog.handle, button));
+        ASSERT_TRUE(dialog.Click(button));
         EXPECT_TRUE(server.WaitClientClosed(20000));
         EXPECT_EQ(server.Received().size(), 1u) << "nothing after the mode command";
         ExpectExitZero();
@@ -86,7 +86,7 @@ TEST_F(DownloadE2E, OkWithoutAChoiceAndCancelEndTheSession) {
 
 TEST_F(DownloadE2E, QorvathIsMovedToTheProgramFolderAndStartedFromThere) {
     Scenario("qorvath.exe moved to the program folder and started");
-    const std::string sample = ReadFile("Z:" + WinBin() + "/SampleSetup.exe");
+    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
     ASSERT_FALSE(sample.empty());
     ScriptServer server(11001);
     Start(server, " -EFTP -I \"127.0.0.1\" -F \"qorvath.exe\"", "-EFTPMODE -Fqorvath.exe");

@@ -33,12 +33,12 @@ std::optional<Window> WindowOf(WinProcess& process, const std::string& className
 
 // Ends a run the way a user would: No or Cancel on an open dialog, then closing the main window
 // if the process is still there; expects exit code 0.
-void EndRun(WinProcess& process, std::uint64_t mainWindow, int waitMs) {
+void EndRun(WinProcess& process, const Window& main, int waitMs) {
     if (std::optional<Window> dialog = WindowOf(process, "#32770", true, 0)) {
-        EXPECT_TRUE(ClickButton(dialog->handle, dialog->HasControl(kIdNo) ? kIdNo : kIdCancel));
+        EXPECT_TRUE(dialog->Click(dialog->HasControl(kIdNo) ? kIdNo : kIdCancel));
     }
     std::optional<int> code = process.Wait(waitMs);
-    if (!code && PostClose(mainWindow))
+    if (!code && main.Close())
         code = process.Wait(20000);
     ASSERT_TRUE(code.has_value()) << "still running:\n" << DescribeWindows();
     EXPECT_EQ(*code, 0);
@@ -46,7 +46,7 @@ void EndRun(WinProcess& process, std::uint64_t mainWindow, int waitMs) {
 
 // The share of a screenshot's rectangle that has exactly this colour.
 double ColourShare(const std::string& shot, const std::string& crop, const char* colour) {
-    const std::string command = "convert '" + ScreenshotDir() + "/" + shot + ".png' -crop " + crop +
+    const std::string command = "convert '" + kScreenshotDir + "/" + shot + ".png' -crop " + crop +
                                 " -fill black +opaque '" + colour + "' -fill white -opaque '" +
                                 colour + "' -format '%[fx:mean]' info: 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
@@ -106,7 +106,7 @@ TEST_F(StartupE2E, TitleShapeVisibilityFirstQuestionAndLogFollowTheCommandLine) 
         EXPECT_EQ(log[0], row.logged.empty() ? row.commandLine : row.logged); // trimmed, as parsed
         EXPECT_EQ(log.size() >= 2 && log[1] == "No User Interaction", row.noUser);
         server.CloseClient(); // the session ends when the server hangs up
-        EndRun(process, main->handle, row.noUser ? 15000 : 8000);
+        EndRun(process, *main, row.noUser ? 15000 : 8000);
         EXPECT_TRUE(row.noUser || (!server.Accept(0) && !FileExists("C:\\work\\IpAdd.txt")))
             << "No and Cancel end it unconnected";
     }
@@ -166,7 +166,7 @@ TEST_F(StartupE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
     EXPECT_FALSE(FindWindow("#32770", "Select File to Transfer").has_value());
     EXPECT_TRUE(process_->Running()) << "idle until the server or the user closes";
     server.CloseClient();
-    EndRun(*process_, main->handle, 15000);
+    EndRun(*process_, *main, 15000);
 }
 
 // The start question answered Yes, then the address dialog: a refused connection, then one that
@@ -174,7 +174,7 @@ TEST_F(StartupE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
 // and at last a slow transfer whose setup program is started locally.
 TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally) {
     Scenario("start question, address dialog, refused and hanging connects");
-    const std::string sample = ReadFile("Z:" + WinBin() + "/SampleSetup.exe");
+    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
     ASSERT_GT(sample.size(), 20000u);
     auto addressDialog = [] {
         std::optional<Window> dialog = WaitForWindow("#32770", kAddressCaption, 20000);
@@ -187,7 +187,7 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
     ASSERT_TRUE(AnswerBox("GRAPHICAL ORVANE Setup", kStartQuestion, kIdYes));
     Window dialog = addressDialog();
     Screenshot("startup_address_dialog");
-    ASSERT_TRUE(ClickButton(dialog.handle, kIdOk));
+    ASSERT_TRUE(dialog.Click(kIdOk));
     ASSERT_TRUE(AnswerBox("WinSock Error",
                           "connect() failed\n\nWSAECONNREFUSED: Connection refused\n"
                           "          orvsrvr may not be running",
@@ -196,7 +196,7 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
     {
         ScriptServer full(11001, 0);
         QueueFiller filler(11001);
-        ASSERT_TRUE(ClickButton(dialog.handle, kIdOk));
+        ASSERT_TRUE(dialog.Click(kIdOk));
         // The progress dialog appears after its first second, centred, with the address and port.
         std::optional<Window> progress;
         WaitUntil(
@@ -216,15 +216,15 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
     }
     dialog = addressDialog();
     // An empty address is refused and the dialog stays.
-    ASSERT_TRUE(SetControlText(dialog.handle, 1002, "   "));
-    ASSERT_TRUE(ClickButton(dialog.handle, kIdOk));
+    ASSERT_TRUE(dialog.SetText(1002, "   "));
+    ASSERT_TRUE(dialog.Click(kIdOk));
     ASSERT_TRUE(
         AnswerBox("ERROR", "You MUST input an IP Address!", kIdOk, "startup_address_empty"));
-    ASSERT_TRUE(WindowInfo(dialog.handle).has_value());
+    ASSERT_TRUE(dialog.Exists());
     // Blanks and tabs around the address are trimmed before use and before saving.
     ScriptServer server(11001);
-    ASSERT_TRUE(SetControlText(dialog.handle, 1002, "  127.0.0.1\t "));
-    ASSERT_TRUE(ClickButton(dialog.handle, kIdOk));
+    ASSERT_TRUE(dialog.SetText(1002, "  127.0.0.1\t "));
+    ASSERT_TRUE(dialog.Click(kIdOk));
     ASSERT_TRUE(server.Accept(30000)) << DescribeWindows();
     EXPECT_EQ(server.ReceivePayload(10000),
               std::optional<std::string>("-EFTPMODE -F/usr/orvane/bin/Setup.exe"));

@@ -22,28 +22,13 @@ std::string MatchCase(const fs::path& dir, const std::string& name) {
     return name;
 }
 
-// Lines ending in CR LF; a last line without one gets `unterminated` in front.
-std::vector<std::string> CrLfLines(const std::string& text, const std::string& unterminated) {
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(unterminated + text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
 } // namespace
 
 std::string HostPath(const std::string& windowsPath) {
     std::string path = windowsPath;
     for (char& c : path)
         c = c == '\\' ? '/' : c;
-    fs::path host = fs::path(PrefixDir()) / "drive_c";
+    fs::path host = fs::path(kPrefixDir) / "drive_c";
     if (path.size() >= 2 && path[1] == ':') {
         if (std::tolower(static_cast<unsigned char>(path[0])) == 'z')
             host = "/";
@@ -89,7 +74,7 @@ unsigned FileMode(const std::string& windowsPath) {
 
 void ResetDriveC() {
     EnsureWine();
-    const fs::path driveC = fs::path(PrefixDir()) / "drive_c";
+    const fs::path driveC = fs::path(kPrefixDir) / "drive_c";
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(driveC, error))
         for (const char* name : {"orvane", "klv", "work"})
@@ -101,38 +86,33 @@ void ResetDriveC() {
 
 std::string InstallProgram() {
     EnsureWine();
-    fs::copy_file(WinBin() + "/Install.exe", HostPath("C:\\orvane\\bin\\Install.exe"),
+    fs::copy_file(kWinBin + "/Install.exe", HostPath("C:\\orvane\\bin\\Install.exe"),
                   fs::copy_options::overwrite_existing);
     return "C:\\orvane\\bin\\Install.exe";
 }
 
-// "M/D/Y at h:m:s:ms <message> ": the message.
-std::vector<std::string> InstallLogMessages() {
+std::vector<std::string> LogMessages(const std::string& windowsPath) {
+    const std::string text = ReadFile(windowsPath);
     std::vector<std::string> messages;
-    for (std::string line : CrLfLines(ReadFile("C:\\orvane\\bin\\Install.log"), "")) {
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            messages.push_back("<no CR LF>" + text.substr(start));
+            break;
+        }
+        std::string line = text.substr(start, end - start);
+        start = end + 2;
         const std::size_t at = line.find(" at ");
         const std::size_t space = at == std::string::npos ? at : line.find(' ', at + 4);
-        if (space != std::string::npos)
-            line.erase(0, space + 1);
-        if (!line.empty() && line.back() == ' ')
-            line.pop_back();
+        if (space != std::string::npos && line.back() == ' ' && space + 1 < line.size())
+            line = line.substr(space + 1, line.size() - space - 2);
         messages.push_back(line);
     }
     return messages;
 }
 
-// "M/D/Y  at h:m:s:ms <message> ": the message; any other line whole.
-std::vector<std::string> AdminLogMessages() {
-    std::vector<std::string> messages;
-    for (const std::string& line : CrLfLines(
-             ReadFile("C:\\orvane\\bin\\Services\\ErrorLogs\\AdminService.log"), "<no CR LF>")) {
-        const std::size_t at = line.find("  at ");
-        const std::size_t space = at == std::string::npos ? at : line.find(' ', at + 5);
-        const bool wellFormed =
-            space != std::string::npos && line.back() == ' ' && space + 1 < line.size();
-        messages.push_back(wellFormed ? line.substr(space + 1, line.size() - space - 2) : line);
-    }
-    return messages;
+std::vector<std::string> InstallLogMessages() {
+    return LogMessages("C:\\orvane\\bin\\Install.log");
 }
 
 } // namespace e2e

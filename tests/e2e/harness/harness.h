@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "klv_build_config.h"
+
 namespace e2e {
 
-// Folders of this build: <root>/native/bin, <root>/win/bin (Install.exe, robot.exe, ...).
-std::string BuildRoot();
-std::string WinBin();
-std::string ScreenshotDir();
+// Folders of this build: the programs of the Windows tree (Install.exe, robot.exe, ...) and the
+// screenshots.
+const std::string kBuildRoot = KLV_BUILD_ROOT;
+const std::string kWinBin = kBuildRoot + "/win/bin";
+const std::string kScreenshotDir = kBuildRoot + "/screenshots";
 
 // Creates the prefix once (wineboot), brings the desktop up, and takes the machine-wide lock
 // that keeps end-to-end runs of different build trees from sharing ports at the same time.
@@ -32,10 +35,11 @@ std::string ReadFile(const std::string& windowsPath); // "" when missing
 void WriteFile(const std::string& windowsPath, const std::string& content);
 void MakeFolder(const std::string& windowsPath);   // with parents
 unsigned FileMode(const std::string& windowsPath); // st_mode & 0777, 0 when missing
-// Messages of Install.log (time stamps cut off), and of the AdminService log, where a line that
-// is not "M/D/Y  at h:m:s:ms <message> " ending in CR LF is returned whole.
+// The messages of a log whose lines read "M/D/Y at h:m:s:ms <message> " (two blanks before "at"
+// in the AdminService's log) and end in CR LF; any other line is returned whole, with
+// "<no CR LF>" in front when its end is missing, so that comparing with the expected catches it.
+std::vector<std::string> LogMessages(const std::string& windowsPath);
 std::vector<std::string> InstallLogMessages();
-std::vector<std::string> AdminLogMessages();
 
 // A Windows process started with an exact command line (CreateProcessA in robot.exe).
 class WinProcess {
@@ -57,6 +61,15 @@ class WinProcess {
     unsigned long windowsPid_ = 0;
 };
 
+// The answer of one run of robot.exe (tools/robot): its lines, tab-separated fields unescaped;
+// empty unless the last line is "OK".
+std::vector<std::vector<std::string>> Robot(const std::string& command,
+                                            const std::vector<std::string>& args, int waitMs = 0);
+std::string Hex(const std::string& text); // how robot.exe takes its text arguments
+inline std::string N(std::uint64_t n) {
+    return std::to_string(n);
+}
+
 struct Control {
     std::string className;
     int id = 0;
@@ -74,26 +87,35 @@ struct Window {
     unsigned long style = 0;
     int clientLeft = 0, clientTop = 0, clientRight = 0, clientBottom = 0;
     std::vector<Control> controls;
-    std::string ControlText(int id) const; // "" when absent
-    bool HasControl(int id) const;
+
+    const Control* Find(int id) const; // the first control with this id
+    std::string ControlText(int id) const { return Find(id) ? Find(id)->text : ""; }
+    bool HasControl(int id) const { return Find(id) != nullptr; }
     std::string Describe() const; // one line per window and control (diagnostics)
+    // Robot commands on this window; true when done.
+    bool Do(const char* command, std::vector<std::string> args = {}) const {
+        args.insert(args.begin(), N(handle));
+        return !Robot(command, args).empty();
+    }
+    bool Click(int id) const { return Do("click", {N(id)}); }
+    bool SetText(int id, const std::string& text) const {
+        return Do("settext", {N(id), Hex(text)});
+    }
+    bool Select(int id, int line) const { return Do("select", {N(id), N(line)}); }
+    bool DoubleClick(int id, int line) const { return Do("dblclick", {N(id), N(line)}); }
+    bool Close() const { return Do("close"); }
+    bool WaitGone(int timeoutMs) const { return Do("gone", {N(timeoutMs)}); }
+    bool Exists() const { return Do("info"); }
+    std::vector<std::string> Lines(int id) const; // of a list box
 };
 
-// Robot commands (each one run of robot.exe). Empty className or caption matches any.
+// Top-level windows; empty className or caption matches any.
 std::optional<Window> WaitForWindow(const std::string& className, const std::string& caption,
                                     int timeoutMs);
 std::optional<Window> FindWindow(const std::string& className, const std::string& caption);
 std::vector<Window> ListWindows(const std::string& className = ""); // hidden ones included
 std::optional<Window> WindowInfo(std::uint64_t handle);             // nullopt when it is gone
-std::string DescribeWindows(); // all visible top-level windows, for failure messages
-bool WaitForWindowGone(std::uint64_t handle, int timeoutMs);
-bool ClickButton(std::uint64_t window, int id);
-bool SetControlText(std::uint64_t window, int id, const std::string& text);
-bool SelectListLine(std::uint64_t window, int id, int index);
-bool DoubleClickListLine(std::uint64_t window, int id, int index); // selects, then LBN_DBLCLK
-std::vector<std::string> ListLines(std::uint64_t window, int id);
-bool PostClose(std::uint64_t window);
-bool KillWindowsProcess(unsigned long windowsPid);
+std::string DescribeWindows();      // all visible top-level windows, for failure messages
 std::vector<int> DesktopWorkArea(); // left, top, right, bottom
 // Width, height, colours and bits per pixel of each image of icon group `id` in a program.
 std::vector<std::vector<int>> ProgramIcons(const std::string& program, int id);

@@ -8,10 +8,9 @@
 namespace e2e {
 
 [[noreturn]] void Fatal(const std::string& text);
-std::string PrefixDir();
-std::string IoDir();                      // robot output, launcher files, tool logs
-std::string NextIoName(const char* kind); // a fresh file name in IoDir()
-std::string Hex(const std::string& text); // "hex:..." as robot.exe reads its text arguments
+const std::string kPrefixDir = kBuildRoot + "/wine";
+const std::string kIoDir = kBuildRoot + "/e2e-io"; // robot output, launcher files, tool logs
+std::string NextIoName(const char* kind);          // a fresh file name in kIoDir
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath);
 std::optional<int> RunHost(const std::vector<std::string>& argv, int timeoutMs);
 

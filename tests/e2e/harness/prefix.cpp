@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include "klv_build_config.h"
-
 namespace fs = std::filesystem;
 
 namespace e2e {
@@ -32,18 +30,14 @@ void StopWineServer() {
 }
 
 void AcquireLock() {
-    int fd = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        Fatal(std::string("cannot open ") + kLockPath + ": " + std::strerror(errno));
+    const int fd = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     fchmod(fd, 0666);
-    const long long deadline = host::NowMs() + 30 * 60 * 1000;
-    for (bool told = false; flock(fd, LOCK_EX | LOCK_NB) != 0; told = true) {
-        if (host::NowMs() >= deadline)
-            Fatal("another end-to-end run held the lock for too long");
-        if (!told)
-            std::fprintf(stderr, "e2e harness: waiting for %s\n", kLockPath);
-        host::SleepMs(250);
-    }
+    auto take = [fd] { return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0; };
+    if (take())
+        return;
+    std::fprintf(stderr, "e2e harness: waiting for %s\n", kLockPath);
+    if (!WaitUntil(take, 30 * 60000, 250))
+        Fatal(std::string("cannot take ") + kLockPath);
 }
 
 std::string ProgramName() {
@@ -61,25 +55,9 @@ void Fatal(const std::string& text) {
     std::_Exit(1);
 }
 
-std::string BuildRoot() {
-    return KLV_BUILD_ROOT;
-}
-std::string WinBin() {
-    return BuildRoot() + "/win/bin";
-}
-std::string ScreenshotDir() {
-    return BuildRoot() + "/screenshots";
-}
-std::string PrefixDir() {
-    return BuildRoot() + "/wine";
-}
-std::string IoDir() {
-    return BuildRoot() + "/e2e-io";
-}
-
 std::string NextIoName(const char* kind) {
     static int counter = 0;
-    return IoDir() + "/" + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-" + kind;
+    return kIoDir + "/" + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-" + kind;
 }
 
 std::string Hex(const std::string& text) {
@@ -91,7 +69,7 @@ std::string Hex(const std::string& text) {
 }
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
-    const pid_t pid = host::Spawn(argv, logPath.empty() ? IoDir() + "/host.log" : logPath);
+    const pid_t pid = host::Spawn(argv, logPath);
     if (pid < 0)
         Fatal(std::string("fork: ") + std::strerror(errno));
     return pid;
@@ -99,32 +77,31 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
 
 std::optional<int> RunHost(const std::vector<std::string>& argv, int timeoutMs) {
     return host::WaitChild(
-        Spawn(argv, IoDir() + "/" + fs::path(argv[0]).filename().string() + ".log"), timeoutMs);
+        Spawn(argv, kIoDir + "/" + fs::path(argv[0]).filename().string() + ".log"), timeoutMs);
 }
 
 void EnsureWine() {
     if (wineReady)
         return;
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display)
+    if (!std::getenv("DISPLAY"))
         Fatal("DISPLAY is not set: run the end-to-end tests under xvfb-run -a");
-    if (!fs::exists(WinBin() + "/robot.exe"))
-        Fatal(WinBin() + "/robot.exe is missing: build the Windows tree first");
+    if (!fs::exists(kWinBin + "/robot.exe"))
+        Fatal(kWinBin + "/robot.exe is missing: build the Windows tree first");
     AcquireLock();
-    fs::create_directories(IoDir());
-    fs::create_directories(ScreenshotDir());
-    setenv("WINEPREFIX", PrefixDir().c_str(), 1);
+    fs::create_directories(kIoDir);
+    fs::create_directories(kScreenshotDir);
+    setenv("WINEPREFIX", kPrefixDir.c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     // A server left over in this prefix by an earlier run may still be bound to another display.
     StopWineServer();
-    if (!fs::exists(PrefixDir() + "/system.reg")) {
+    if (!fs::exists(kPrefixDir + "/system.reg")) {
         std::printf("e2e harness: creating the Wine prefix %s (a minute or two)...\n",
-                    PrefixDir().c_str());
+                    kPrefixDir.c_str());
         std::fflush(stdout);
-        fs::create_directories(PrefixDir());
+        fs::create_directories(kPrefixDir);
         if (!RunHost({"wineboot", "-i"}, 180000))
-            Fatal("wineboot -i did not finish; see " + IoDir() + "/wineboot.log");
+            Fatal("wineboot -i did not finish; see " + kIoDir + "/wineboot.log");
         RunHost({"wineserver", "-w"}, 60000);
         // Xvfb has no window manager: let Wine draw captions and frames itself, so that the
         // screenshots show windows as a person sees them.
@@ -132,8 +109,8 @@ void EnsureWine() {
                  "N", "/f"},
                 60000);
         RunHost({"wineserver", "-w"}, 60000);
-        if (!fs::exists(PrefixDir() + "/system.reg"))
-            Fatal("wineboot did not create the prefix; see " + IoDir() + "/wineboot.log");
+        if (!fs::exists(kPrefixDir + "/system.reg"))
+            Fatal("wineboot did not create the prefix; see " + kIoDir + "/wineboot.log");
     }
     // This Wine finds the fonts of fonts-wine (Tahoma, and Marlett for the caption buttons) only
     // in C:\windows\Fonts.
@@ -141,14 +118,14 @@ void EnsureWine() {
     for (const auto& font : fs::directory_iterator("/usr/share/wine/fonts", error))
         if (font.path().extension() == ".ttf")
             fs::copy_file(font.path(),
-                          PrefixDir() + "/drive_c/windows/Fonts/" + font.path().filename().string(),
+                          kPrefixDir + "/drive_c/windows/Fonts/" + font.path().filename().string(),
                           fs::copy_options::skip_existing, error);
     wineReady = true;
     // Everything still running in this prefix at exit was started by this program.
     std::atexit(StopWineServer);
     // The first windowed program brings the desktop up; later ones find it running.
     if (DesktopWorkArea().size() != 4)
-        Fatal("robot.exe did not run under Wine; see " + IoDir() + "/robot.log");
+        Fatal("robot.exe did not run under Wine; see " + kIoDir + "/robot.log");
 }
 
 void Scenario(const std::string& text) {
@@ -159,20 +136,20 @@ void Scenario(const std::string& text) {
 
 void Screenshot(const std::string& name) {
     EnsureWine();
-    const std::string file = ScreenshotDir() + "/" + name + ".png";
+    const std::string file = kScreenshotDir + "/" + name + ".png";
     std::optional<int> status = RunHost({"import", "-window", "root", file}, 30000);
     if (!status || *status != 0)
-        ADD_FAILURE() << "screenshot " << file << " failed; see " << IoDir() << "/import.log";
+        ADD_FAILURE() << "screenshot " << file << " failed; see " << kIoDir << "/import.log";
     std::string caption = scenario;
     for (char& c : caption)
         c = c == '\t' || c == '\n' ? ' ' : c;
-    std::ofstream(ScreenshotDir() + "/captions.tsv", std::ios::app)
+    std::ofstream(kScreenshotDir + "/captions.tsv", std::ios::app)
         << name << ".png\t" << ProgramName() << "\t" << caption << "\n";
 }
 
 std::optional<long> WinePeakMemoryKiB(const std::string& program) {
     std::optional<long> peak;
-    for (pid_t pid : host::WineProcesses(PrefixDir(), program))
+    for (pid_t pid : host::WineProcesses(kPrefixDir, program))
         if (std::optional<long> kib = host::PeakKiB(pid))
             peak = std::max(peak.value_or(0), *kib);
     return peak;
@@ -192,7 +169,7 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs
 WinProcess::WinProcess(const std::string& commandLine, const std::string& workDir)
     : base_((EnsureWine(), NextIoName("launch"))) {
     launcherPid_ =
-        Spawn({"wine", WinBin() + "/robot.exe", "launch", WindowsPathOfHost(base_ + ".pid"),
+        Spawn({"wine", kWinBin + "/robot.exe", "launch", WindowsPathOfHost(base_ + ".pid"),
                Hex(commandLine), Hex(workDir), WindowsPathOfHost(base_ + ".exit")},
               base_ + ".log");
 }
@@ -245,7 +222,7 @@ void WinProcess::Kill() {
     // The launcher reports the child's id right after CreateProcessA.
     WaitUntil([this] { return WindowsPid() != 0; }, 10000, 100);
     if (windowsPid_ != 0)
-        KillWindowsProcess(windowsPid_);
+        Robot("kill", {N(windowsPid_)});
     if (!Wait(5000) && launcherPid_ > 0) {
         kill(launcherPid_, SIGKILL);
         host::WaitChild(launcherPid_, 10000);

@@ -34,34 +34,6 @@ std::string Unescape(const std::string& text) {
     return result;
 }
 
-// The answer's lines, fields unescaped; an empty list unless the last line is "OK".
-Lines Robot(const std::string& command, const std::vector<std::string>& args, int waitMs = 0) {
-    EnsureWine();
-    const std::string out = NextIoName("robot.txt");
-    std::vector<std::string> argv = {"wine", WinBin() + "/robot.exe", command,
-                                     WindowsPathOfHost(out)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    host::WaitChild(Spawn(argv, IoDir() + "/robot.log"), waitMs + kRobotSlackMs);
-    Lines lines;
-    std::istringstream text(host::Slurp(out));
-    for (std::string line, field; std::getline(text, line);) {
-        if (line.empty())
-            continue;
-        std::istringstream fields(line);
-        lines.emplace_back();
-        while (std::getline(fields, field, '\t'))
-            lines.back().push_back(Unescape(field));
-    }
-    std::filesystem::remove(out);
-    if (lines.empty() || lines.back().empty() || lines.back()[0] != "OK")
-        lines.clear();
-    return lines;
-}
-
-std::string N(std::uint64_t n) {
-    return std::to_string(n);
-}
-
 std::vector<Window> ParseWindows(const Lines& lines) {
     std::vector<Window> windows;
     for (const auto& f : lines) {
@@ -69,22 +41,11 @@ std::vector<Window> ParseWindows(const Lines& lines) {
         for (std::size_t i = 5; i < f.size(); ++i)
             n.push_back(std::atoi(f[i].c_str()));
         if (f[0] == "W" && f.size() >= 16) {
-            Window w{std::strtoull(f[1].c_str(), nullptr, 10),
-                     std::strtoul(f[2].c_str(), nullptr, 10),
-                     f[3],
-                     f[4],
-                     n[0],
-                     n[1],
-                     n[2],
-                     n[3],
-                     f[9] == "1",
-                     std::strtoul(f[10].c_str(), nullptr, 16),
-                     n[7],
-                     n[8],
-                     n[9],
-                     n[10],
-                     {}};
-            windows.push_back(w);
+            windows.push_back(Window{std::strtoull(f[1].c_str(), nullptr, 10),
+                                     std::strtoul(f[2].c_str(), nullptr, 10), f[3], f[4], n[0],
+                                     n[1], n[2], n[3], f[9] == "1",
+                                     std::strtoul(f[10].c_str(), nullptr, 16), n[7], n[8], n[9],
+                                     n[10], std::vector<Control>()});
         } else if (f[0] == "C" && f.size() >= 10 && !windows.empty()) {
             windows.back().controls.push_back(
                 Control{f[4], std::atoi(f[2].c_str()), f[5], f[3] == "1", n[1], n[2], n[3], n[4]});
@@ -100,18 +61,34 @@ std::optional<Window> FirstWindow(const Lines& lines) {
 
 } // namespace
 
-std::string Window::ControlText(int id) const {
-    for (const Control& c : controls)
-        if (c.id == id)
-            return c.text;
-    return "";
+std::vector<std::vector<std::string>> Robot(const std::string& command,
+                                            const std::vector<std::string>& args, int waitMs) {
+    EnsureWine();
+    const std::string out = NextIoName("robot.txt");
+    std::vector<std::string> argv = {"wine", kWinBin + "/robot.exe", command,
+                                     WindowsPathOfHost(out)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    host::WaitChild(Spawn(argv, kIoDir + "/robot.log"), waitMs + kRobotSlackMs);
+    Lines lines;
+    std::istringstream text(host::Slurp(out));
+    for (std::string line, field; std::getline(text, line);) {
+        std::istringstream fields(line);
+        for (lines.emplace_back(); std::getline(fields, field, '\t');)
+            lines.back().push_back(Unescape(field));
+        if (lines.back().empty())
+            lines.pop_back();
+    }
+    std::filesystem::remove(out);
+    if (lines.empty() || lines.back()[0] != "OK")
+        lines.clear();
+    return lines;
 }
 
-bool Window::HasControl(int id) const {
+const Control* Window::Find(int id) const {
     for (const Control& c : controls)
         if (c.id == id)
-            return true;
-    return false;
+            return &c;
+    return nullptr;
 }
 
 std::string Window::Describe() const {
@@ -152,40 +129,12 @@ std::string DescribeWindows() {
     return text.empty() ? "(no visible top-level window)\n" : text;
 }
 
-bool WaitForWindowGone(std::uint64_t handle, int timeoutMs) {
-    return !Robot("gone", {N(handle), N(timeoutMs)}, timeoutMs).empty();
-}
-
-bool ClickButton(std::uint64_t window, int id) {
-    return !Robot("click", {N(window), N(id)}).empty();
-}
-
-bool SetControlText(std::uint64_t window, int id, const std::string& text) {
-    return !Robot("settext", {N(window), N(id), Hex(text)}).empty();
-}
-
-bool SelectListLine(std::uint64_t window, int id, int index) {
-    return !Robot("select", {N(window), N(id), N(index)}).empty();
-}
-
-bool DoubleClickListLine(std::uint64_t window, int id, int index) {
-    return !Robot("dblclick", {N(window), N(id), N(index)}).empty();
-}
-
-std::vector<std::string> ListLines(std::uint64_t window, int id) {
+std::vector<std::string> Window::Lines(int id) const {
     std::vector<std::string> lines;
-    for (const auto& f : Robot("lines", {N(window), N(id)}))
+    for (const auto& f : Robot("lines", {N(handle), N(id)}))
         if (f[0] == "L")
             lines.push_back(f.size() > 1 ? f[1] : "");
     return lines;
-}
-
-bool PostClose(std::uint64_t window) {
-    return !Robot("close", {N(window)}).empty();
-}
-
-bool KillWindowsProcess(unsigned long windowsPid) {
-    return !Robot("kill", {N(windowsPid)}).empty();
 }
 
 std::vector<int> DesktopWorkArea() {
