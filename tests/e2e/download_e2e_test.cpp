@@ -37,6 +37,7 @@ TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
     EXPECT_EQ(dialog.ControlText(kIdOk) + "|" + dialog.ControlText(kIdCancel), "OK|Cancel");
     Screenshot("download_list_dialog");
     EXPECT_FALSE(server.Receive(500).has_value()) << "the server waits while the list is open";
+    EXPECT_EQ(FindWindow("Install", "").value_or(Window{}).ControlText(1), " ") << "at NoMore";
 
     // The long name does not fit the 63 characters of a requested name: refused, not cut.
     ASSERT_TRUE(dialog.DoubleClick(kFileList, 5));

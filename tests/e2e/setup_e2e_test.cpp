@@ -233,10 +233,10 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         int acks = 0;
         if (row.peer == Script) {
             ASSERT_TRUE(server->Accept(30000)) << DescribeWindows();
-            const std::string mode = local == imaging
-                                         ? "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe"
-                                     : dropped ? "-EFTPMODE -FSetup.exe"
-                                               : fetch;
+            const std::string mode =
+                row.options.find("-F \"Setup.exe\"") != std::string::npos ? "-EFTPMODE -FSetup.exe"
+                : local == imaging ? "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe"
+                                   : fetch;
             EXPECT_EQ(server->ReceivePayload(10000), std::optional<std::string>(mode));
             EXPECT_EQ(server->Received().front().raw, ScriptServer::Frame(mode)) << "plain frame";
             for (const auto& [type, text] : row.steps) {
@@ -262,6 +262,10 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                 else if (type >= 0)
                     done = server->SendType(type, text) || &text == &row.steps.back().second;
                 ASSERT_TRUE(done) << type << " " << text.substr(0, 40);
+            }
+            if (!row.steps.empty() && row.steps.back().first == kMidFrame) { // the failure's box
+                EXPECT_TRUE(WaitForWindow("#32770", "Error", 10000)) << DescribeWindows();
+                Screenshot("setup_read_connection_lost");
             }
             if (!local.empty()) { // across the 3000000-byte flush, in 64 KiB pieces
                 const std::size_t size = row.steps[0].first == kServeText ? 30 : 3000000 + 150000;
