@@ -8,67 +8,67 @@
 #include <string>
 #include <vector>
 
+#include "klv_build_config.h"
+
 namespace e2e {
 
-// Folders of this build: <root>/native/bin, <root>/win/bin, <root>/wine, <root>/screenshots.
-std::string BuildRoot();
-std::string WinBin();    // Linux path of the folder holding Install.exe, robot.exe, ...
-std::string NativeBin(); // Linux path of the native tools (refserver, klvframe, ...)
-std::string ScreenshotDir();
+// Folders of this build: the programs of the Windows tree (Install.exe, robot.exe, ...) and the
+// screenshots.
+const std::string kBuildRoot = KLV_BUILD_ROOT;
+const std::string kWinBin = kBuildRoot + "/win/bin";
+const std::string kScreenshotDir = kBuildRoot + "/screenshots";
 
 // Creates the prefix once (wineboot), brings the desktop up, and takes the machine-wide lock
 // that keeps end-to-end runs of different build trees from sharing ports at the same time.
-// Call from every test's SetUp (it is cheap after the first call).
 void EnsureWine();
 
-// Removes C:\orvane, C:\klv and the working folder C:\work, then creates C:\orvane\bin and
-// C:\work again: every test starts from this state.
+// Removes C:\orvane, C:\klv and C:\work, then creates C:\orvane\bin and C:\work again.
 void ResetDriveC();
+// Copies build/win/bin/Install.exe to C:\orvane\bin\Install.exe and returns that path.
+std::string InstallProgram();
 
-// Windows path ("C:\\orvane\\bin\\Install.log", case-insensitive drive letter) -> Linux path.
+// Windows path (any case; C: and Z: drives) -> Linux path, and a Linux path -> "Z:\\...".
 std::string HostPath(const std::string& windowsPath);
+std::string WindowsPathOfHost(const std::string& hostPath);
 bool FileExists(const std::string& windowsPath);
 std::string ReadFile(const std::string& windowsPath); // "" when missing
 void WriteFile(const std::string& windowsPath, const std::string& content);
-void RemoveFile(const std::string& windowsPath);
 void MakeFolder(const std::string& windowsPath);   // with parents
 unsigned FileMode(const std::string& windowsPath); // st_mode & 0777, 0 when missing
-std::vector<std::string> InstallLogMessages();     // Install.log lines without the time stamp
-// "Z:\\..." path under which a Windows program sees a Linux file.
-std::string WindowsPathOfHost(const std::string& hostPath);
+// The messages of a log whose lines read "M/D/Y at h:m:s:ms <message> " (two blanks before "at"
+// in the AdminService's log) and end in CR LF; any other line is returned whole, with
+// "<no CR LF>" in front when its end is missing, so that comparing with the expected catches it.
+std::vector<std::string> LogMessages(const std::string& windowsPath);
+std::vector<std::string> InstallLogMessages();
 
 // A Windows process started with an exact command line (CreateProcessA in robot.exe).
 class WinProcess {
   public:
-    // commandLine is passed unchanged; workDir is a Windows path (default C:\work).
-    WinProcess(const std::string& commandLine, const std::string& workDir = "C:\\work");
+    explicit WinProcess(const std::string& commandLine, const std::string& workDir = "C:\\work");
     ~WinProcess(); // kills the process if it still runs
     WinProcess(const WinProcess&) = delete;
     WinProcess& operator=(const WinProcess&) = delete;
-    // Waits up to timeoutMs; the exit code, or nullopt when it is still running.
-    std::optional<int> Wait(int timeoutMs);
-    bool Running();
+    std::optional<int> Wait(int timeoutMs); // the exit code, or nullopt while it runs
+    bool Running() { return !Wait(0).has_value() && !finished_; }
     void Kill();
-    // The Windows process id (0 until the launcher has reported it, or when the launch failed).
-    unsigned long WindowsPid();
-    // Non-empty when CreateProcessA failed.
-    std::string LaunchError();
+    unsigned long WindowsPid(); // 0 until the launcher has reported it
 
   private:
     int launcherPid_ = -1;
-    std::string exitFile_;
-    std::string pidFile_;
-    std::string logFile_;
+    std::string base_;
     bool finished_ = false;
     std::optional<int> exitCode_;
     unsigned long windowsPid_ = 0;
-    std::string launchError_;
-    void Reap(int timeoutMs);
 };
 
-// Installs build/win/bin/Install.exe as C:\orvane\bin\Install.exe (the path that start-up and the
-// AdminService expect) and returns its Windows path.
-std::string InstallProgram();
+// The answer of one run of robot.exe (tools/robot): its lines, tab-separated fields unescaped;
+// empty unless the last line is "OK".
+std::vector<std::vector<std::string>> Robot(const std::string& command,
+                                            const std::vector<std::string>& args, int waitMs = 0);
+std::string Hex(const std::string& text); // how robot.exe takes its text arguments
+inline std::string N(std::uint64_t n) {
+    return std::to_string(n);
+}
 
 struct Control {
     std::string className;
@@ -81,65 +81,53 @@ struct Control {
 struct Window {
     std::uint64_t handle = 0;
     unsigned long pid = 0; // Windows process id of the owner
-    std::string className;
-    std::string caption;
+    std::string className, caption;
     int left = 0, top = 0, right = 0, bottom = 0; // outer rectangle, screen pixels
     bool visible = false;
     unsigned long style = 0;
-    int clientLeft = 0, clientTop = 0, clientRight = 0, clientBottom = 0; // screen pixels
+    int clientLeft = 0, clientTop = 0, clientRight = 0, clientBottom = 0;
     std::vector<Control> controls;
-    std::string ControlText(int id) const; // "" when absent
-    bool HasControl(int id) const;
-    const Control* FindControl(int id) const; // first with this id, or nullptr
-    std::string Describe() const; // one readable line per window and control (diagnostics)
+
+    const Control* Find(int id) const; // the first control with this id
+    std::string ControlText(int id) const { return Find(id) ? Find(id)->text : ""; }
+    bool HasControl(int id) const { return Find(id) != nullptr; }
+    std::string Describe() const; // one line per window and control (diagnostics)
+    // Robot commands on this window; true when done.
+    bool Do(const char* command, std::vector<std::string> args = {}) const {
+        args.insert(args.begin(), N(handle));
+        return !Robot(command, args).empty();
+    }
+    bool Click(int id) const { return Do("click", {N(id)}); }
+    bool SetText(int id, const std::string& text) const {
+        return Do("settext", {N(id), Hex(text)});
+    }
+    bool Select(int id, int line) const { return Do("select", {N(id), N(line)}); }
+    bool DoubleClick(int id, int line) const { return Do("dblclick", {N(id), N(line)}); }
+    bool Close() const { return Do("close"); }
+    bool WaitGone(int timeoutMs) const { return Do("gone", {N(timeoutMs)}); }
+    bool Exists() const { return Do("info"); }
+    std::vector<std::string> Lines(int id) const; // of a list box
 };
 
-// Robot commands (each one run of robot.exe under Wine).
-// Waits for a top-level window; empty className or caption matches any.
+// Top-level windows; empty className or caption matches any.
 std::optional<Window> WaitForWindow(const std::string& className, const std::string& caption,
                                     int timeoutMs);
 std::optional<Window> FindWindow(const std::string& className, const std::string& caption);
-std::vector<Window> ListWindows(const std::string& className = "",
-                                const std::string& caption = ""); // every match, hidden included
-std::optional<Window> WindowInfo(std::uint64_t handle);           // nullopt when it is gone
-std::string DescribeWindows(); // all visible top-level windows, for failure messages
-bool WaitForWindowGone(std::uint64_t handle, int timeoutMs);
-bool ClickButton(std::uint64_t window, int id);
-bool SetControlText(std::uint64_t window, int id, const std::string& text);
-bool SelectListLine(std::uint64_t window, int id, int index);
-bool DoubleClickListLine(std::uint64_t window, int id, int index); // selects, then LBN_DBLCLK
-std::vector<std::string> ListLines(std::uint64_t window, int id);
-bool PostClose(std::uint64_t window);
-bool KillWindowsProcess(unsigned long windowsPid); // TerminateProcess
-struct WorkArea {
-    int left, top, right, bottom;
-};
-WorkArea DesktopWorkArea();
-struct IconImage {
-    int width, height, colours, bitsPerPixel;
-};
-// The images of icon group `id` in a program file (Windows path), read as Windows loads them.
-std::vector<IconImage> ProgramIcons(const std::string& program, int id);
+std::vector<Window> ListWindows(const std::string& className = ""); // hidden ones included
+std::optional<Window> WindowInfo(std::uint64_t handle);             // nullopt when it is gone
+std::string DescribeWindows();      // all visible top-level windows, for failure messages
+std::vector<int> DesktopWorkArea(); // left, top, right, bottom
+// Width, height, colours and bits per pixel of each image of icon group `id` in a program.
+std::vector<std::vector<int>> ProgramIcons(const std::string& program, int id);
 
 // Prints "[<program>] <text>..." as a scenario starts (program: this test program's name without
-// "_e2e_test"), and a reminder line while one goes on for longer than 20 s.
+// "_e2e_test"); the text is the caption of the screenshots taken during it.
 void Scenario(const std::string& text);
-
-// Peak resident memory (VmHWM, KiB) of the Wine process of this prefix whose command line names
-// `program` (case-insensitive, e.g. "Install.exe"), read from /proc; the largest when several
-// run, nullopt when none does.
-std::optional<long> WinePeakMemoryKiB(const std::string& program);
-
-// Saves the whole Xvfb screen as <ScreenshotDir>/<name>.png; the current scenario is its
-// caption in <ScreenshotDir>/captions.tsv (scripts/screenshot-index makes the page).
+// Saves the whole screen as <ScreenshotDir>/<name>.png and its caption in captions.tsv.
 void Screenshot(const std::string& name);
-
+// Peak resident memory (KiB) of this prefix's Wine process running `program`, when one runs.
+std::optional<long> WinePeakMemoryKiB(const std::string& program);
 // Polls `condition` every stepMs until it holds or timeoutMs has passed; the last answer.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs = 200);
-
-// Messages of C:\orvane\bin\Services\ErrorLogs\AdminService.log. A line that is not
-// "M/D/Y  at h:m:s:ms <message> " ending in CR LF is returned whole (with "<no CR LF>" in front
-// when its line end is missing), so that comparing with the expected messages catches it.
-std::vector<std::string> AdminLogMessages();
 
 } // namespace e2e

@@ -1,0 +1,202 @@
+// The AdminService client, the folder permissions and the elevated helper under Wine: the admin
+// log without an AdminService (admincall.exe), the permissions seen as file modes, the helper
+// driven in the AdminService's place (helperdriver.exe), and the whole chain from Install.exe
+// through the AdminService stand-in.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/e2e/session_test.h"
+
+namespace e2e {
+namespace {
+
+const char* kAdminLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminService.log";
+const char* kStandInLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
+const std::string kHelper = "C:\\orvane\\bin\\Install.exe -ADMIN";
+const std::string kHelperGranted = "Install -ADMIN HandleSetOrvanePermissionsAsAdmin";
+const std::vector<std::string> kPaths = {"C:\\KLV",         "C:\\KLV\\transfer",
+                                         "C:\\orvane",      "C:\\orvane\\bin",
+                                         "C:\\orvane\\zel", "C:\\orvane\\zel\\deep\\leaf.txt"};
+// Never granted: the parent of C:\KLV and C:\orvane, and what a link in C:\orvane\zel points
+// at (Wine shows a Unix symbolic link as a reparse point; it cannot make a junction).
+const std::vector<std::string> kOutside = {"C:\\", "C:\\outside", "C:\\outside\\secret.txt"};
+
+int Call(const std::string& arguments) {
+    return RunToEnd(Tool("admincall.exe ") + arguments);
+}
+
+class AdminE2E : public SessionTest {
+  protected:
+    // The product folders not yet world-writable, the admin log switched on or off.
+    void Prepare(bool logOn) {
+        Reset();
+        WriteFile("C:\\KLV\\transfer\\old.txt", "o");
+        WriteFile("C:\\orvane\\zel\\deep\\leaf.txt", "l");
+        WriteFile("C:\\outside\\secret.txt", "s");
+        std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
+                                                  HostPath("C:\\orvane\\zel") + "/link");
+        for (const std::string& path : kOutside)
+            std::filesystem::permissions(HostPath(path), std::filesystem::perms(0755));
+        MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+        if (logOn)
+            WriteFile("c:\\orvane\\bin\\ADMIN_DEBUGGING_ON.txt", "");
+    }
+    // The permissions granted exactly once, or not at all; the helper gone either way.
+    void ExpectPermissionsGranted(bool granted) {
+        for (const std::string& path : kPaths)
+            EXPECT_EQ(FileMode(path) == 0777u, granted) << path;
+        for (const std::string& path : kOutside)
+            EXPECT_NE(FileMode(path), 0777u) << path;
+        const std::vector<std::string> log = InstallLogMessages();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "SetOrvanePermissions"), granted ? 1 : 0);
+        EXPECT_FALSE(FindWindow("InstallAdminProcess", "").has_value());
+    }
+};
+
+TEST_F(AdminE2E, WithoutAListenerRequestsFailAndOnlyASwitchedOnLogSaysWhy) {
+    Scenario("AdminService requests with nothing listening");
+    // No switch file: nothing written; no log folder: nothing created.
+    MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+    EXPECT_EQ(Call("perms 0"), 0);
+    EXPECT_FALSE(FileExists(kAdminLog));
+    ResetDriveC();
+    WriteFile("C:\\orvane\\bin\\ADMIN_DEBUGGING_ON.txt", "");
+    EXPECT_EQ(Call("admin NULL x"), 0);
+    EXPECT_FALSE(FileExists("C:\\orvane\\bin\\Services"));
+
+    MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+    EXPECT_EQ(Call("user NULL \"msiexec /i C:\\klv\\transfer\\a.msi\""), 0);
+    EXPECT_EQ(Call("perms 0"), 0);
+    EXPECT_EQ(LogMessages(kAdminLog),
+              (std::vector<std::string>{"connectToAdminService() KLVconnect() ERROR",
+                                        "AdminServiceSetOrvanePermissions",
+                                        "connectToAdminService() KLVconnect() ERROR",
+                                        "AdminServiceSetOrvanePermissions() FAILED"}));
+}
+
+TEST_F(AdminE2E, PermissionsOpenTheProductFoldersAndSingleFilesToEveryone) {
+    Scenario("folder permissions for Everyone");
+    // C:\KLV\transfer is missing on purpose: it is skipped without a message.
+    WriteFile("C:\\KLV\\top.txt", "t");
+    WriteFile("C:\\KLV\\sub\\deep.txt", "d");
+    WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1");
+    WriteFile("C:\\orvane\\zel\\a\\b\\leaf.txt", "l");
+    MakeFolder("C:\\orvane\\zel\\empty");
+    EXPECT_EQ(Call("orvane"), 0);
+    for (const char* path :
+         {"C:\\KLV", "C:\\KLV\\top.txt", "C:\\KLV\\sub", "C:\\orvane", "C:\\orvane\\bin",
+          "C:\\orvane\\bin\\IpAdd.txt", "C:\\orvane\\zel", "C:\\orvane\\zel\\a",
+          "C:\\orvane\\zel\\a\\b", "C:\\orvane\\zel\\a\\b\\leaf.txt", "C:\\orvane\\zel\\empty"})
+        EXPECT_EQ(FileMode(path), 0777u) << path;
+    // Only the direct entries of C:\KLV are visited.
+    EXPECT_NE(FileMode("C:\\KLV\\sub\\deep.txt"), 0777u);
+    EXPECT_FALSE(FileExists("C:\\KLV\\transfer"));
+    EXPECT_EQ(InstallLogMessages(), std::vector<std::string>{"SetOrvanePermissions"});
+
+    // One file: Everyone gets full access (twice is no harm); a missing one is logged.
+    std::filesystem::remove(HostPath("C:\\orvane\\bin\\Install.log"));
+    WriteFile("C:\\work\\one.txt", "1");
+    EXPECT_EQ(Call("ace C:\\work\\one.txt"), 1);
+    EXPECT_EQ(Call("ace C:\\work\\one.txt"), 1);
+    EXPECT_EQ(FileMode("C:\\work\\one.txt"), 0777u);
+    EXPECT_EQ(Call("ace C:\\work\\missing.txt"), 0);
+    log_ = InstallLogMessages();
+    EXPECT_EQ(log_.size(), 1u);
+    EXPECT_TRUE(Logged("GetFileSecurity() failed. Error ..."));
+
+    // A path longer than the 260-byte buffer is skipped with a line, never overrun.
+    const std::string folder = "C:\\work\\" + std::string(120, 'f');
+    WriteFile(folder + "\\" + std::string(140, 'g'), "x");
+    WriteFile(folder + "\\short.txt", "x");
+    EXPECT_EQ(Call("folder " + folder + " 0"), 0);
+    EXPECT_EQ(FileMode(folder + "\\short.txt"), 0777u);
+    EXPECT_NE(FileMode(folder + "\\" + std::string(140, 'g')), 0777u);
+    log_ = InstallLogMessages();
+    EXPECT_TRUE(Logged("SetFolderPermissions() path too long, skipped: ..."));
+}
+
+TEST_F(AdminE2E, HandedOverConnectionsEndTheHelperByThemselves) {
+    const std::vector<std::string> noSocket = {
+        "startAdminSocket() KLVWSASocket() ERROR",
+        "Install -ADMIN WM_COPYDATA startAdminSocket() failed"};
+    struct Row {
+        const char* which; // helperdriver's scenario
+        bool logOn, granted;
+        std::vector<std::string> adminLog;
+    };
+    const std::vector<Row> rows = {
+        // Kind 1 is ignored, then kind 5 grants once and ends the helper.
+        {"kind1-kind5", true, true, {kHelperGranted}},
+        // Served even when the peer closed before the hand-over; no switch file, no log.
+        {"kind5-closed", false, true, {}},
+        {"short", true, false, {}},
+        {"kind16-close", true, false, {}},
+        {"close", true, false, {}},
+        {"nosocket", true, false, noSocket},
+        // A record one byte short is no record: a socket made from it would be read past the copy.
+        {"shortcopy", true, false, noSocket},
+    };
+    for (const Row& row : rows) {
+        if (Skipped(row.which))
+            continue;
+        SCOPED_TRACE(row.which);
+        Scenario(std::string("helper hand-over: ") + row.which);
+        Prepare(row.logOn);
+        EXPECT_EQ(RunToEnd(Tool("helperdriver.exe ") + row.which, 60000), 0) << "its exit code";
+        ExpectPermissionsGranted(row.granted);
+        log_ = InstallLogMessages();
+        EXPECT_EQ(std::count(log_.begin(), log_.end(), kHelper), 1);
+        EXPECT_TRUE(row.logOn || !FileExists(kAdminLog));
+        EXPECT_EQ(LogMessages(kAdminLog), row.adminLog);
+    }
+}
+
+// Without a hand-over the helper ends by itself; its command line is logged as it came and is
+// not parsed, so no client preparation runs and Install.result is left alone.
+TEST_F(AdminE2E, HelperWithNothingToHandOverEndsByItself) {
+    Scenario("the helper with nothing to hand over");
+    ::setenv("KLV_TEST_HELPER_WAIT_MS", "2000", 1);
+    const auto start = std::chrono::steady_clock::now();
+    Run(" -ADMIN -N -EFTP -F \"100%s%n.txt\"");
+    Pause(1000);
+    for (const Window& w : ListWindows("Install"))
+        EXPECT_NE(w.pid, process_->WindowsPid()) << "no main window";
+    ExpectExitZero(12000);
+    ::unsetenv("KLV_TEST_HELPER_WAIT_MS");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    ASSERT_FALSE(log_.empty());
+    EXPECT_EQ(log_[0], program_ + " -ADMIN -N -EFTP -F \"100%s%n.txt\"");
+    EXPECT_FALSE(Logged("No User Interaction"));
+    EXPECT_TRUE(Logged("Install -ADMIN timed out waiting for the AdminService"));
+    EXPECT_FALSE(FileExists("C:\\KLV"));
+    EXPECT_FALSE(FileExists("C:\\orvane\\bin\\Install.result"));
+}
+
+TEST_F(AdminE2E, SetupWindowCreationRunsTheHelperThroughTheStandIn) {
+    Scenario("a setup window runs the elevated helper through the stand-in");
+    Prepare(true);
+    WinProcess standIn(Tool("AdminService.exe") + " console");
+    ASSERT_TRUE(WaitUntil(
+        [] { return ReadFile(kStandInLog).find("listening on") != std::string::npos; }, 60000));
+    Run(" -N"); // its window creation asks the AdminService for the permissions
+    ASSERT_TRUE(WaitUntil([&] { return Contains(LogMessages(kAdminLog), kHelperGranted); }, 60000))
+        << ReadFile(kStandInLog);
+    EXPECT_TRUE(WaitUntil([] { return !FindWindow("InstallAdminProcess", ""); }, 60000))
+        << "the helper has exited";
+    process_->Kill();
+    standIn.Kill();
+    ExpectPermissionsGranted(true);
+    const std::vector<std::string> admin = LogMessages(kAdminLog);
+    ASSERT_GE(admin.size(), 2u);
+    EXPECT_EQ(admin[0], "AdminServiceSetOrvanePermissions");
+    EXPECT_EQ(std::count(admin.begin(), admin.end(), kHelperGranted), 1);
+    EXPECT_FALSE(Contains(admin, "AdminServiceSetOrvanePermissions() FAILED"));
+    EXPECT_NE(
+        ReadFile(kStandInLog)
+            .find("kind 1 command \"" + kHelper + "\": connection handed over to helper pid "),
+        std::string::npos);
+}
+
+} // namespace
+} // namespace e2e

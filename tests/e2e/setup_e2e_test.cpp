@@ -1,0 +1,383 @@
+// Setup mode under Wine against the scriptable server (port 11001) and a scriptable AdminService
+// (port 13021). Each row of one table is an unattended run: a command line, a server script, and
+// what must follow: the file received (or none left), the acknowledgements, the hand-over to the
+// AdminService, Install.log's lines, Install.result, and an end on its own within a bound.
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "tests/e2e/session_test.h"
+#include "tests/support/bytes.h"
+#include "transport/sha256.h"
+
+namespace e2e {
+namespace {
+
+constexpr const char* kUnattended = " -N -I \"127.0.0.1\"";
+const std::string kSetupPath = std::string(kTransfer) + "Setup.exe";
+const std::string kRemoved = "Removed incomplete file " + kSetupPath;
+const std::string kReadLost = "Error: ERROR!  READ: Connection Lost";
+const std::string kInactivity = "Exiting Due To Inactivity";
+const std::string kTimeout = "Exiting Due To Connect Timeout";
+
+using testbytes::Le32;
+using testbytes::Z;
+
+// The payloads of the next AdminService connection (kind 16's session number shown as "????").
+std::vector<std::string> AdminConnection(ScriptServer& admin, int timeoutMs) {
+    std::vector<std::string> records;
+    for (bool open = admin.Accept(timeoutMs); open;) {
+        std::optional<ReceivedFrame> frame = admin.Receive(5000);
+        if ((open = frame.has_value())) {
+            EXPECT_EQ(frame->protection * 10 + frame->compressed, 10) << "Blowfish, uncompressed";
+            records.push_back(frame->payload);
+            if (records.back().compare(0, 4, Le32(16)) == 0)
+                records.back().replace(4, 4, "????");
+        }
+    }
+    return records;
+}
+
+// Install.result, its time stamp ("YYYY-MM-DD hh:mm:ss") shown as <time>.
+std::string Result() {
+    std::string text = ReadFile("C:\\orvane\\bin\\Install.result");
+    const std::size_t tab = text.find('\t');
+    if (tab != std::string::npos && text.size() > tab + 20 && text[tab + 20] == '\t')
+        text.replace(tab + 1, 19, "<time>");
+    return text;
+}
+
+std::string Sha256Hex(const std::string& content) {
+    unsigned char digest[32];
+    Sha256(reinterpret_cast<const unsigned char*>(content.data()), content.size(), digest);
+    std::string hex;
+    for (unsigned char b : digest)
+        hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+    return hex;
+}
+
+// Numbered text lines: what zlib shrinks well, for a server that compresses.
+std::string Compressible(std::size_t size) {
+    std::string s;
+    for (unsigned line = 0; s.size() < size; ++line)
+        s += "line " + std::to_string(line) + " of a setup program that compresses well\r\n";
+    return s.substr(0, size);
+}
+
+// A server script step: a message of a type, or one of these actions.
+enum Action {
+    kWaitAck = -1,
+    kRaw = -2,
+    kClose = -3,
+    kReset = -4,
+    kMidFrame = -5,  // the first bytes of a frame: the reader waits inside it
+    kKeepAlive = -6, // keep-alive frames until the run ends
+    kServe = -7,     // a whole file (text: where it must land), with one of these contents:
+    kServeAes = -8,  // AES-checked messages
+    kServeZip = -9,  // compressible, compressed where that helps and Blowfish-protected
+    kServeText = -10 // a file that does not start like a program
+};
+using Steps = std::vector<std::pair<int, std::string>>;
+
+Steps Then(Steps first, const Steps& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// One 1 MB frame whose FILE_DATA payload inflates to 1 GiB.
+std::string BombFrame() {
+    z_stream stream{};
+    deflateInit(&stream, Z_BEST_COMPRESSION);
+    std::string zeros(1 << 20, '\0'), body(1 << 21, '\0');
+    stream.next_out = reinterpret_cast<Bytef*>(&body[0]);
+    stream.avail_out = static_cast<uInt>(body.size());
+    zeros[0] = FILE_DATA;
+    for (int chunk = 0; chunk < 1024; ++chunk, zeros[0] = '\0') {
+        stream.next_in = reinterpret_cast<Bytef*>(&zeros[0]);
+        stream.avail_in = static_cast<uInt>(zeros.size());
+        deflate(&stream, chunk == 1023 ? Z_FINISH : Z_NO_FLUSH);
+    }
+    body.resize(body.size() - stream.avail_out);
+    deflateEnd(&stream);
+    return std::string{1, 0} + Le32(static_cast<std::uint32_t>(body.size())) + body;
+}
+
+using SetupE2E = SessionTest;
+
+TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
+    enum Peer { Script, NoServer, FullBacklog };
+    struct Row {
+        std::string name, options; // the command line after the program
+        Steps steps;               // the server's script after the mode command
+        std::vector<std::string> logged;
+        std::string result;   // Install.result: "OK", the reason of a failure, or "" for any line
+        std::string handOver; // the AdminService request that starts the file received
+        std::vector<std::pair<const char*, const char*>> limits = {};
+        double minSeconds = 0, maxSeconds = 30;
+        Peer peer = Script;
+    };
+    const std::string dest = kTransfer, fetch = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
+    const std::string imaging = "C:\\klv\\transfer\\SetupImaging.exe";
+    const Steps begin = {{FILE_SIZE, "10"},
+                         {FILE_DESTINATION, dest},
+                         {DATA_SIZE, "4"},
+                         {FILE_DATA, "abcd"},
+                         {kWaitAck, ""}};
+    const std::vector<std::pair<const char*, const char*>> inactivity = {
+        {"KLV_TEST_INACTIVITY_MS", "3000"}};
+    // clang-format off
+    const std::vector<Row> rows = {
+        // No -I and no IpAdd.txt: the built-in address.
+        {"good run", " -N", {{kServeAes, kSetupPath}},
+         {"connectAndStartInstall( IpAddress:127.0.0.1 )", "WriteNewFile", "End RECEIVE_FILE",
+          "AdminServiceCreateProcessAsAdmin( " + kSetupPath + ", -N )"}, "OK",
+         Le32(1) + Z(kSetupPath) + Z("-N")},
+        // With -T, the Transfer Status dialog names the server as the source (-S).
+        {"good run", " -N -T -S -I \"127.0.0.1\"", {{kServe, kSetupPath}}, {"End RECEIVE_FILE"},
+         "OK", Le32(1) + Z(kSetupPath) + Z("-N -T")},
+        // The address from IpAdd.txt, its line end dropped.
+        {"good run, IpAdd.txt 127.0.0.1\\r\\nignored", " -N -A", {{kServe, kSetupPath}},
+         {"connectAndStartInstall( IpAddress:127.0.0.1 )",
+          "AdminServiceCreateProcessAsAdminUser( " + kSetupPath + ", -EREG -A )"},
+         "OK", Le32(16) + "????" + Z(kSetupPath) + Z("-EREG -A") + Le32(0)},
+        {"good run", " -N -A EFULL -I \"127.0.0.1\"", {{kServeZip, imaging}}, {}, "OK",
+         Le32(16) + "????" + Z(imaging) + Z("-EFULL -A") + Le32(0)},
+        {"not a program: never handed over", kUnattended, {{kServeText, kSetupPath}}, {},
+         "ERROR Not A Program: " + kSetupPath, ""},
+        // -D stores the file there; the setup program started is the transfer folder's (one left
+        // by an earlier run), and without an AdminService it cannot be.
+        {"-D folder, no AdminService", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\drop\"",
+         {{kServe, "C:\\drop\\Setup.exe"}}, {}, "UNABLE TO CREATE SETUP PROCESS!!", ""},
+        {"server error", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {"ERROR"}, "", ""},
+        {"invalid buffer type", kUnattended, {{9, "what"}}, {"Invalid Buffer Type"}, "", ""},
+        {"FILE_DATA before FILE_SIZE", kUnattended,
+         {{FILE_DESTINATION, dest}, {DATA_SIZE, "3"}, {FILE_DATA, "abc"}},
+         {"FILE_DATA before FILE_SIZE", "Invalid Buffer Type"}, "", ""},
+        {"piece shorter than DATA_SIZE", kUnattended, Then(begin, {{DATA_SIZE, "6"}, {FILE_DATA, "ef"}}),
+         {"FILE_DATA shorter than DATA_SIZE", "Invalid Buffer Type", kRemoved}, "", ""},
+        {"piece past FILE_SIZE", kUnattended, Then(begin, {{DATA_SIZE, "7"}, {FILE_DATA, "efghijk"}}),
+         {"FILE_DATA past FILE_SIZE", "Invalid Buffer Type", kRemoved}, "", ""},
+        // Fails like a corrupt frame, within bounded memory; the empty file made for it goes.
+        {"1 MB frame inflating to 1 GiB", kUnattended,
+         {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "10"}, {kRaw, BombFrame()}},
+         {kReadLost, kRemoved}, "", ""},
+        {"file that cannot be created", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\no\\such\\folder\"",
+         {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
+         {"Unable to create C:\\no\\such\\folder\\Setup.exe"}, "", ""},
+        {"stall before the first message", kUnattended, {}, {}, "Exiting Due To Server Timeout", "",
+         {{"KLV_TEST_SILENCE_MS", "3000"}}, 2.5, 12},
+        {"stall after FILE_SIZE", kUnattended, begin, {kRemoved}, kInactivity, "", inactivity, 2.5, 12},
+        {"stall mid-frame: the read fails, its box closes by itself", kUnattended,
+         Then(begin, {{kMidFrame, ""}}), {kRemoved}, kReadLost, "", {}, 3.5, 14},
+        {"keep-alives for ever", kUnattended, Then(begin, {{kKeepAlive, ""}}), {kRemoved},
+         kInactivity, "", inactivity, 2.5, 14},
+        {"close after the mode command", kUnattended, {{kClose, ""}}, {}, "", "", {}, 0, 10},
+        {"close after FILE_SIZE", kUnattended, {{FILE_SIZE, "10"}, {kClose, ""}}, {}, "", "", {}, 0, 10},
+        {"close after FILE_DESTINATION", kUnattended,
+         {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {kClose, ""}}, {kRemoved}, "", "", {}, 0, 10},
+        {"close after DATA_SIZE", kUnattended,
+         {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "4"}, {kClose, ""}}, {kRemoved},
+         "", "", {}, 0, 10},
+        {"close after a piece", kUnattended, Then(begin, {{kClose, ""}}), {kRemoved}, "", "", {}, 0, 10},
+        {"reset after the last piece", kUnattended, Then(begin, {{kReset, ""}}), {kRemoved}, "", "",
+         {}, 0, 10},
+        {"connection refused", kUnattended, {}, {"KLVconnect() KLVWSAGetLastError()=10061",
+         "connectAndStartInstall(FAILED)"}, kTimeout, "", {}, 14, 24, NoServer},
+        {"an address that never answers", kUnattended, {}, {"KLVconnect() KLVWSAGetLastError()=10060",
+         "connectAndStartInstall(FAILED)"}, kTimeout, "", {}, 14, 24, FullBacklog},
+    };
+    // clang-format on
+    const std::string earlier = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+    for (const Row& row : rows) {
+        if (Skipped(row.name + " with" + row.options))
+            continue;
+        SCOPED_TRACE(row.name + ":" + row.options);
+        Scenario(row.name + " with" + row.options);
+        Reset();
+        for (const char* name : {"KLV_TEST_SILENCE_MS", "KLV_TEST_INACTIVITY_MS"})
+            ::unsetenv(name);
+        ::setenv("KLV_TEST_BOX_TIMEOUT_MS", "2000", 1);
+        ::setenv("KLV_TEST_STALL_MS", "2000", 1);
+        for (const auto& [name, value] : row.limits)
+            ::setenv(name, value, 1);
+        const bool serve = !row.steps.empty() && row.steps[0].first <= kServe;
+        const std::string local = serve ? row.steps[0].second : "";
+        const bool dropped = !local.empty() && local.rfind(kTransfer, 0) != 0;
+        if (row.options == " -N -A")
+            WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1\r\nignored\r\n");
+        if (dropped) {
+            MakeFolder("C:\\drop");
+            WriteFile(kSetupPath, earlier);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::optional<ScriptServer> server, admin;
+        if (row.peer != NoServer)
+            server.emplace(11001, row.peer == FullBacklog ? 0 : 8);
+        if (!local.empty() && !dropped)
+            admin.emplace(13021);
+        std::optional<QueueFiller> filler; // further SYNs are dropped: a connect never ends
+        if (row.peer == FullBacklog)
+            filler.emplace(11001);
+        Run(row.options);
+        // Window creation first asks for the permissions: the elevated helper, then kind 5.
+        if (admin) {
+            EXPECT_EQ(
+                AdminConnection(*admin, 30000),
+                (std::vector<std::string>{Le32(1) + Z("C:\\orvane\\bin\\Install.exe") + Z("-ADMIN"),
+                                          Le32(5) + Le32(0)}));
+        }
+        std::string content;
+        int acks = 0;
+        if (row.peer == Script) {
+            ASSERT_TRUE(server->Accept(30000)) << DescribeWindows();
+            const std::string mode =
+                row.options.find("-F \"Setup.exe\"") != std::string::npos ? "-EFTPMODE -FSetup.exe"
+                : local == imaging ? "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe"
+                                   : fetch;
+            EXPECT_EQ(server->ReceivePayload(10000), std::optional<std::string>(mode));
+            EXPECT_EQ(server->Received().front().raw, ScriptServer::Frame(mode)) << "plain frame";
+            for (const auto& [type, text] : row.steps) {
+                bool done = true; // the client may have closed before the last message
+                if (type == kWaitAck && ++acks)
+                    done = server->ReceivePayload(20000) == std::optional<std::string>(kAck);
+                else if (type == kRaw || type == kMidFrame)
+                    done = server->SendRaw(
+                        type == kRaw
+                            ? text
+                            : ScriptServer::Frame("\x04" + std::string(99, 'x')).substr(0, 8));
+                else if (type == kClose)
+                    Pause(200), server->CloseClient();
+                else if (type == kReset)
+                    server->ResetClient();
+                else if (type == kKeepAlive) // body length -11001, until the run ends
+                    WaitUntil(
+                        [&] {
+                            return process_->Wait(0) ||
+                                   !server->SendRaw({"\0\0\x07\xd5\xff\xff", 6});
+                        },
+                        30000, 1000);
+                else if (type >= 0)
+                    done = server->SendType(type, text) || &text == &row.steps.back().second;
+                ASSERT_TRUE(done) << type << " " << text.substr(0, 40);
+            }
+            if (!row.steps.empty() && row.steps.back().first == kMidFrame) { // the failure's box
+                EXPECT_TRUE(WaitForWindow("#32770", "Error", 10000)) << DescribeWindows();
+                Screenshot("setup_read_connection_lost");
+            }
+            if (!local.empty()) { // across the 3000000-byte flush, in 64 KiB pieces
+                const std::size_t size = row.steps[0].first == kServeText ? 30 : 3000000 + 150000;
+                content =
+                    row.steps[0].first == kServeZip ? Compressible(size) : Content(size, size);
+                content.replace(0, 2, row.steps[0].first == kServeText ? "#!" : "MZ");
+                std::string status;
+                std::thread shot([&] {
+                    auto dialog = row.options.find("-T") == std::string::npos
+                                      ? std::nullopt
+                                      : WaitForWindow("#32770", "Transfer Status", 20000);
+                    if (dialog) {
+                        status = dialog->ControlText(102) + "|" + dialog->ControlText(103);
+                        Screenshot("setup_transfer_status_S");
+                    }
+                });
+                const int options = row.steps[0].first == kServeAes   ? 0x100
+                                    : row.steps[0].first == kServeZip ? 0x040
+                                                                      : 0x002;
+                acks += server->ServeFile(content, kTransfer, 65536, options);
+                shot.join();
+                EXPECT_EQ(
+                    status,
+                    row.options.find("-T") == std::string::npos
+                        ? ""
+                        : "Transferring Setup.exe From Server|(Unavailable From Remote Cache)");
+                EXPECT_EQ(acks, static_cast<int>((size + 65535) / 65536));
+            }
+        }
+        if (admin) {
+            EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
+                      row.handOver.empty() ? std::vector<std::string>{}
+                                           : std::vector<std::string>{row.handOver});
+        }
+        std::optional<long> peakKiB;
+        WaitUntil(
+            [&] {
+                peakKiB = std::max(peakKiB, WinePeakMemoryKiB("Install.exe"));
+                return !process_->Running();
+            },
+            static_cast<int>(row.maxSeconds * 1000) + 2000, 250);
+        ExpectExitZero(1000);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(seconds, row.minSeconds);
+        EXPECT_LE(seconds, row.maxSeconds);
+        EXPECT_LT(peakKiB.value_or(0), 64 * 1024) << "Install.exe's peak memory";
+
+        // After the mode command, one acknowledgement per piece and nothing else.
+        if (row.peer == Script) {
+            EXPECT_FALSE(server->Receive(300).has_value());
+            ASSERT_EQ(server->Received().size(), 1u + acks);
+            for (int i = 1; i <= acks; ++i)
+                EXPECT_EQ(server->Received()[i].raw, ScriptServer::Frame(kAck)) << i;
+        }
+        // The file received, whole and open to Everyone; none left after a failure.
+        std::error_code error;
+        EXPECT_EQ(std::filesystem::directory_iterator(HostPath(kTransfer), error) ==
+                      std::filesystem::directory_iterator(),
+                  local.empty())
+            << "the transfer folder";
+        if (!local.empty()) {
+            EXPECT_TRUE(ReadFile(local) == content) << "received file differs";
+            EXPECT_EQ(FileMode(local), 0777u) << "Everyone has full access";
+            EXPECT_TRUE(!dropped || ReadFile(kSetupPath) == earlier);
+            EXPECT_TRUE(Logged("Received " + local + " " + std::to_string(content.size()) +
+                               " bytes SHA-256 " + Sha256Hex(content)));
+        }
+        EXPECT_EQ(Contains(log_, "RunSetup"), !local.empty());
+        for (const std::string& line : row.logged)
+            EXPECT_TRUE(Logged(line));
+        for (const std::string& line : log_)
+            EXPECT_EQ(line.find("No such file"), std::string::npos) << "server texts not logged";
+        // Install.result: OK, or FAILED with a line of Install.log.
+        const std::string result = Result(), failed = "FAILED\t<time>\tsetup -N\t";
+        const std::string why = result.substr(std::min(result.size(), failed.size()));
+        if (row.result == "OK")
+            EXPECT_EQ(result, "OK\t<time>\tsetup -N\r\n");
+        else
+            EXPECT_EQ(result, failed + (row.result.empty() ? why : row.result + "\r\n"));
+        EXPECT_TRUE(row.result == "OK" || Logged(why.substr(0, why.size() - 2)));
+    }
+}
+
+// The server resets the connection right after the last piece: its acknowledgement fails, and
+// the session ends inside the failure box's message loop (by FD_CLOSE, or else by closing the
+// window). The piece must not then be written to the released buffer and file.
+TEST_F(SetupE2E, SessionEndedInsideTheLastAcknowledgementsBoxLeavesNoFile) {
+    Scenario("reset right after the last piece: the session ends inside the box");
+    ScriptServer server(11001);
+    Start(server, " -I \"127.0.0.1\"");
+    SendFile(server, 10, {"abcd"});
+    ASSERT_TRUE(server.SendType(DATA_SIZE, "6"));
+    const std::string last = ScriptServer::Frame("\x04"
+                                                 "efghij");
+    ASSERT_TRUE(server.SendRaw(last.substr(0, 8))); // the reader waits inside the frame
+    Pause(300);
+    ASSERT_TRUE(server.SendRaw(last.substr(8)));
+    server.ResetClient();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return process_->Wait(0) || FindWindow("#32770", "WinSock Error"); }, 20000))
+        << DescribeWindows();
+    if (!process_->Wait(1000)) {
+        Screenshot("setup_last_acknowledgement_failed");
+        std::optional<Window> main = FindWindow("Install", "");
+        ASSERT_TRUE(main && main->Close()) << DescribeWindows();
+    }
+    ExpectExitZero();
+    EXPECT_TRUE(Logged(kRemoved));
+    EXPECT_FALSE(Logged("RunSetup"));
+    EXPECT_FALSE(FileExists(kSetupPath));
+}
+
+} // namespace
+} // namespace e2e

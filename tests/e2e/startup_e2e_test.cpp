@@ -1,0 +1,253 @@
+// Start-up and interactive runs of Install.exe under Wine, driven by the robot: the main window by
+// mode (title, style, geometry, shown or hidden), the status label, the icon, Install.log's first
+// lines, the start question, the address dialog, refused and hanging connects, the Transfer
+// Status dialog during a slow transfer and the local start of the received setup program.
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/e2e/session_test.h"
+
+namespace e2e {
+namespace {
+
+const char kSetupTitle[] = "GRAPHICAL ORVANE Setup Utility";
+const char kTransferTitle[] = "GRAPHICAL ORVANE File Transfer Utility";
+const char kAddressCaption[] = "Enter IP Address To Connect To";
+const char kStartQuestion[] =
+    "This Utility will Install and Setup the GRAPHICAL ORVANE. Do You Wish to Continue?";
+
+// The process's first window of this class (a shown one, when asked for), once it exists.
+std::optional<Window> WindowOf(WinProcess& process, const std::string& className, bool shown,
+                               int timeoutMs) {
+    std::optional<Window> found;
+    WaitUntil(
+        [&] {
+            for (const Window& w : ListWindows(className))
+                if (w.pid == process.WindowsPid() && (!shown || w.visible))
+                    return (found = w).has_value();
+            return !process.Running();
+        },
+        timeoutMs);
+    return found;
+}
+
+// Ends a run the way a user would: No or Cancel on an open dialog, then closing the main window
+// if the process is still there; expects exit code 0.
+void EndRun(WinProcess& process, const Window& main, int waitMs) {
+    if (std::optional<Window> dialog = WindowOf(process, "#32770", true, 0)) {
+        EXPECT_TRUE(dialog->Click(dialog->HasControl(kIdNo) ? kIdNo : kIdCancel));
+    }
+    std::optional<int> code = process.Wait(waitMs);
+    if (!code && main.Close())
+        code = process.Wait(20000);
+    ASSERT_TRUE(code.has_value()) << "still running:\n" << DescribeWindows();
+    EXPECT_EQ(*code, 0);
+}
+
+// The share of a screenshot's rectangle that has exactly this colour.
+double ColourShare(const std::string& shot, const std::string& crop, const char* colour) {
+    const std::string command = "convert '" + kScreenshotDir + "/" + shot + ".png' -crop " + crop +
+                                " -fill black +opaque '" + colour + "' -fill white -opaque '" +
+                                colour + "' -format '%[fx:mean]' info: 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    char text[64] = "";
+    return pipe && fgets(text, sizeof text, pipe.get()) ? std::atof(text) : -1.0;
+}
+
+using StartupE2E = SessionTest;
+
+TEST_F(StartupE2E, TitleShapeVisibilityFirstQuestionAndLogFollowTheCommandLine) {
+    struct Row {
+        std::string commandLine, title;
+        std::string logged; // Install.log's first line, when not the command line itself
+        std::string box = "", boxText = "", screenshot = "";
+        bool noUser = false;
+    };
+    const std::vector<Row> rows = {
+        // Setup mode with a user and no address: the session asks for the address first.
+        {program_ + " -T \t ", kSetupTitle, program_ + " -T", kAddressCaption, "",
+         "startup_setup_main_window"},
+        {"\"" + program_ + "\"", kSetupTitle, "", "GRAPHICAL ORVANE Setup", kStartQuestion,
+         "startup_start_question"},
+        {program_ + " EFULL -R", kSetupTitle, ""},
+        {program_ + " -EFTPMODE", kTransferTitle, ""},
+        {program_ + " -EFTPPUSH", kTransferTitle, ""},
+        // Held by a server that accepts the connection and never answers.
+        {program_ + " -N -I \"127.0.0.1\"", kSetupTitle, "", "", "", "", true},
+    };
+    const std::vector<int> area = DesktopWorkArea();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.commandLine);
+        Scenario("window and first question for " + row.commandLine);
+        Reset();
+        ScriptServer server(11001);
+        WinProcess process(row.commandLine);
+        ASSERT_TRUE(!row.noUser || server.Accept(30000));
+        std::optional<Window> main = WindowOf(process, "Install", !row.noUser, 30000);
+        ASSERT_TRUE(main.has_value()) << DescribeWindows();
+        EXPECT_EQ(main->visible, !row.noUser);
+        EXPECT_EQ(main->caption, row.title);
+        // Clip siblings and children, system menu, minimize box and a caption; no maximize box
+        // or sizing frame; the whole work area.
+        EXPECT_EQ(main->style & (0x60A0000 | 0xC00000 | 0x50000), 0x60A0000u | 0xC00000u)
+            << std::hex << main->style;
+        EXPECT_EQ(std::vector<int>({main->left, main->top, main->right, main->bottom}), area);
+        // The session's first question, in front of the blue window; none without a user.
+        std::optional<Window> dialog =
+            WindowOf(process, "#32770", true, row.box.empty() ? 3000 : 10000);
+        if (!row.box.empty() || row.noUser) {
+            EXPECT_EQ(dialog ? dialog->caption : "", row.box) << DescribeWindows();
+            EXPECT_NE(dialog.value_or(Window{}).Describe().find(row.boxText), std::string::npos);
+        }
+        if (!row.screenshot.empty())
+            Screenshot(row.screenshot);
+        std::vector<std::string> log = InstallLogMessages();
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log[0], row.logged.empty() ? row.commandLine : row.logged); // trimmed, as parsed
+        EXPECT_EQ(log.size() >= 2 && log[1] == "No User Interaction", row.noUser);
+        server.CloseClient(); // the session ends when the server hangs up
+        EndRun(process, *main, row.noUser ? 15000 : 8000);
+        EXPECT_TRUE(row.noUser || (!server.Accept(0) && !FileExists("C:\\work\\IpAdd.txt")))
+            << "No and Cancel end it unconnected";
+    }
+    // The program icon: one 32 x 32 image of 16 colours.
+    EXPECT_EQ(ProgramIcons(program_, 104), (std::vector<std::vector<int>>{{32, 32, 16, 4}}));
+}
+
+TEST_F(StartupE2E, StatusLabelSpansTheWindowJustBelowTheMiddleInYellowOnBlue) {
+    Scenario("the status label: place and colours");
+    // Download mode with a fixed address and no file name: once connected, the session shows
+    // "Retrieving File Names From Server" and waits for the list.
+    ScriptServer server(11001);
+    Start(server, " -EFTP -I \"127.0.0.1\"", "-EFTPMODE");
+    std::optional<Window> main;
+    std::vector<Control> labels;
+    auto waitForLabel = [&](const std::string& text) { // exactly one label, reading `text`
+        WaitUntil(
+            [&] {
+                main = WindowOf(*process_, "Install", true, 10000);
+                labels.clear();
+                for (const Control& c : main.value_or(Window{}).controls)
+                    if (c.className == "Label Class")
+                        labels.push_back(c);
+                return labels.size() == 1 && labels[0].text == text;
+            },
+            10000);
+        ASSERT_TRUE(main.has_value()) << DescribeWindows();
+        ASSERT_EQ(labels.size(), 1u) << main->Describe();
+        EXPECT_EQ(labels[0].text, text);
+        EXPECT_TRUE(labels[0].visible);
+        EXPECT_EQ(labels[0].bottom - labels[0].top, 40);
+        Pause(500);
+    };
+    waitForLabel("Retrieving File Names From Server");
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(main->caption, kTransferTitle);
+    const Control label = labels[0];
+    EXPECT_EQ(label.id, 1);
+    EXPECT_EQ(label.left, main->clientLeft);
+    EXPECT_EQ(label.top - main->clientTop, (main->bottom - main->top - 20) / 2);
+    EXPECT_EQ(label.right - label.left, main->right - main->left); // the owner's outer width
+    Screenshot("startup_status_label");
+    // Yellow text on the blue band: both colours, and mostly blue.
+    const std::string crop = std::to_string(std::min(label.right, main->clientRight) - label.left) +
+                             "x40+" + std::to_string(label.left) + "+" + std::to_string(label.top);
+    EXPECT_GT(ColourShare("startup_status_label", crop, "#FFFF00"), 0.01) << crop;
+    EXPECT_GT(ColourShare("startup_status_label", crop, "#0000FF"), 0.5) << crop;
+
+    // The end of an empty file list replaces the label by one showing a single blank: still
+    // exactly one label, a plain blue band, and no list to choose from.
+    ASSERT_TRUE(server.SendType(FILE_NAME, "NoMore"));
+    waitForLabel(" ");
+    Screenshot("startup_status_label_blank");
+    EXPECT_EQ(ColourShare("startup_status_label_blank", crop, "#FFFF00"), 0.0) << crop;
+    EXPECT_GT(ColourShare("startup_status_label_blank", crop, "#0000FF"), 0.99) << crop;
+    Pause(1000);
+    EXPECT_FALSE(FindWindow("#32770", "Select File to Transfer").has_value());
+    EXPECT_TRUE(process_->Running()) << "idle until the server or the user closes";
+    server.CloseClient();
+    EndRun(*process_, *main, 15000);
+}
+
+// The start question answered Yes, then the address dialog: a refused connection, then one that
+// never completes (each back to the dialog, the earlier socket closed first), an empty address,
+// and at last a slow transfer whose setup program is started locally.
+TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally) {
+    Scenario("start question, address dialog, refused and hanging connects");
+    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+    ASSERT_GT(sample.size(), 20000u);
+    auto addressDialog = [] {
+        std::optional<Window> dialog = WaitForWindow("#32770", kAddressCaption, 20000);
+        EXPECT_EQ(dialog.value_or(Window{}).ControlText(1002), "127.0.0.1")
+            << "no IpAdd.txt: the built-in address\n"
+            << DescribeWindows();
+        return dialog.value_or(Window{});
+    };
+    Run("");
+    ASSERT_TRUE(AnswerBox("GRAPHICAL ORVANE Setup", kStartQuestion, kIdYes));
+    Window dialog = addressDialog();
+    Screenshot("startup_address_dialog");
+    ASSERT_TRUE(dialog.Click(kIdOk));
+    ASSERT_TRUE(AnswerBox("WinSock Error",
+                          "connect() failed\n\nWSAECONNREFUSED: Connection refused\n"
+                          "          orvsrvr may not be running",
+                          kIdOk, "startup_connect_refused"));
+    dialog = addressDialog();
+    {
+        ScriptServer full(11001, 0);
+        QueueFiller filler(11001);
+        ASSERT_TRUE(dialog.Click(kIdOk));
+        // The progress dialog appears after its first second, centred, with the address and port.
+        std::optional<Window> progress;
+        WaitUntil(
+            [&] {
+                progress = FindWindow("#32770", "Connection Progress");
+                return progress && progress->visible && progress->right - progress->left > 50;
+            },
+            10000, 250);
+        ASSERT_TRUE(progress && progress->right - progress->left > 50) << DescribeWindows();
+        EXPECT_EQ(progress->ControlText(1011), "Searching For:  '127.0.0.1'");
+        EXPECT_EQ(progress->ControlText(1012), "At Port Number:  '11001'");
+        EXPECT_TRUE(progress->HasControl(1013));
+        Screenshot("startup_connection_progress");
+        ASSERT_TRUE(AnswerBox(
+            "Error", "ERROR!\n\nConnection Request Timed Out.  \nPlease Check Server Address",
+            kIdOk, "startup_connect_timed_out", 30000));
+    }
+    dialog = addressDialog();
+    // An empty address is refused and the dialog stays.
+    ASSERT_TRUE(dialog.SetText(1002, "   "));
+    ASSERT_TRUE(dialog.Click(kIdOk));
+    ASSERT_TRUE(
+        AnswerBox("ERROR", "You MUST input an IP Address!", kIdOk, "startup_address_empty"));
+    ASSERT_TRUE(dialog.Exists());
+    // Blanks and tabs around the address are trimmed before use and before saving.
+    ScriptServer server(11001);
+    ASSERT_TRUE(dialog.SetText(1002, "  127.0.0.1\t "));
+    ASSERT_TRUE(dialog.Click(kIdOk));
+    ASSERT_TRUE(server.Accept(30000)) << DescribeWindows();
+    EXPECT_EQ(server.ReceivePayload(10000),
+              std::optional<std::string>("-EFTPMODE -F/usr/orvane/bin/Setup.exe"));
+    EXPECT_EQ(ReadFile("C:\\work\\IpAdd.txt"), "127.0.0.1");
+
+    // A slow transfer in 8 KiB pieces: half-way, the Transfer Status dialog shows the name.
+    std::vector<std::string> pieces;
+    for (std::size_t offset = 0; offset < sample.size(); offset += 8192)
+        pieces.push_back(sample.substr(offset, 8192));
+    const std::size_t half = pieces.size() / 2;
+    SendFile(server, sample.size(), {pieces.begin(), pieces.begin() + half});
+    std::optional<Window> status = WaitForWindow("#32770", "Transfer Status", 5000);
+    ASSERT_TRUE(status.has_value()) << DescribeWindows();
+    EXPECT_EQ(status->ControlText(102) + "|" + status->ControlText(103), "Transferring Setup.exe|");
+    Screenshot("startup_transfer_status");
+    SendFile(server, std::nullopt, {pieces.begin() + half, pieces.end()});
+    ExpectExitZero();
+    EXPECT_TRUE(ReadFile("C:\\klv\\transfer\\Setup.exe") == sample);
+    const char* mark = "C:\\orvane\\bin\\SampleSetupRan.txt";
+    WaitUntil([&] { return !ReadFile(mark).empty(); }, 10000, 250);
+    EXPECT_EQ(ReadFile(mark), "C:\\klv\\transfer\\Setup.exe\r\n")
+        << "started locally, no arguments";
+}
+
+} // namespace
+} // namespace e2e
