@@ -21,6 +21,14 @@ void PrepareFileListDialog(HWND dialog, HFONT font, void (*fill)(HWND, Session&)
     CenterOnParent(dialog);
 }
 
+Session* ListDialogSession(HWND dialog, UINT message, LPARAM lParam, MainWindow*& main) {
+    main = DialogContext<MainWindow>(dialog, message, lParam);
+    Session* s = main ? main->sessions.Current() : nullptr;
+    if (s == nullptr && main != nullptr)
+        EndDialog(dialog, 0); // the session ended while the list was up
+    return s;
+}
+
 namespace {
 
 enum class ChoiceResult { Sent, Refused, Missing };
@@ -82,13 +90,10 @@ bool Choose(Session& s, HWND dialog, int position, INT_PTR* result) {
 }
 
 INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    MainWindow* main = DialogContext<MainWindow>(dialog, message, lParam);
-    Session* s = main ? main->sessions.Current() : nullptr;
-    if (s == nullptr) {
-        if (main != nullptr)
-            EndDialog(dialog, 0); // the session ended while the list was up
+    MainWindow* main = nullptr;
+    Session* s = ListDialogSession(dialog, message, lParam, main);
+    if (s == nullptr)
         return FALSE;
-    }
     switch (message) {
     case WM_INITDIALOG:
         PrepareFileListDialog(dialog, main->dialogFont, FillFileList, *s);

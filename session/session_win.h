@@ -59,6 +59,9 @@ void InstallReceptionHooks(MainWindow& main, Session& session);
 // plain file name.
 void AddFileName(MainWindow& main, Session& session, char* name);
 // Dialog 105's common start: the shared font on the list, the list filled, focus, centred.
+// The current session of a list dialog's main window; null, with the dialog ended, when the
+// session ended while the list was up (null before WM_INITDIALOG too).
+Session* ListDialogSession(HWND dialog, UINT message, LPARAM lParam, MainWindow*& main);
 void PrepareFileListDialog(HWND dialog, HFONT font, void (*fill)(HWND, Session&), Session& session);
 // Runs dialog 105 modally with the given procedure (its parameter the MainWindow), server
 // messages ignored meanwhile; true when it ended with a choice.

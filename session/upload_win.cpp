@@ -53,13 +53,10 @@ bool SelectedName(HWND dialog, char* out) {
 }
 
 INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    MainWindow* main = DialogContext<MainWindow>(dialog, message, lParam);
-    Session* s = main ? main->sessions.Current() : nullptr;
-    if (s == nullptr) {
-        if (main != nullptr)
-            EndDialog(dialog, 0); // the session ended while the list was up
+    MainWindow* main = nullptr;
+    Session* s = ListDialogSession(dialog, message, lParam, main);
+    if (s == nullptr)
         return FALSE;
-    }
     switch (message) {
     case WM_INITDIALOG:
         PrepareFileListDialog(dialog, main->dialogFont, FillPushList, *s);
