@@ -219,6 +219,27 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
     EndSession(main);
 }
 
+// The block of the last large message when one was kept, otherwise a fresh buffer.
+bool TakeReadBuffer(MainWindow& main, MessageBuffer* buffer) {
+    if (main.keptRead.data == nullptr)
+        return InitMessageBuffer(buffer);
+    *buffer = main.keptRead;
+    main.keptRead = MessageBuffer{0, 0, nullptr};
+    return true;
+}
+
+// Keeps a large block for the next read (replacing one kept before) or frees it.
+void ReleaseReadBuffer(MainWindow& main, MessageBuffer* buffer) {
+    if (WorthKeeping(*buffer)) {
+        FreeMessageBuffer(&main.keptRead);
+        main.keptRead = *buffer;
+        main.keptRead.length = 0;
+    } else {
+        FreeMessageBuffer(buffer);
+    }
+    *buffer = MessageBuffer{0, 0, nullptr};
+}
+
 void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
     const Options& options = main.options;
     HWND window = main.window;
@@ -242,8 +263,7 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
     case FILE_DATA:
         Sleep(1);
         result = OnFileData(s, buffer);
-        FreeMessageBuffer(buffer); // the piece is copied; release it before the long steps
-        *buffer = MessageBuffer{0, 0, nullptr};
+        ReleaseReadBuffer(main, buffer); // the piece is copied; release it before the long steps
         if (result == ReceptionResult::Complete)
             AfterCompleteFile(main, s);
         break;
@@ -286,7 +306,7 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         return;
     s.SessionReadBusy = 1;
     MessageBuffer buffer;
-    if (!InitMessageBuffer(&buffer)) {
+    if (!TakeReadBuffer(main, &buffer)) {
         s.SessionReadBusy = 0;
         return;
     }
@@ -300,18 +320,18 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         // ending the session (and taking the box down) before the box is answered.
         if (current)
             s.IgnoreSocketEvents = 1;
-        FreeMessageBuffer(&buffer);
+        ReleaseReadBuffer(main, &buffer);
         ShowErrorBox("READ: Connection Lost", 0, 0);
         EndSession(main);
         return;
     }
     if (!current) {
-        FreeMessageBuffer(&buffer);
+        ReleaseReadBuffer(main, &buffer);
         return;
     }
     s.SessionReadBusy = 0;
     Dispatch(main, s, &buffer);
-    FreeMessageBuffer(&buffer);
+    ReleaseReadBuffer(main, &buffer);
 }
 
 void OnSocketEvent(MainWindow& main, LPARAM lParam) {
@@ -353,6 +373,10 @@ void OnSocketEvent(MainWindow& main, LPARAM lParam) {
 }
 
 } // namespace
+
+MainWindow::~MainWindow() {
+    FreeMessageBuffer(&keptRead);
+}
 
 MainWindow* MainWindowOf(HWND window) {
     return reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));

@@ -5,6 +5,7 @@
 #include "base/options.h"
 #include "session/session.h"
 #include "session/session_watch.h"
+#include "transport/framing.h"
 #include "transport/klv_socket.h"
 
 // The main window's own state, made by start-up and reached from the window procedure (its
@@ -12,6 +13,9 @@
 // window objects of the run.
 struct MainWindow {
     explicit MainWindow(const Options& options) : options(options) {}
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
     const Options& options;
     HWND window = nullptr;
     HFONT dialogFont = nullptr; // the list of dialog 105
@@ -20,6 +24,7 @@ struct MainWindow {
     HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none
     SessionHost sessions;
     TransferTiming timing;
+    MessageBuffer keptRead{0, 0, nullptr}; // the last large read block (WorthKeeping), or none
 };
 
 // The MainWindow of a window created with it as its creation parameter.

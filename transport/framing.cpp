@@ -1,7 +1,6 @@
 // Frames on a TCP stream: send one message, take one in.
 #include "transport/framing.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,53 +21,6 @@ constexpr int kWsaeMsgSize = 10040;
 constexpr std::int32_t kBodyStep = (1 << 20) + 64;
 
 int g_stallLimitMs = kDefaultStallLimitMs;
-
-// One spare body block kept between messages. A session frees its buffer after every message,
-// and under Wine a block of a megabyte or more is a fresh mapping each time: mapped, faulted in
-// page by page while the body arrives, and unmapped again, for every piece of a download. The
-// spare keeps the last large block (its capacity in its first four bytes); blocks below
-// kSpareMin are cheap from the heap, blocks above kSpareMax are not kept.
-constexpr std::int32_t kSpareMin = 1 << 16;
-constexpr std::int32_t kSpareMax = 4 << 20;
-std::atomic<unsigned char*> g_spareBlock{nullptr};
-
-std::int32_t SpareCapacity(const unsigned char* block) {
-    std::int32_t capacity;
-    std::memcpy(&capacity, block, sizeof capacity);
-    return capacity;
-}
-
-// Keeps a large block as the spare (the one it replaces is freed); frees any other.
-void ReleaseBlock(unsigned char* block, std::int32_t capacity) {
-    if (!block || capacity < kSpareMin || capacity > kSpareMax) {
-        std::free(block);
-        return;
-    }
-    std::memcpy(block, &capacity, sizeof capacity);
-    std::free(g_spareBlock.exchange(block));
-}
-
-// Grows the buffer's block to at least `size` bytes, keeping its first `keep` bytes: the spare
-// when the size is a large one and the spare holds it, otherwise realloc.
-bool GrowBlock(MessageBuffer* buffer, std::int64_t size, std::int32_t keep) {
-    unsigned char* spare = size >= kSpareMin ? g_spareBlock.exchange(nullptr) : nullptr;
-    if (spare && SpareCapacity(spare) >= size) {
-        const std::int32_t capacity = SpareCapacity(spare);
-        std::memcpy(spare, buffer->data, static_cast<std::size_t>(keep));
-        std::free(buffer->data);
-        buffer->data = spare;
-        buffer->capacity = capacity;
-        return true;
-    }
-    std::free(spare); // too small for this message: the heap has the size wanted
-    unsigned char* block =
-        static_cast<unsigned char*>(std::realloc(buffer->data, static_cast<std::size_t>(size)));
-    if (!block)
-        return false;
-    buffer->data = block;
-    buffer->capacity = static_cast<std::int32_t>(size);
-    return true;
-}
 
 enum class Wait { Ready, NotYet, Stalled };
 
@@ -136,10 +88,14 @@ bool InitMessageBuffer(MessageBuffer* buffer) {
 }
 
 void FreeMessageBuffer(MessageBuffer* buffer) {
-    ReleaseBlock(buffer->data, buffer->capacity);
+    std::free(buffer->data);
     buffer->data = nullptr;
     buffer->capacity = 0;
     buffer->length = 0;
+}
+
+bool WorthKeeping(const MessageBuffer& buffer) {
+    return buffer.data != nullptr && buffer.capacity >= (1 << 16) && buffer.capacity <= (4 << 20);
 }
 
 bool BuildFrame(unsigned char* payload, std::int32_t length, int options, unsigned char** frame,
@@ -310,8 +266,12 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength) {
                 grown = static_cast<std::int64_t>(received) + kBodyStep;
             if (grown > needed)
                 grown = needed;
-            if (!GrowBlock(buffer, grown, received))
+            unsigned char* block = static_cast<unsigned char*>(
+                std::realloc(buffer->data, static_cast<std::size_t>(grown)));
+            if (!block)
                 return 0;
+            buffer->data = block;
+            buffer->capacity = static_cast<std::int32_t>(grown);
         }
         const std::int64_t room = static_cast<std::int64_t>(buffer->capacity) - 10 - received;
         const std::int32_t remaining = bodyLength - received;

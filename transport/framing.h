@@ -35,6 +35,11 @@ struct MessageBuffer {
 // A fresh buffer: capacity 4, length 0, a 4-byte block. Returns false when it cannot allocate.
 bool InitMessageBuffer(MessageBuffer* buffer);
 void FreeMessageBuffer(MessageBuffer* buffer);
+// A block worth keeping for the next message (64 KiB to 4 MiB). Under Wine a block of a
+// megabyte is a fresh mapping every time it is allocated, faulted in page by page while the body
+// arrives and unmapped when it is freed; a reader of many large messages keeps its last block
+// and hands it to KLVrecv again, which uses a block that is large enough as it is.
+bool WorthKeeping(const MessageBuffer& buffer);
 
 // 1 when the whole frame was handed to the socket (or there was nothing to send); 0 when the
 // send failed (reported in a box unless SEND_QUIET) or there is no socket (0).
