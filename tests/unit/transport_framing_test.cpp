@@ -154,13 +154,14 @@ TEST(TransportFraming, ReceivePhases) {
 
 // Frames as they arrive and what the receive makes of them: an empty message (nothing waiting,
 // zero and keep-alive lengths) keeps the stream in step; protected and compressed frames give
-// their payload; any non-zero compressed flag means zlib, but bytes that are no zlib stream stay
-// the payload. Refused: an altered checked frame, a body with no payload before its check value,
-// a length that is negative or whose block would not fit, a body past the caller's limit, and a
-// payload that would inflate past it.
+// their payload; any non-zero compressed flag means zlib, but bytes that are no zlib stream, or
+// a stream that inflates to fewer bytes, stay the payload. Refused: an altered checked frame, a
+// body with no payload before its check value, a length that is negative or whose block would not
+// fit, a body past the caller's limit, and a payload that would inflate past it.
 TEST(TransportFraming, ReceivedFrames) {
     const std::string checked = Built("checked payload", SEND_AES_CHECK), random = Random(3033, 4);
     const std::string bomb = Built(std::string(8 << 20, 'b'), 0);
+    const std::string ab("\x78\x9c\x4b\x4c\x02\x00\x01\x26\x00\xc4", 10); // "ab" deflated
     std::string zipped = Built(Repetitive(2000), 0);
     zipped[0] = 2;
     auto flipped = [&](std::size_t at) {
@@ -184,9 +185,10 @@ TEST(TransportFraming, ReceivedFrames) {
         {Built(Repetitive(3000), SEND_AES_CHECK), none, 1, Repetitive(3000)},
         {zipped, none, 1, Repetitive(2000)},
         {Header(1, 0, 12) + "not deflated", none, 1, "not deflated"},
-        {bomb, none, 1, std::string(8 << 20, 'b')},
+        {bomb, 8 << 20, 1, std::string(8 << 20, 'b')}, // a payload exactly at the limit
+        {Header(1, 0, 10) + ab, none, 1, ab},          // zlib, but giving less: the bytes stay
         {Header(0, 0, 3033) + random, none, 1, random},
-        {bomb, 1 << 16, 0, ""}, // refused while inflating
+        {bomb, (8 << 20) - 1, 0, ""}, // refused while inflating
         {Header(0, 0, 3033) + random, 3000, 0, ""},
         {flipped(6), none, 0, ""},
         {flipped(20), none, 0, ""},
