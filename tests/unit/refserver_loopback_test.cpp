@@ -12,7 +12,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kWait = 10000;
-const std::string kSetupRequest = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
 
 class RefserverLoopback : public ::testing::Test {
   protected:
@@ -26,10 +25,6 @@ class RefserverLoopback : public ::testing::Test {
             log_.push_back(line);
         };
     }
-    void StartServer() {
-        server_ = std::make_unique<refsrv::RefServer>(config_);
-        ASSERT_TRUE(server_->Start("127.0.0.1", 0));
-    }
     void Put(const std::string& relative, const std::string& content) {
         fs::create_directories((root_ / relative).parent_path());
         std::ofstream(root_ / relative, std::ios::binary) << content;
@@ -39,16 +34,8 @@ class RefserverLoopback : public ::testing::Test {
                                                   int options = SEND_NOCOMPRESS) {
         auto client = std::make_unique<refsrv::FrameChannel>(
             transport_test::ConnectLoopback(server_->Port()));
-        Say(*client, request, options);
+        EXPECT_TRUE(client->SendPayload(request, options, kWait));
         return client;
-    }
-    std::string Next(refsrv::FrameChannel& client) {
-        refsrv::Frame f;
-        EXPECT_EQ(client.Read(kWait, &f), refsrv::ReadStatus::Frame);
-        return f.payload;
-    }
-    void Say(refsrv::FrameChannel& client, const std::string& text, int options = SEND_NOCOMPRESS) {
-        EXPECT_TRUE(client.SendPayload(text, options, kWait));
     }
     std::vector<std::string> WaitLog(std::size_t lines) {
         for (int i = 0; i < 500 && Log().size() < lines; ++i)
@@ -86,7 +73,8 @@ TEST_F(RefserverLoopback, HostileRequestsAreRefusedAndLogged) {
     config_.maxUploadBytes = 3000;
     config_.maxConnections = 2;
     config_.firstFrameTimeoutMs = 1000;
-    StartServer();
+    server_ = std::make_unique<refsrv::RefServer>(config_);
+    ASSERT_TRUE(server_->Start("127.0.0.1", 0));
     const std::string ack = "NO NEED TO ARGUE", name = std::string("\x11tool.exe\0", 10);
     const std::string full = "\x11" + std::string(1100, 'f');
     const struct {
@@ -95,7 +83,7 @@ TEST_F(RefserverLoopback, HostileRequestsAreRefusedAndLogged) {
         std::vector<std::string> then;
         std::string logged;
     } rows[] = {
-        {kSetupRequest + " -X",
+        {"-EFTPMODE -F/usr/orvane/bin/Setup.exe -X",
          SEND_NOCOMPRESS,
          {ack},
          "-X: ignored (outside the transfer folder)"},
@@ -153,7 +141,8 @@ TEST_F(RefserverLoopback, HostileRequestsAreRefusedAndLogged) {
     EXPECT_NE(log[lines].find("refused: 2 connections already open"), std::string::npos);
     for (std::size_t i = lines + 1; i < log.size(); ++i)
         EXPECT_NE(log[i].find("no request (timed out)"), std::string::npos) << log[i];
-    EXPECT_EQ(Next(*Connect("HELLO"))[0], refsrv::kServerError); // the cap is free again
+    EXPECT_EQ(Connect("HELLO")->Read(kWait, &f), refsrv::ReadStatus::Frame); // the cap is free
+    EXPECT_EQ(f.payload[0], refsrv::kServerError);
     for (const char* name : {"", ".", "..", "../x", "a\\b", "C:x", "a\rb", "a\x7f"})
         EXPECT_FALSE(refsrv::UploadFileName(name)) << name;
 }
