@@ -96,7 +96,7 @@ TEST_F(RefserverLoopback, HostileRequestsAreRefusedAndLogged) {
           "end"},
          "over the size cap of 3000 bytes"},
         {std::string(5000, '?'), SEND_NOCOMPRESS, {}, "\"... (5000 bytes)"},
-        {"-EFTPMODE", SEND_NOCOMPRESS, {"../bin/Setup.exe"}, "SERVER_ERROR"},
+        {"-EFTPMODE", SEND_NOCOMPRESS, {"/usr/orvane/bin/Setup.exe"}, "SERVER_ERROR"},
         {"-EFTPMODE -F/usr/orvane/bin/Missing.exe", SEND_NOCOMPRESS, {}, "SERVER_ERROR"},
         {"-EFTPMODE -F/../../etc/passwd", SEND_NOCOMPRESS, {}, "SERVER_ERROR"},
         {"-EFTPMODE -F../../../x", SEND_NOCOMPRESS, {}, "SERVER_ERROR"},
