@@ -1,6 +1,6 @@
-// Protection: equality with OpenSSL on lengths 0..5000, the key areas and the receive side's
-// verify-then-decrypt rules. AES-128 and SHA-256 run once on the portable code and once on the
-// CPU's crypto instructions (where it has them).
+// Protection: equality with OpenSSL on lengths 0..5000 and 1 MiB, the key areas and the receive
+// side's verify-then-decrypt rules. AES-128 and SHA-256 run once on the portable code and once on
+// the CPU's crypto instructions (where it has them).
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
@@ -37,17 +37,17 @@ Bytes OpenSsl(const char* name, const unsigned char* key, int keyLength, const B
 
 } // namespace
 
-// Our modes against OpenSSL's on lengths 0..5000 (block and 8-block edges, random lengths; past
-// 256 blocks the counter carries out of its last byte) with the build's keys (laid out as the
-// build gives them) and zero vectors.
+// Our modes against OpenSSL's on lengths 0..5000 and 1 MiB (block and 8-block edges, random
+// lengths; past 256 blocks the counter carries out of its last byte) with the build's keys (laid
+// out as the build gives them) and zero vectors.
 TEST(TransportProtection, ModesAndDigestEqualOpenSsl) {
     EXPECT_EQ(0, std::memcmp(PayloadKeyArea(), KLV_PAYLOAD_KEY, sizeof KLV_PAYLOAD_KEY));
     EXPECT_EQ(0, std::memcmp(CheckValueKeyArea(), KLV_CHECK_VALUE_KEY, sizeof KLV_CHECK_VALUE_KEY));
     EXPECT_EQ(0, std::memcmp(AesKeyArea(), KLV_AES_KEY, sizeof KLV_AES_KEY));
     std::mt19937 rng(20261206);
-    std::vector<std::size_t> lengths = {0,   1,   7,   8,   9,   15,   16,   17,   31,  32,
-                                        33,  55,  56,  63,  64,  65,   127,  128,  129, 255,
-                                        256, 257, 383, 384, 385, 1023, 1024, 1025, 5000};
+    std::vector<std::size_t> lengths = {0,   1,   7,   8,   9,   15,   16,   17,   31,   32,
+                                        33,  55,  56,  63,  64,  65,   127,  128,  129,  255,
+                                        256, 257, 383, 384, 385, 1023, 1024, 1025, 5000, 1 << 20};
     for (int i = 0; i < 60; ++i)
         lengths.push_back(rng() % 5001);
     for (std::size_t length : lengths) {
