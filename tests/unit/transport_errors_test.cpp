@@ -1,5 +1,4 @@
-// Error texts, the failures the transport reports to its sink and box log lines (klvlib.log: the
-// framing test).
+// Error texts, the failures the transport reports to its sink, and box log lines.
 #include <cerrno>
 
 #include "transport/box.h"
