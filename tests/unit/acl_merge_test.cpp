@@ -125,7 +125,7 @@ TEST(AclMerge, MergedLists) {
         {"[E1, I1, X, I2]", Acl({e1, i1, x, i2}), Acl({x, kNew, e1, i2, i1})},
         {"past the first inherited entry the account's explicit one stays",
          Acl({i1, Explicit(kEveryone, 7)}), Acl({Explicit(kEveryone, 7), kNew, i1})},
-        {"free space and a short entry", Acl({shortAce, e2}, 40), Acl({kNew, e2, shortAce})},
+        {"long list and a short entry", Acl({shortAce, e2}, 230), Acl({kNew, e2, shortAce})},
         {"a SID longer than its entry", Acl({lying}), Acl({kNew, lying})},
         {"three of each", Acl({e1, e2, e3, i1, i2, i3}), once},
         {"applied twice: the others' order back", once, Acl({kNew, e1, e2, e3, i1, i2, i3})},

@@ -1,4 +1,4 @@
-// Install log lines (time stamp, literal texts, the 999-character cut, appending, rotation) and
+// Install log lines (time stamp, the 999-character cut, appending, rotation) and
 // the run's result line.
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 namespace {
 using transport_test::ReadWholeFile;
 
-TEST(InstallLog, StampedLiteralLinesCutAt999AppendedNeverTruncatedRotatedPastTheLimit) {
+TEST(InstallLog, StampedLinesCutAt999AppendedNeverTruncatedRotatedPastTheLimit) {
     const LogTime t{12, 31, 1999, 23, 5, 9, 42};
     const std::string stamp = "12/31/1999 at 23:5:9:42 ";
     for (std::size_t size : {std::size_t{1200}, std::size_t{24}}) {
@@ -26,12 +26,10 @@ TEST(InstallLog, StampedLiteralLinesCutAt999AppendedNeverTruncatedRotatedPastThe
     std::ofstream(path, std::ios::binary) << "earlier line\r\n";
     SetInstallLogPath(path.c_str());
     WriteInstallLog("Connected to %s port %d", "127.0.0.1", 11001);
-    WriteInstallLogText("C:\\dir%s\\100%n.exe");
     SetInstallLogPath("c:\\orvane\\bin\\Install.log");
     const std::string text = ReadWholeFile(path);
     EXPECT_EQ(text.rfind("earlier line\r\n", 0), 0u);
     EXPECT_NE(text.find(" Connected to 127.0.0.1 port 11001 \r\n"), std::string::npos);
-    EXPECT_NE(text.find(" C:\\dir%s\\100%n.exe \r\n"), std::string::npos);
 
     std::ofstream(path + ".old", std::ios::binary) << "oldest";
     EXPECT_FALSE(RotateLogFile(path.c_str(), static_cast<long>(text.size()))) << "at the limit";

@@ -1,4 +1,4 @@
-// Error texts, the failures the transport reports to its sink, box log lines and klvlib.log.
+// Error texts, the failures the transport reports to its sink, and box log lines.
 #include <cerrno>
 
 #include "transport/box.h"
@@ -109,29 +109,4 @@ TEST(TransportErrors, BoxLogLines) {
     EXPECT_STREQ(out, "UNABLE TO CREATE SETUP PROCESS!!  Could not ");
     EXPECT_EQ(FormatBoxLogLine(out, 8, "WinSock Error", "x"), 7u);
     EXPECT_STREQ(out, "WinSock");
-}
-
-// klvlib.log: nothing without the switch file; four-line entries with it; never 10038/10053.
-TEST(TransportErrors, LibraryLogEntries) {
-    transport_test::ScratchFolder folder;
-    SetLibraryLogFolder(folder.path.c_str());
-    SetLibraryLogWindowName("Install");
-    const std::string log = folder.File("klvlib.log");
-    LogWinsockError(10054, "1-KLVrecv()");
-    EXPECT_FALSE(std::filesystem::exists(log));
-    std::ofstream(folder.File("KLVLIB_DEBUGGING_ON.txt"));
-    for (int number : {10054, 10038, 10053, 99})
-        LogWinsockError(number, number == 99 ? "2-KLVrecv()" : "1-KLVrecv()");
-    std::remove(folder.File("KLVLIB_DEBUGGING_ON.txt").c_str());
-    LogWinsockError(10054, "1-KLVrecv()");
-    const std::string content = transport_test::ReadWholeFile(log);
-    ASSERT_EQ(8, std::count(content.begin(), content.end(), '\n')) << content;
-    EXPECT_EQ(24u, content.find('\n')); // ctime: "Sun Dec  6 20:44:22 2026"
-    const std::string first =
-        "Install\n1-KLVrecv() failed WSAECONNRESET: connection reset by peer\n\n";
-    const std::string last = "Install\n2-KLVrecv() failed Error # 99\n\n";
-    EXPECT_EQ(first, content.substr(25, first.size()));
-    EXPECT_EQ(last, content.substr(content.size() - last.size()));
-    SetLibraryLogWindowName("");
-    SetLibraryLogFolder("");
 }

@@ -1,6 +1,4 @@
-// The readers that take typed fields off a received message, decompression and byte order.
-#include <zlib.h>
-
+// The readers that take typed fields off a received message (decompression: the framing test).
 #include "transport_test_support.h"
 
 namespace {
@@ -50,51 +48,4 @@ TEST(TransportReaders, BytesAndIntegers) {
     for (int expected : {1, 2, 3, POP_EMPTY})
         EXPECT_EQ(expected, PopMessageByte(&b));
     FreeMessageBuffer(&b);
-}
-
-// The result replaces the input only when it is longer (plain text, or a stream that gives less,
-// stays as it came); it grows past many doublings; a result over the limit fails and leaves the
-// input.
-TEST(TransportReaders, Uncompress) {
-    auto run = [](const std::string& input, std::int64_t limit, bool expected) {
-        MessageBuffer b = Make(input);
-        EXPECT_EQ(expected, UncompressMessageWithLimit(&b.data, &b.length, limit));
-        const std::string out = Rest(b);
-        FreeMessageBuffer(&b);
-        return out;
-    };
-    auto deflated = [](const std::string& text) {
-        std::string z(compressBound(text.size()), '\0');
-        uLongf size = z.size();
-        compress(reinterpret_cast<Bytef*>(&z[0]), &size,
-                 reinterpret_cast<const Bytef*>(text.data()), text.size());
-        return z.substr(0, size);
-    };
-    EXPECT_EQ("plain text, not zlib", run("plain text, not zlib", kMaxMessageLength, true));
-    EXPECT_EQ(deflated("ab"), run(deflated("ab"), kMaxMessageLength, true));
-    std::string text;
-    for (int i = 0; text.size() < (3u << 20); ++i)
-        text += "line " + std::to_string(i % 1000) + " of a highly repetitive listing\n";
-    const std::string z = deflated(text);
-    EXPECT_TRUE(run(z, static_cast<std::int64_t>(text.size()), true) == text);
-    EXPECT_TRUE(run(z, static_cast<std::int64_t>(text.size()) - 1, false) == z);
-}
-
-TEST(ByteOrder, LoadsAndStoresEachWidth) {
-    const unsigned char in[8] = {1, 2, 3, 4, 5, 6, 7, 0xF8};
-    EXPECT_EQ(0x0201u, LoadLe16(in));
-    EXPECT_EQ(0x0102u, LoadBe16(in));
-    EXPECT_EQ(0xF807060504030201u, LoadLe64(in));
-    EXPECT_EQ(0x01020304050607F8u, LoadBe64(in));
-    static_assert(LoadLe32("\x01\x02\x03\xF4") == 0xF4030201u &&
-                      LoadBe32("\xF1\x02\x03\x04") == 0xF1020304u,
-                  "loads in constant expressions, from char");
-    unsigned char out[8];
-    StoreLe64(out, 0xF807060504030201u);
-    EXPECT_EQ(0, std::memcmp(in, out, 8));
-    StoreBe64(out, 0x01020304050607F8u);
-    EXPECT_EQ(0, std::memcmp(in, out, 8));
-    StoreBe16(out, 0x0807);
-    StoreLe16(out + 2, 0x0807);
-    EXPECT_EQ(0, std::memcmp("\x08\x07\x07\x08", out, 4));
 }

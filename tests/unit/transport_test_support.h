@@ -103,13 +103,6 @@ inline std::string Header(unsigned char compressed, unsigned char protection, st
            testbytes::Le32(static_cast<std::uint32_t>(length));
 }
 
-inline std::vector<unsigned char> FromHex(const std::string& hex) {
-    std::vector<unsigned char> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 // A scratch folder under /tmp, removed with its files at the end.
 struct ScratchFolder {
     char pattern[24] = "/tmp/klv_test_XXXXXX";
