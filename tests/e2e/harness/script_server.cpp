@@ -8,8 +8,7 @@ namespace e2e {
 
 ScriptServer::ScriptServer(std::uint16_t port, int backlog) {
     refsrv::EnsureTransportStarted();
-    std::uint16_t bound = 0;
-    listenFd_ = refsrv::ListenOn("127.0.0.1", port, backlog, &bound);
+    listenFd_ = refsrv::ListenOn("127.0.0.1", port, backlog, nullptr);
     if (listenFd_ < 0)
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
 }
