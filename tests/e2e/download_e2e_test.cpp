@@ -1,43 +1,70 @@
-// Download mode (-EFTP) under Wine against the scriptable server: the "Select File to Transfer"
-// dialog, the choice sent back and the file that follows, the ways the choice ends the session,
-// the qorvath.exe rule, and the refusal without a user.
+// Download mode (-EFTP) under Wine against the scriptable server: the status label, the "Select
+// File to Transfer" dialog, the choice sent back and the file that follows (the qorvath.exe rule),
+// the ways the choice ends the session, and the refusal without a user.
 #include "tests/e2e/session_test.h"
 
 namespace e2e {
 namespace {
 
-class DownloadE2E : public SessionTest {
-  protected:
-    void Offer(ScriptServer& server, const std::vector<std::string>& names) {
-        for (const std::string& name : names)
-            ASSERT_TRUE(server.SendType(FILE_NAME, name));
-        ASSERT_TRUE(server.SendType(FILE_NAME, "NoMore"));
-    }
-};
+void Offer(ScriptServer& server, std::vector<std::string> names) {
+    names.push_back("NoMore");
+    for (const std::string& name : names)
+        ASSERT_TRUE(server.SendType(FILE_NAME, name));
+}
 
+using DownloadE2E = SessionTest;
+
+// Once connected, the status label spans the window just below the middle, yellow on blue.
 TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
     Scenario("file list: names listed, the chosen one fetched");
     WriteFile("C:\\work\\FileNames.txt", "stale-one.txt\nstale-two.txt\n");
     ScriptServer server(11001);
     Start(server, " -EFTP -R -I \"127.0.0.1\"", "-EFTPMODE -X");
+    std::optional<Window> main;
+    auto labelReads = [&](const std::string& text) { // one label only, with id 1
+        return WaitUntil(
+            [&] {
+                main = FindWindow("Install", "");
+                const std::vector<Control> c = main.value_or(Window{}).controls;
+                return main && main->ControlText(1) == text &&
+                       std::count_if(c.begin(), c.end(), [](const Control& l) {
+                           return l.className == "Label Class";
+                       }) == 1;
+            },
+            10000);
+    };
+    ASSERT_TRUE(labelReads("Retrieving File Names From Server")) << DescribeWindows();
+    const Control label = *main->Find(1);
+    EXPECT_EQ(main->caption, "GRAPHICAL ORVANE File Transfer Utility");
+    EXPECT_TRUE(label.className == "Label Class" && label.visible);
+    EXPECT_EQ(label.left, main->clientLeft);
+    EXPECT_EQ(label.bottom - label.top, 40);
+    EXPECT_EQ(label.top - main->clientTop, (main->bottom - main->top - 20) / 2);
+    EXPECT_EQ(label.right - label.left, main->right - main->left); // the owner's outer width
+    Pause(500);
+    Screenshot("download_status_label");
+    const std::string crop = std::to_string(std::min(label.right, main->clientRight) - label.left) +
+                             "x40+" + std::to_string(label.left) + "+" + std::to_string(label.top);
+    EXPECT_GT(ColourShare("download_status_label", crop, "#FFFF00"), 0.01) << crop;
+    EXPECT_GT(ColourShare("download_status_label", crop, "#0000FF"), 0.5) << crop;
+
     // A tab, a line feed, 0x1A and bytes of 0x80 and above are not part of the name that is
     // shown and sent; a name that is no plain file name is refused with a box and not listed;
     // the stale FileNames.txt is never shown; the order is the server's.
     const std::string longName = std::string(70, 'L') + ".txt";
-    Offer(server, {"zulu.txt", "re\tport\xE9\xFF.txt", "two\nlines.txt", "..\\e.exe",
+    Offer(server, {"zulu.txt", "qor\tvath\xE9\xFF.exe", "two\nlines.txt", "..\\e.exe",
                    "end\x1Aof.txt", "alpha.txt", longName});
     ASSERT_TRUE(
         AnswerBox("ERROR", "ERROR Invalid File Name: ..\\e.exe", kIdOk, "download_invalid_name"));
     Window dialog = WaitForList();
-    ASSERT_NE(dialog.handle, 0u);
     EXPECT_EQ(dialog.Lines(kFileList),
-              (std::vector<std::string>{"zulu.txt", "report.txt", "twolines.txt", "endof.txt",
+              (std::vector<std::string>{"zulu.txt", "qorvath.exe", "twolines.txt", "endof.txt",
                                         "alpha.txt", longName}));
     EXPECT_NE(dialog.Describe().find("Choose File to Transfer"), std::string::npos);
     EXPECT_EQ(dialog.ControlText(kIdOk) + "|" + dialog.ControlText(kIdCancel), "OK|Cancel");
     Screenshot("download_list_dialog");
     EXPECT_FALSE(server.Receive(500).has_value()) << "the server waits while the list is open";
-    EXPECT_EQ(FindWindow("Install", "").value_or(Window{}).ControlText(1), " ") << "at NoMore";
+    EXPECT_TRUE(labelReads(" ")) << "at NoMore, one label with a blank\n" << main->Describe();
 
     // The long name does not fit the 63 characters of a requested name: refused, not cut.
     ASSERT_TRUE(dialog.DoubleClick(kFileList, 5));
@@ -51,54 +78,52 @@ TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
     ASSERT_TRUE(dialog.Click(kIdOk));
     std::optional<ReceivedFrame> choice = server.Receive(20000);
     ASSERT_TRUE(choice.has_value());
-    EXPECT_EQ(choice->raw, ScriptServer::Frame("report.txt")) << "plain, no terminator";
+    EXPECT_EQ(choice->raw, ScriptServer::Frame("qorvath.exe")) << "plain, no terminator";
     EXPECT_TRUE(dialog.WaitGone(10000));
     EXPECT_FALSE(FileExists("C:\\work\\FileNames.txt")) << "deleted once the choice is sent";
 
-    // The chosen file follows; the Transfer Status dialog names it.
-    const std::string content = Content(30000, 6);
-    SendFile(server, content.size(), {content.substr(0, 10000)});
+    // The chosen file follows; the Transfer Status dialog names it. qorvath.exe is moved to the
+    // program folder and started from there.
+    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+    ASSERT_GT(sample.size(), 20000u);
+    SendFile(server, sample.size(), {sample.substr(0, 10000)});
     std::optional<Window> status = WaitForWindow("#32770", "Transfer Status", 20000);
     ASSERT_TRUE(status.has_value()) << DescribeWindows();
-    EXPECT_EQ(status->ControlText(102), "Transferring report.txt");
-    SendFile(server, std::nullopt, {content.substr(10000)});
+    EXPECT_EQ(status->ControlText(102), "Transferring qorvath.exe");
+    SendFile(server, std::nullopt, {sample.substr(10000)});
     ExpectExitZero();
-    EXPECT_TRUE(ReadFile("C:\\klv\\transfer\\report.txt") == content);
+    EXPECT_TRUE(ReadFile("C:\\orvane\\bin\\qorvath.exe") == sample);
+    EXPECT_FALSE(FileExists("C:\\klv\\transfer\\qorvath.exe"));
     EXPECT_TRUE(Logged("File Transfer Complete!")) << "-I: logged, not boxed";
+    const char* mark = "C:\\orvane\\bin\\SampleSetupRan.txt";
+    WaitUntil([&] { return !ReadFile(mark).empty(); }, 10000, 250);
+    EXPECT_EQ(ReadFile(mark), "c:\\orvane\\bin\\qorvath.exe\r\n");
 }
 
-TEST_F(DownloadE2E, OkWithoutAChoiceAndCancelEndTheSession) {
-    for (int button : {kIdOk, kIdCancel}) {
-        SCOPED_TRACE(button);
-        Scenario(button == kIdOk ? "file list: OK without a choice" : "file list: Cancel");
+// OK without a choice and Cancel end the session; an empty list opens no dialog and the session
+// idles until the server closes.
+TEST_F(DownloadE2E, OkWithoutAChoiceAndCancelEndTheSessionAnEmptyListWaits) {
+    for (int button : {kIdOk, kIdCancel, 0}) {
+        Scenario(button == kIdOk       ? "file list: OK without a choice"
+                 : button == kIdCancel ? "file list: Cancel"
+                                       : "file list: empty");
         Reset();
         ScriptServer server(11001);
         Start(server, " -EFTP -I \"127.0.0.1\"", "-EFTPMODE");
-        Offer(server, {"one.txt", "two.txt"});
-        Window dialog = WaitForList();
-        ASSERT_NE(dialog.handle, 0u);
-        ASSERT_TRUE(dialog.Click(button));
-        EXPECT_TRUE(server.WaitClientClosed(20000));
+        Offer(server,
+              button ? std::vector<std::string>{"one.txt", "two.txt"} : std::vector<std::string>{});
+        if (button) {
+            ASSERT_TRUE(WaitForList().Click(button));
+        } else {
+            EXPECT_FALSE(WaitForWindow("#32770", "Select File to Transfer", 1500).has_value());
+            EXPECT_TRUE(process_->Running()) << "idle until the server or the user closes";
+            server.CloseClient();
+        }
+        EXPECT_TRUE(!button || server.WaitClientClosed(20000));
         EXPECT_EQ(server.Received().size(), 1u) << "nothing after the mode command";
         ExpectExitZero();
         EXPECT_FALSE(FileExists("C:\\work\\FileNames.txt"));
     }
-}
-
-TEST_F(DownloadE2E, QorvathIsMovedToTheProgramFolderAndStartedFromThere) {
-    Scenario("qorvath.exe moved to the program folder and started");
-    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
-    ASSERT_FALSE(sample.empty());
-    ScriptServer server(11001);
-    Start(server, " -EFTP -I \"127.0.0.1\" -F \"qorvath.exe\"", "-EFTPMODE -Fqorvath.exe");
-    EXPECT_EQ(server.ServeFile(sample, "C:\\klv\\transfer\\qorvath.exe", 65536),
-              static_cast<int>((sample.size() + 65535) / 65536));
-    ExpectExitZero();
-    EXPECT_TRUE(ReadFile("C:\\orvane\\bin\\qorvath.exe") == sample);
-    EXPECT_FALSE(FileExists("C:\\klv\\transfer\\qorvath.exe"));
-    const char* mark = "C:\\orvane\\bin\\SampleSetupRan.txt";
-    WaitUntil([&] { return !ReadFile(mark).empty(); }, 10000, 250);
-    EXPECT_EQ(ReadFile(mark), "c:\\orvane\\bin\\qorvath.exe\r\n");
 }
 
 TEST_F(DownloadE2E, WithoutAUserItLogsWhyAndNeverConnects) {

@@ -1,9 +1,10 @@
 // What the end-to-end programs share: a fixture that runs Install.exe from a clean drive C,
-// message boxes and lists, test contents and the pieces of a file sent the way the server does.
+// boxes and lists, test contents and a file sent the way the server does.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <arpa/inet.h>
 #include <memory>
@@ -56,20 +57,20 @@ inline int RunToEnd(const std::string& commandLine, int timeoutMs = 30000) {
 }
 
 // DATA_SIZE / FILE_DATA pairs, each acknowledged; FILE_SIZE and FILE_DESTINATION first when
-// a size is given.
+// a size is given; framed with these send options.
 inline void SendFile(ScriptServer& server, std::optional<std::size_t> size,
-                     const std::vector<std::string>& pieces) {
-    ASSERT_TRUE(!size || (server.SendType(FILE_SIZE, std::to_string(*size)) &&
-                          server.SendType(FILE_DESTINATION, kTransfer)));
+                     const std::vector<std::string>& pieces, int options = 0x002) {
+    ASSERT_TRUE(!size || (server.SendType(FILE_SIZE, std::to_string(*size), options) &&
+                          server.SendType(FILE_DESTINATION, kTransfer, options)));
     for (const std::string& piece : pieces) {
-        ASSERT_TRUE(server.SendType(DATA_SIZE, std::to_string(piece.size())));
-        ASSERT_TRUE(server.SendType(FILE_DATA, piece));
+        ASSERT_TRUE(server.SendType(DATA_SIZE, std::to_string(piece.size()), options));
+        ASSERT_TRUE(server.SendType(FILE_DATA, piece, options));
         ASSERT_EQ(server.ReceivePayload(20000), std::optional<std::string>(kAck));
     }
 }
 
-// Waits for a box of this caption, fully built, checks its text (its longest static control),
-// screenshots it when named and presses the button; true once the box is gone.
+// Checks the text of the box of this caption (its longest static), screenshots it when named
+// and presses the button; true once the box is gone.
 inline bool AnswerBox(const std::string& caption, const std::string& text, int button,
                       const std::string& screenshot = "", int timeoutMs = 20000) {
     std::optional<Window> box;
@@ -98,6 +99,16 @@ inline Window WaitForList() {
     std::optional<Window> dialog = WaitForWindow("#32770", "Select File to Transfer", 20000);
     EXPECT_TRUE(dialog.has_value()) << DescribeWindows();
     return dialog.value_or(Window{});
+}
+
+// The share of a screenshot's rectangle that has exactly this colour.
+inline double ColourShare(const std::string& shot, const std::string& crop, const char* colour) {
+    const std::string command = "convert '" + kScreenshotDir + "/" + shot + ".png' -crop " + crop +
+                                " -fill black +opaque '" + colour + "' -fill white -opaque '" +
+                                colour + "' -format '%[fx:mean]' info: 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    char text[64] = "";
+    return pipe && fgets(text, sizeof text, pipe.get()) ? std::atof(text) : -1.0;
 }
 
 // Fills the listen queue of a server that never accepts (backlog 0): further connects hang.
@@ -147,10 +158,8 @@ class SessionTest : public ::testing::Test {
         for (const std::string& l : log_)
             if (prefix ? l.rfind(line.substr(0, line.size() - 3), 0) == 0 : l == line)
                 return ::testing::AssertionSuccess();
-        ::testing::AssertionResult failure = ::testing::AssertionFailure();
-        for (const std::string& l : log_)
-            failure << l << "\n";
-        return failure << "(\"" << line << "\" not in Install.log)";
+        return ::testing::AssertionFailure()
+               << "\"" << line << "\" not in Install.log: " << ::testing::PrintToString(log_);
     }
 
     std::string program_;

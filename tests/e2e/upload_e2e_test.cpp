@@ -1,7 +1,7 @@
-// Upload mode (-EFTPPUSH) under Wine against the scriptable server: the exact PUSH_DATA messages
-// of a named upload, -R, open failures, an upload cut off, and the user's pick from
-// C:\orvane\winsupport.
+// Upload mode (-EFTPPUSH) under Wine: the exact PUSH_DATA messages of a named upload, -R, open
+// failures, an upload cut off, and the user's pick from C:\orvane\winsupport.
 #include "tests/e2e/session_test.h"
+#include "tests/support/bytes.h"
 
 namespace e2e {
 namespace {
@@ -10,22 +10,16 @@ const std::string kWinsupport = "C:\\orvane\\winsupport\\";
 
 // The messages an upload of `content` named `name` must consist of, in order.
 std::vector<std::string> ExpectedUpload(const std::string& name, const std::string& content) {
-    std::vector<std::string> messages = {"\x11" + name + std::string(1, '\0')};
+    std::vector<std::string> messages = {"\x11" + testbytes::Z(name)};
     for (std::size_t at = 0; at < content.size(); at += 1100)
         messages.push_back("\x11" + content.substr(at, 1100));
     if (content.size() % 1100 == 0)
-        messages.push_back(std::string("\x11"
-                                       "DONE\0",
-                                       6));
+        messages.push_back("\x11" + testbytes::Z("DONE"));
     return messages;
 }
 
 class UploadE2E : public SessionTest {
   protected:
-    void SetUp() override {
-        Reset();
-        MakeFolder(kWinsupport);
-    }
     // Payloads after the mode command, each checked to be a plain frame.
     static std::vector<std::string> UploadMessages(const ScriptServer& server) {
         std::vector<std::string> payloads;
@@ -34,12 +28,6 @@ class UploadE2E : public SessionTest {
             payloads.push_back(server.Received()[i].payload);
         }
         return payloads;
-    }
-    void CloseMainWindowAndExpectExit(ScriptServer& server) {
-        std::optional<Window> main = FindWindow("Install", "");
-        ASSERT_TRUE(main && main->Close()) << DescribeWindows();
-        ExpectExitZero();
-        EXPECT_TRUE(server.WaitClientClosed(10000));
     }
 };
 
@@ -63,9 +51,8 @@ TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
     for (const Row& row : rows) {
         if (Skipped(row.name))
             continue;
-        SCOPED_TRACE(row.name);
         Scenario("named upload of " + row.name);
-        SetUp();
+        Reset();
         const std::string path = kWinsupport + row.name;
         const std::string content = Content(row.size < 0 ? 0 : row.size, row.size);
         if (row.size >= 0)
@@ -98,71 +85,68 @@ TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
     }
 }
 
-TEST_F(UploadE2E, PickedFromTheFolderListItUploadsAndStaysOpen) {
-    Scenario("upload: pick from the folder list");
-    // Large enough that the upload waits for the server to read, so its dialog can be seen.
-    const std::string content = Content(12 * 1024 * 1024 + 7, 21);
-    WriteFile(kWinsupport + "pick.bin", content);
-    WriteFile(kWinsupport + ".hidden", "never listed");
-    ScriptServer server(11001);
-    Start(server, " -EFTPPUSH -I \"127.0.0.1\"", "-EFTPPUSHMODE");
-    ASSERT_TRUE(server.SendType(PUSH_REQUEST, ""));
-    Window dialog = WaitForList();
-    EXPECT_EQ(dialog.Lines(kFileList), (std::vector<std::string>{"pick.bin"}));
-    Screenshot("upload_pick_dialog");
-    ASSERT_TRUE(dialog.Select(kFileList, 0));
-    ASSERT_TRUE(dialog.Click(kIdOk));
-
-    // The upload waits for the server to read, and its thread answers no window message until
-    // the last piece is out, so the screen is captured directly (the dialog reads "Transferring
-    // pick.bin" with the bar part-way).
-    Pause(3000);
-    Screenshot("upload_transfer_status");
-    EXPECT_EQ(server.Received().size(), 1u) << "the server has read nothing yet";
-    const std::vector<std::string> expected = ExpectedUpload("pick.bin", content);
-    while (server.Received().size() < 1 + expected.size() && server.Receive(20000)) {
-    }
-    EXPECT_TRUE(UploadMessages(server) == expected) << "upload differs";
-    EXPECT_TRUE(WaitUntil([] { return !FindWindow("#32770", "Transfer Status"); }, 10000, 250))
-        << "the Transfer Status dialog ends with the upload";
-    // A picked upload leaves the session open, reading nothing, until the window is closed.
-    EXPECT_FALSE(server.WaitClientClosed(1500));
-    ASSERT_TRUE(server.SendType(SERVER_ERROR, "ignored while idle"));
-    Pause(500);
-    EXPECT_FALSE(FindWindow("#32770", "ERROR").has_value());
-    CloseMainWindowAndExpectExit(server);
-}
-
-TEST_F(UploadE2E, PickedNameTooLongForThePathOrNoneEndsWithoutAnUpload) {
+// The user's pick from the folder list ("" stands for an empty folder: OK ends the session). A
+// pick, uploaded or refused, leaves the session open, reading nothing, until the window closes.
+TEST_F(UploadE2E, PickedFromTheFolderListItUploadsOrIsRefusedAndStaysOpen) {
     // 20 + 1 + 245 characters pass the 260-byte path buffer: the open failure box.
     const std::string longName = std::string(241, 'p') + ".bin";
-    for (bool empty : {false, true}) {
-        Scenario(empty ? "upload: empty folder" : "upload: picked name too long for the path");
-        SetUp();
-        if (!empty)
-            WriteFile(kWinsupport + longName, "content");
+    // Large enough that the upload waits for the server to read, so its dialog can be seen.
+    const std::string content = Content(12 * 1024 * 1024 + 7, 21);
+    for (const std::string& name : {std::string(), longName, std::string("pick.bin")}) {
+        Scenario(name.empty()         ? "upload: empty folder"
+                 : name == "pick.bin" ? "upload: pick from the folder list"
+                                      : "upload: picked name too long for the path");
+        Reset();
+        if (!name.empty())
+            WriteFile(kWinsupport + name, name == longName ? "content" : content);
+        WriteFile(kWinsupport + ".hidden", "never listed");
         ScriptServer server(11001);
         Start(server, " -EFTPPUSH -R -I \"127.0.0.1\"", "-EFTPPUSHMODE -X");
         ASSERT_TRUE(server.SendType(PUSH_REQUEST, ""));
         Window dialog = WaitForList();
         EXPECT_EQ(dialog.Lines(kFileList),
-                  empty ? std::vector<std::string>{} : std::vector<std::string>{longName});
-        if (empty) {
+                  name.empty() ? std::vector<std::string>{} : std::vector<std::string>{name});
+        if (name.empty()) {
             ASSERT_TRUE(dialog.Click(kIdOk));
             EXPECT_TRUE(server.WaitClientClosed(20000));
             EXPECT_TRUE(UploadMessages(server).empty());
             ExpectExitZero();
             continue;
         }
-        Screenshot("upload_long_name_listed");
-        ASSERT_TRUE(dialog.DoubleClick(kFileList, 0));
-        ASSERT_TRUE(AnswerBox("Transfer File To Server Error!",
-                              "ERROR Unable To Open File For Transfer: " + longName, kIdOk,
-                              "upload_open_failure"));
-        EXPECT_TRUE(dialog.WaitGone(10000));
-        EXPECT_FALSE(server.Receive(500).has_value()) << "nothing uploaded";
-        EXPECT_TRUE(FileExists(kWinsupport + longName)) << "-R: kept";
-        CloseMainWindowAndExpectExit(server);
+        if (name == longName) {
+            Screenshot("upload_long_name_listed");
+            ASSERT_TRUE(dialog.DoubleClick(kFileList, 0));
+            ASSERT_TRUE(AnswerBox("Transfer File To Server Error!",
+                                  "ERROR Unable To Open File For Transfer: " + longName, kIdOk,
+                                  "upload_open_failure"));
+            EXPECT_TRUE(dialog.WaitGone(10000));
+            EXPECT_FALSE(server.Receive(500).has_value()) << "nothing uploaded";
+            EXPECT_TRUE(FileExists(kWinsupport + longName)) << "-R: kept";
+        } else {
+            Screenshot("upload_pick_dialog");
+            ASSERT_TRUE(dialog.Select(kFileList, 0));
+            ASSERT_TRUE(dialog.Click(kIdOk));
+            // The upload thread answers no window message until the last piece is out: the
+            // screen shows "Transferring pick.bin" with the bar part-way.
+            Pause(3000);
+            Screenshot("upload_transfer_status");
+            EXPECT_EQ(server.Received().size(), 1u) << "the server has read nothing yet";
+            const std::vector<std::string> expected = ExpectedUpload(name, content);
+            while (server.Received().size() < 1 + expected.size() && server.Receive(20000)) {
+            }
+            EXPECT_TRUE(UploadMessages(server) == expected) << "upload differs";
+            EXPECT_TRUE(WaitUntil([] { return !FindWindow("#32770", "Transfer Status"); }, 10000))
+                << "the Transfer Status dialog ends with the upload";
+            EXPECT_FALSE(FileExists(kWinsupport + name)) << "-R: removed once uploaded";
+        }
+        EXPECT_FALSE(server.WaitClientClosed(1500));
+        ASSERT_TRUE(server.SendType(SERVER_ERROR, "ignored while idle"));
+        Pause(500);
+        EXPECT_FALSE(FindWindow("#32770", "ERROR").has_value());
+        std::optional<Window> main = FindWindow("Install", "");
+        ASSERT_TRUE(main && main->Close()) << DescribeWindows();
+        ExpectExitZero();
+        EXPECT_TRUE(server.WaitClientClosed(10000));
     }
 }
 

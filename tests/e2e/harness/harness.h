@@ -12,8 +12,7 @@
 
 namespace e2e {
 
-// Folders of this build: the programs of the Windows tree (Install.exe, robot.exe, ...) and the
-// screenshots.
+// The programs of the Windows tree (Install.exe, robot.exe, ...) and the screenshots.
 const std::string kBuildRoot = KLV_BUILD_ROOT;
 const std::string kWinBin = kBuildRoot + "/win/bin";
 const std::string kScreenshotDir = kBuildRoot + "/screenshots";
@@ -35,9 +34,8 @@ std::string ReadFile(const std::string& windowsPath); // "" when missing
 void WriteFile(const std::string& windowsPath, const std::string& content);
 void MakeFolder(const std::string& windowsPath);   // with parents
 unsigned FileMode(const std::string& windowsPath); // st_mode & 0777, 0 when missing
-// The messages of a log whose lines read "M/D/Y at h:m:s:ms <message> " (two blanks before "at"
-// in the AdminService's log) and end in CR LF; any other line is returned whole, with
-// "<no CR LF>" in front when its end is missing, so that comparing with the expected catches it.
+// The messages of a log whose lines read "M/D/Y at h:m:s:ms <message> " and end in CR LF; other
+// lines whole, "<no CR LF>" in front of a last line without its end.
 std::vector<std::string> LogMessages(const std::string& windowsPath);
 std::vector<std::string> InstallLogMessages();
 
@@ -61,8 +59,7 @@ class WinProcess {
     unsigned long windowsPid_ = 0;
 };
 
-// The answer of one run of robot.exe (tools/robot): its lines, tab-separated fields unescaped;
-// empty unless the last line is "OK".
+// The lines of one run of robot.exe, tab-separated fields unescaped; empty unless it ends in "OK".
 std::vector<std::vector<std::string>> Robot(const std::string& command,
                                             const std::vector<std::string>& args, int waitMs = 0);
 std::string Hex(const std::string& text); // how robot.exe takes its text arguments
@@ -120,8 +117,7 @@ std::vector<int> DesktopWorkArea(); // left, top, right, bottom
 // Width, height, colours and bits per pixel of each image of icon group `id` in a program.
 std::vector<std::vector<int>> ProgramIcons(const std::string& program, int id);
 
-// Prints "[<program>] <text>..." as a scenario starts (program: this test program's name without
-// "_e2e_test"); the text is the caption of the screenshots taken during it.
+// Prints "[<program>] <text>..." as a scenario starts; the text captions its screenshots.
 void Scenario(const std::string& text);
 // Saves the whole screen as <ScreenshotDir>/<name>.png and its caption in captions.tsv.
 void Screenshot(const std::string& name);

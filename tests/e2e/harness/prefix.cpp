@@ -41,8 +41,7 @@ void AcquireLock() {
 }
 
 std::string ProgramName() {
-    std::error_code error;
-    std::string name = fs::read_symlink("/proc/self/exe", error).filename().string();
+    const std::string name = program_invocation_short_name;
     const std::size_t end = name.rfind("_e2e_test");
     return end == std::string::npos || end == 0 ? "e2e" : name.substr(0, end);
 }
@@ -50,8 +49,7 @@ std::string ProgramName() {
 } // namespace
 
 void Fatal(const std::string& text) {
-    std::fprintf(stderr, "e2e harness: %s\n", text.c_str());
-    std::fflush(stderr);
+    std::fprintf(stderr, "e2e harness: %s\n", text.c_str()); // stderr is unbuffered
     std::_Exit(1);
 }
 

@@ -8,8 +8,7 @@ namespace e2e {
 
 ScriptServer::ScriptServer(std::uint16_t port, int backlog) {
     refsrv::EnsureTransportStarted();
-    std::uint16_t bound = 0;
-    listenFd_ = refsrv::ListenOn("127.0.0.1", port, backlog, &bound);
+    listenFd_ = refsrv::ListenOn("127.0.0.1", port, backlog, nullptr);
     if (listenFd_ < 0)
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
 }
@@ -36,17 +35,10 @@ std::optional<refsrv::Frame> ScriptServer::Receive(int timeoutMs) {
 }
 
 bool ScriptServer::WaitClientClosed(int timeoutMs) {
-    const std::int64_t deadline = refsrv::NowMs() + timeoutMs;
-    for (std::int64_t left = timeoutMs; client_.fd() >= 0 && !client_.PeerClosed();
-         left = deadline - refsrv::NowMs()) {
-        refsrv::Frame frame;
-        const auto status =
-            left > 0 ? client_.Read(static_cast<int>(left), &frame) : refsrv::ReadStatus::Timeout;
-        if (status != refsrv::ReadStatus::Frame)
-            return status == refsrv::ReadStatus::Closed;
-        received_.push_back(frame);
-    }
-    return true;
+    for (const std::int64_t deadline = refsrv::NowMs() + timeoutMs;
+         client_.Open() && refsrv::NowMs() < deadline;)
+        Receive(static_cast<int>(deadline - refsrv::NowMs()));
+    return !client_.Open();
 }
 
 void ScriptServer::ResetClient() {
@@ -54,19 +46,6 @@ void ScriptServer::ResetClient() {
     if (client_.fd() >= 0)
         ::setsockopt(client_.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     client_.Close();
-}
-
-int ScriptServer::ServeFile(const std::string& content, const std::string& destination,
-                            std::size_t pieceSize, int options) {
-    refsrv::ServeOptions serve;
-    serve.destination = destination;
-    serve.pieceSize = pieceSize;
-    serve.sendOptions = options;
-    serve.timeoutMs = 20000;
-    return static_cast<int>(
-        refsrv::ServeContent(client_, content, serve, [this](const refsrv::Frame& frame) {
-            received_.push_back(frame);
-        }).acks);
 }
 
 } // namespace e2e

@@ -1,8 +1,6 @@
-// A scriptable peer on 127.0.0.1 for end-to-end tests, on the reference server's frame channel
-// (the product's own transport, native back end; klv_refserver_core is linked into the harness
-// by tools/refserver/CMakeLists.txt). It plays the file-transfer server (port 11001) or the
-// AdminService (port 13021): it accepts one client at a time, sends messages or raw bytes, reads
-// whole frames and records everything it received. Every wait is bounded.
+// A scriptable peer on 127.0.0.1 on the reference server's frame channel, playing the server
+// (port 11001) or the AdminService (port 13021): one client at a time, messages or raw bytes
+// sent, whole frames read and recorded. Every wait is bounded.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -19,8 +17,7 @@ using ReceivedFrame = refsrv::Frame;
 
 class ScriptServer {
   public:
-    // Listens at once (throws when it cannot); with backlog 0 a test can fill the queue so that
-    // further connects hang.
+    // Listens at once (throws when it cannot); with backlog 0 a full queue makes connects hang.
     explicit ScriptServer(std::uint16_t port = 11001, int backlog = 8);
     ~ScriptServer();
     ScriptServer(const ScriptServer&) = delete;
@@ -35,8 +32,8 @@ class ScriptServer {
     static std::string Frame(const std::string& payload) {
         return refsrv::BuildFrame(payload, 0x002);
     }
-    // Next whole frame from the client, also kept in Received(); nullopt on timeout or when the
-    // client closed. A frame cut off by the timeout is completed by the next call.
+    // Next whole frame, also kept in Received(); nullopt on timeout or close (a frame cut off by
+    // the timeout is completed by the next call).
     std::optional<refsrv::Frame> Receive(int timeoutMs);
     std::optional<std::string> ReceivePayload(int timeoutMs) {
         const std::optional<refsrv::Frame> frame = Receive(timeoutMs);
@@ -46,11 +43,6 @@ class ScriptServer {
     bool WaitClientClosed(int timeoutMs);
     void CloseClient() { client_.Close(); }
     void ResetClient(); // closes with a reset (RST) instead of an orderly close
-    // Serves a whole file as the reference server does (FILE_SIZE, FILE_DESTINATION, then
-    // DATA_SIZE / FILE_DATA pieces, each waiting for its acknowledgement): the number of
-    // acknowledgements received.
-    int ServeFile(const std::string& content, const std::string& destination, std::size_t pieceSize,
-                  int options = 0x002);
     const std::vector<refsrv::Frame>& Received() const { return received_; }
 
   private:
