@@ -56,8 +56,9 @@ void RegisterWindowClasses(HINSTANCE instance, HBRUSH background) {
 // Every box is part of the run's outcome; without a user it is also the Install.log line.
 void ReportBoxOfRun(const char* line, bool unattended) {
     if (unattended)
-        WriteInstallLogText(line);
-    NoteRunFailed(line);
+        LogRunFailure(line);
+    else
+        NoteRunFailed(line);
 }
 
 // The helper never has a user.

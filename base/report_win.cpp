@@ -12,7 +12,8 @@ void ReportOrLog(const Options& options, HWND owner, const char* text, const cha
 }
 
 void ReportFailure(const Options& options, HWND owner, const char* text, const char* caption) {
-    ReportOrLog(options, owner, text, caption);
-    if (!options.UserInteraction)
-        NoteRunFailed(text);
+    if (options.UserInteraction)
+        ShowBox(owner, text, caption, MB_OK);
+    else
+        LogRunFailure(text);
 }

@@ -15,6 +15,11 @@ void NoteRunFailed(const char* text) {
     std::snprintf(FailureText, sizeof FailureText, "%s", text);
 }
 
+void LogRunFailure(const char* text) {
+    WriteInstallLogText(text);
+    NoteRunFailed(text);
+}
+
 void NoteRunSucceeded() {
     LastOutcome = Outcome::Succeeded;
 }

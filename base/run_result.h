@@ -10,6 +10,8 @@
 
 // A failure that ends (or may end) the run: its Install.log text. The last note decides.
 void NoteRunFailed(const char* text);
+// Without a user: the Install.log line of a failure, also noted as the run's failure.
+void LogRunFailure(const char* text);
 // The run did its work (the setup program started, the file received or sent).
 void NoteRunSucceeded();
 void ResetRunResult();

@@ -26,13 +26,6 @@
 
 namespace {
 
-// Without a user, a session ends (or a run fails) with an Install.log line: the line is also
-// what Install.result reports.
-void LogRunFailure(const char* text) {
-    WriteInstallLogText(text);
-    NoteRunFailed(text);
-}
-
 std::int64_t NowMs() {
     return static_cast<std::int64_t>(GetTickCount64());
 }

@@ -46,6 +46,10 @@ bool WritePending(Session& s) {
 
 // Runs a hook that may end the session in a message loop; false when it did (or when the
 // generation moved on for another reason): the session must not be touched then.
+void SendAcknowledgement(Session& s) {
+    SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS);
+}
+
 bool RunHook(Session& s, const std::function<void(Session&)>& hook) {
     SessionHost& host = s.host;
     const std::uint32_t generation = host.Generation();
@@ -103,7 +107,6 @@ ReceptionResult OnFileSize(Session& s, const char* text) {
     s.BufferCapacity = capacity;
     s.ExpectedSize = size;
     s.PendingBytes = 0;
-    s.SizeKnown = true;
     return ReceptionResult::Continue;
 }
 
@@ -138,7 +141,7 @@ ReceptionResult OnDataSize(Session& s, const char* text) {
 }
 
 ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
-    if (!s.SizeKnown || s.ReceiveBuffer == nullptr)
+    if (s.ReceiveBuffer == nullptr) // no FILE_SIZE for this file
         return Invalid("FILE_DATA before FILE_SIZE");
     if (s.ReceiveFile == nullptr)
         return Invalid("FILE_DATA before FILE_DESTINATION");
@@ -180,13 +183,9 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
 
     // A failed acknowledgement shows a box: the session may have ended (or taken in the next
     // piece and completed the file) meanwhile.
-    const bool current =
-        s.hooks.sendAcknowledgement
-            ? RunHook(s, s.hooks.sendAcknowledgement)
-            : RunHook(s, [](Session& own) {
-                  SendMessageString(own.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS);
-              });
-    if (!current)
+    if (!RunHook(s, s.hooks.sendAcknowledgement
+                        ? s.hooks.sendAcknowledgement
+                        : std::function<void(Session&)>(SendAcknowledgement)))
         return ReceptionResult::SessionEnded;
 
     if (s.ReceivedBytes < s.ExpectedSize)
@@ -194,7 +193,6 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
 
     bool written = WritePending(s);
     ReleaseBuffer(s);
-    s.SizeKnown = false;
     written = std::fclose(s.ReceiveFile) == 0 && written;
     s.ReceiveFile = nullptr;
     s.LastPercent = -1;
@@ -215,7 +213,6 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
 void AbandonReception(Session& s) {
     s.host.FileDone();
     ReleaseBuffer(s);
-    s.SizeKnown = false;
     if (s.ReceiveFile != nullptr) {
         std::fclose(s.ReceiveFile);
         s.ReceiveFile = nullptr;

@@ -69,7 +69,6 @@ struct Session {
     std::FILE* ReceiveFile = nullptr;
     std::int32_t LastPercent = -1;
     std::int32_t ProgressDelta = 0;
-    bool SizeKnown = false;      // a FILE_SIZE has been taken in for this file
     bool FirstPieceSeen = false; // the progress display has been started for this file
     char ErrorText[1300] = {};   // text of a Failed reception step
 

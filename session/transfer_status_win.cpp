@@ -7,10 +7,8 @@
 #include <cstdio>
 
 #include "base/resource.h"
-#include "session/protocol.h"
 #include "session/reception.h"
 #include "session/session_win.h"
-#include "transport/framing.h"
 
 namespace {
 
@@ -89,8 +87,5 @@ void InstallReceptionHooks(MainWindow& main, Session& session) {
     session.hooks.closeProgress = [owner](Session&) {
         CloseTransferStatus(owner->transferStatus);
         owner->transferStatus = nullptr;
-    };
-    session.hooks.sendAcknowledgement = [](Session& s) {
-        SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS);
     };
 }

@@ -148,8 +148,7 @@ void PushFile(MainWindow& main, Session& s, const char* name) {
     if (!outcome.complete) {
         char text[600];
         std::snprintf(text, sizeof text, "ERROR Transfer To Server Failed, File Kept: %s", name);
-        WriteInstallLogText(text);
-        NoteRunFailed(text);
+        LogRunFailure(text);
     } else if (options.RemoveAfterTransfer)
         std::remove(path);
     CloseTransferStatus(status);

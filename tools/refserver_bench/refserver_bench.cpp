@@ -51,9 +51,10 @@ std::string Frame(const std::string& payload) {
     return bytes;
 }
 
-bool ReadFull(int fd, char* into, std::size_t count) {
+// Runs step(done) until count bytes have moved; false when the peer closed or the socket failed.
+template <typename Step> bool Whole(std::size_t count, Step step) {
     for (std::size_t done = 0; done < count;) {
-        ssize_t n = ::recv(fd, into + done, count - done, 0);
+        ssize_t n = step(done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -63,16 +64,14 @@ bool ReadFull(int fd, char* into, std::size_t count) {
     return true;
 }
 
+bool ReadFull(int fd, char* into, std::size_t count) {
+    return Whole(count, [&](std::size_t done) { return ::recv(fd, into + done, count - done, 0); });
+}
+
 bool WriteFull(int fd, const std::string& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return Whole(bytes.size(), [&](std::size_t done) {
+        return ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    });
 }
 
 // One download as the utility makes it; returns its time in seconds, or a negative value when
