@@ -1,6 +1,7 @@
 // Frames on a TCP stream: send one message, take one in.
 #include "transport/framing.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,8 @@ int g_stallLimitMs = kDefaultStallLimitMs;
 
 enum class Wait { Ready, NotYet, Stalled };
 
-long long g_waitCount = 0;
+// Read by tests from another thread while a send waits.
+std::atomic<long long> g_waitCount{0};
 
 // Waits for the socket to become readable or writable, at most capMs (or until the frame has
 // made no progress for the stall limit). A wait that ends early (NotYet) is followed by another
@@ -69,7 +71,7 @@ bool EnsureData(MessageBuffer* buffer) {
 } // namespace
 
 long long TransportWaitCount() {
-    return g_waitCount;
+    return g_waitCount.load();
 }
 
 int SetTransportStallLimit(int milliseconds) {

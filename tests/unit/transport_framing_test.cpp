@@ -236,11 +236,18 @@ TEST(TransportFraming, SendWaitsForRoomAndGivesUpWhenStalled) {
     for (bool reads : {true, false}) {
         LoopbackPair pair;
         LoopbackPair::NonBlocking(pair.client);
+        // Small buffers on both ends, and the peer drains only after the sender has waited:
+        // neither the drain's speed nor the system's buffer sizes decide whether it waits.
+        const int small = 64 << 10;
+        ::setsockopt(pair.client, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        ::setsockopt(pair.peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        const long long waits = TransportWaitCount();
         std::thread reader([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const auto limit = Clock::now() + std::chrono::seconds(10);
+            while (TransportWaitCount() == waits && Clock::now() < limit)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             EXPECT_EQ(big, reads ? pair.PeerRead(big.size() + 6).substr(6) : big);
         });
-        const long long waits = TransportWaitCount();
         const auto start = Clock::now();
         EXPECT_EQ(reads ? 1 : 0, Send(pair.Client(), big, SEND_NOCOMPRESS));
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
