@@ -135,7 +135,7 @@ TEST_F(RefserverLoopback, HostileRequestsAreRefusedAndLogged) {
         refsrv::FrameChannel(transport_test::ConnectLoopback(server_->Port()))};
     refsrv::FrameChannel third(transport_test::ConnectLoopback(server_->Port()));
     refsrv::Frame f;
-    EXPECT_EQ(third.Read(500, &f), refsrv::ReadStatus::Closed); // closed at once, not served
+    EXPECT_EQ(third.Read(5000, &f), refsrv::ReadStatus::Closed); // closed at once, not served
     auto log = WaitLog(lines + 3);
     ASSERT_EQ(log.size(), lines + 3);
     EXPECT_NE(log[lines].find("refused: 2 connections already open"), std::string::npos);
