@@ -306,7 +306,7 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
     // The transport may show a box while it reads (a message loop): the session is looked at
     // again only if it is still the current one.
     const std::uint32_t generation = main.sessions.Generation();
-    const bool read = KLVrecv(s.ServerSocket, &buffer, kServerMessageLimit) != 0;
+    const bool read = KLVrecv(s.ServerSocket, &buffer, kServerMessageLimit, &main.keptInflate) != 0;
     const bool current = main.sessions.IsCurrent(generation);
     if (!read) {
         // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
@@ -369,6 +369,7 @@ void OnSocketEvent(MainWindow& main, LPARAM lParam) {
 
 MainWindow::~MainWindow() {
     FreeMessageBuffer(&keptRead);
+    FreeMessageBuffer(&keptInflate);
 }
 
 MainWindow* MainWindowOf(HWND window) {

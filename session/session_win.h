@@ -24,7 +24,8 @@ struct MainWindow {
     HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none
     SessionHost sessions;
     TransferTiming timing;
-    MessageBuffer keptRead{0, 0, nullptr}; // the last large read block (WorthKeeping), or none
+    MessageBuffer keptRead{0, 0, nullptr};    // the last large read block (WorthKeeping), or none
+    MessageBuffer keptInflate{0, 0, nullptr}; // compressed messages inflate into it, or none
 };
 
 // The MainWindow of a window created with it as its creation parameter.

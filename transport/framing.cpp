@@ -210,7 +210,8 @@ int SendMessageString(KlvSocket s, const char* text, int options) {
     return result;
 }
 
-int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength) {
+int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
+            MessageBuffer* inflateBlock) {
     if (!EnsureData(buffer))
         return 0;
     buffer->data[0] = 0;
@@ -312,16 +313,15 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength) {
         }
     }
     if (compressed != 0) {
-        std::int32_t length = buffer->length;
-        unsigned char* before = buffer->data;
-        if (!UncompressMessageWithLimit(&buffer->data, &length, maxLength)) {
+        MessageBuffer fresh{0, 0, nullptr};
+        const bool inflated =
+            UncompressIntoBlock(buffer, inflateBlock ? inflateBlock : &fresh, maxLength);
+        FreeMessageBuffer(&fresh);
+        if (!inflated) {
             buffer->length = 0;
             buffer->data[0] = 0;
             return 0;
         }
-        if (buffer->data != before)
-            buffer->capacity = length;
-        buffer->length = length;
     }
     buffer->data[buffer->length] = 0;
     return 1;

@@ -48,7 +48,11 @@ int SendMessageString(KlvSocket s, const char* text, int options);
 // One message into buffer: 1 (an empty message when nothing was waiting), 0 when the connection
 // failed or the frame is corrupt. A frame whose body or decompressed payload would pass
 // maxLength bytes is refused like a corrupt one, before its payload is inflated beyond that.
-int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength = kMaxMessageLength);
+// A compressed payload is inflated into *inflateBlock when one is given (see
+// UncompressIntoBlock: a reader of many messages keeps it beside its read block), otherwise
+// into a fresh block.
+int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength = kMaxMessageLength,
+            MessageBuffer* inflateBlock = nullptr);
 
 int PopMessageByte(MessageBuffer* buffer);
 int PopMessageInt(MessageBuffer* buffer);
@@ -63,6 +67,13 @@ bool CompressMessage(unsigned char* payload, std::int32_t* length);
 // maxLength bytes or memory ran out; *data and *length are then unchanged.
 bool UncompressMessage(unsigned char** data, std::int32_t* length);
 bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length, std::int64_t maxLength);
+// Inflates the zlib payload of *buffer into *into, a block kept between messages (empty at
+// first): it is used as it is when large enough, grown only when not, and never fitted. When the
+// result is longer than the input the two blocks trade places: *buffer holds the result (with
+// room for a zero after it) and *into the input's block, for the next message. Otherwise (not a
+// zlib stream, or not longer) *buffer stays. Returns false only when the result would pass
+// maxLength bytes or memory ran out; *buffer is then unchanged, *into may have grown.
+bool UncompressIntoBlock(MessageBuffer* buffer, MessageBuffer* into, std::int64_t maxLength);
 
 // The no-progress limit of sends and receives (tests shorten it); returns the previous value.
 int SetTransportStallLimit(int milliseconds);

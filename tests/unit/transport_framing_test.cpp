@@ -33,12 +33,27 @@ struct Received {
     std::string payload;
 };
 
-Received Receive(KlvSocket s, std::int64_t limit = kMaxMessageLength) {
-    MessageBuffer buffer;
-    EXPECT_TRUE(InitMessageBuffer(&buffer));
-    Received r{KLVrecv(s, &buffer, limit), ""};
+// The blocks a reader of many messages keeps between them, as the main window does: the last
+// large read block and the block compressed messages are inflated into.
+struct KeptBlocks {
+    MessageBuffer read{0, 0, nullptr}, inflate{0, 0, nullptr};
+    ~KeptBlocks() {
+        FreeMessageBuffer(&read);
+        FreeMessageBuffer(&inflate);
+    }
+};
+
+// One receive into a fresh buffer, or through the kept blocks when given.
+Received Receive(KlvSocket s, std::int64_t limit = kMaxMessageLength, KeptBlocks* kept = nullptr) {
+    MessageBuffer buffer{0, 0, nullptr};
+    if (kept)
+        std::swap(buffer, kept->read);
+    EXPECT_TRUE(buffer.data != nullptr || InitMessageBuffer(&buffer));
+    Received r{KLVrecv(s, &buffer, limit, kept ? &kept->inflate : nullptr), ""};
     r.payload.assign(reinterpret_cast<char*>(buffer.data), static_cast<std::size_t>(buffer.length));
     EXPECT_TRUE(r.result != 1 || buffer.data[buffer.length] == 0); // always zero-terminated
+    if (kept && WorthKeeping(buffer))
+        std::swap(buffer, kept->read);
     FreeMessageBuffer(&buffer);
     return r;
 }
@@ -178,7 +193,9 @@ TEST(TransportFraming, ReceivePhases) {
 // their payload; any non-zero compressed flag means zlib, but bytes that are no zlib stream, or
 // a stream that inflates to fewer bytes, stay the payload. Refused: an altered checked frame, a
 // body with no payload before its check value, a length that is negative or whose block would not
-// fit, a body past the caller's limit, and a payload that would inflate past it.
+// fit, a body past the caller's limit, and a payload that would inflate past it. The table runs
+// once with fresh blocks and once through blocks kept from row to row, so that blocks of larger
+// messages and of refused ones are reused for the rows after them.
 TEST(TransportFraming, ReceivedFrames) {
     const std::string checked = Built("checked payload", SEND_AES_CHECK), random = Random(3033, 4);
     const std::string bomb = Built(std::string(8 << 20, 'b'), 0);
@@ -209,22 +226,27 @@ TEST(TransportFraming, ReceivedFrames) {
         {bomb, 8 << 20, 1, std::string(8 << 20, 'b')}, // a payload exactly at the limit
         {Header(1, 0, 10) + ab, none, 1, ab},          // zlib, but giving less: the bytes stay
         {Header(0, 0, 3033) + random, none, 1, random},
-        {bomb, (8 << 20) - 1, 0, ""}, // refused while inflating
+        {bomb, (8 << 20) - 1, 0, ""},        // refused while inflating
+        {zipped, none, 1, Repetitive(2000)}, // after that: inflated from the start
         {Header(0, 0, 3033) + random, 3000, 0, ""},
         {flipped(6), none, 0, ""},
         {flipped(52), none, 0, ""},
         {Header(0, 4, 32) + std::string(32, '\x11'), none, 0, ""},
     };
-    for (const auto& row : rows) {
-        LoopbackPair pair;
-        LoopbackPair::NonBlocking(pair.client);
-        pair.PeerWrite(row.bytes);
-        const Received r = Receive(pair.Client(), row.limit);
-        EXPECT_EQ(row.result, r.result) << row.bytes.size() << " " << row.limit;
-        EXPECT_TRUE(row.payload == r.payload) << row.bytes.size();
-        pair.PeerWrite(Header(0, 0, 3) + "abc");
-        if (row.result == 1) {
-            EXPECT_EQ("abc", Receive(pair.Client()).payload);
+    for (const bool keep : {false, true}) {
+        KeptBlocks blocks;
+        KeptBlocks* kept = keep ? &blocks : nullptr;
+        for (const auto& row : rows) {
+            LoopbackPair pair;
+            LoopbackPair::NonBlocking(pair.client);
+            pair.PeerWrite(row.bytes);
+            const Received r = Receive(pair.Client(), row.limit, kept);
+            EXPECT_EQ(row.result, r.result) << row.bytes.size() << " " << row.limit << keep;
+            EXPECT_TRUE(row.payload == r.payload) << row.bytes.size() << " " << keep;
+            pair.PeerWrite(Header(0, 0, 3) + "abc");
+            if (row.result == 1) {
+                EXPECT_EQ("abc", Receive(pair.Client(), none, kept).payload);
+            }
         }
     }
     for (std::int32_t bad : {-1, -11000, -11002, INT32_MIN, INT32_MAX, INT32_MAX - 9}) {

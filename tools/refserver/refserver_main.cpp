@@ -2,7 +2,8 @@
 //
 //   refserver --root DIR [--address A.B.C.D] [--port N] [--destination TEXT]
 //             [--piece-size BYTES] [--compress] [--protect none|blowfish|aes|aes-check]
-//             [--keep] [--timeout SECONDS] [--max-upload BYTES] [--max-connections N]
+//             [--reuse-frames] [--keep] [--timeout SECONDS] [--max-upload BYTES] [--max-connections
+//             N]
 //             [--log FILE]
 //
 // Serves DIR laid out like the server: "-EFTPMODE -F/usr/orvane/bin/Setup.exe" sends
@@ -28,7 +29,8 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: refserver --root DIR [--address A.B.C.D] [--port N]\n"
                  "                 [--destination TEXT] [--piece-size BYTES] [--compress]\n"
-                 "                 [--protect none|blowfish|aes|aes-check] [--keep]\n"
+                 "                 [--protect none|blowfish|aes|aes-check]\n"
+                 "                 [--reuse-frames] [--keep]\n"
                  "                 [--timeout SECONDS] [--max-upload BYTES]\n"
                  "                 [--max-connections N] [--log FILE]\n"
                  "  --root         folder laid out like the server (required):\n"
@@ -42,6 +44,8 @@ void Usage() {
                  "  --piece-size   bytes per FILE_DATA piece (default 65536)\n"
                  "  --compress     let the transport compress messages over 100 bytes\n"
                  "  --protect      protection of the server's messages (default none)\n"
+                 "  --reuse-frames send a piece served before from the frame built then\n"
+                 "                 (benchmarks: its compression is not repeated)\n"
                  "  --keep         never remove a served file, even when asked with -X\n"
                  "                 (-X only ever removes files of the klvtransfer folder)\n"
                  "  --timeout      seconds to wait for a client's next message (default 300;\n"
@@ -72,6 +76,7 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
     refsrv::ServerConfig config;
+    refsrv::PieceFrames pieceFrames;
     std::string address = "127.0.0.1";
     long long port = 11001;
     bool compress = false;
@@ -83,6 +88,8 @@ int main(int argc, char** argv) {
         long long number = 0;
         if (arg == "--compress") {
             compress = true;
+        } else if (arg == "--reuse-frames") {
+            config.serve.pieceFrames = &pieceFrames;
         } else if (arg == "--keep") {
             config.honourRemove = false;
         } else if (arg == "--help" || arg == "-h") {

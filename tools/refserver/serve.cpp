@@ -27,6 +27,26 @@ bool SendTyped(FrameChannel& channel, int type, const std::string& text, int opt
     return channel.SendPayload(payload, options, timeoutMs);
 }
 
+std::string PieceFrames::FrameOf(const std::string& payload, int options) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (options != options_) {
+            frames_.clear();
+            held_ = 0;
+            options_ = options;
+        }
+        const auto found = frames_.find(payload);
+        if (found != frames_.end())
+            return found->second;
+    }
+    std::string frame = BuildFrame(payload, options);
+    std::lock_guard<std::mutex> hold(lock_);
+    if (options == options_ && !frame.empty() && held_ + payload.size() + frame.size() <= kBound &&
+        frames_.emplace(payload, frame).second)
+        held_ += payload.size() + frame.size();
+    return frame;
+}
+
 ServeResult ServeContent(FrameChannel& channel, const std::string& content,
                          const ServeOptions& options, const FrameObserver& observer) {
     return ServeSource(
@@ -55,7 +75,11 @@ ServeResult ServeSource(FrameChannel& channel, std::uint64_t size, const PieceRe
             return result;
         }
         if (!SendTyped(channel, kDataSize, std::to_string(piece), opts, options.timeoutMs) ||
-            !SendTyped(channel, kFileData, data, opts, options.timeoutMs)) {
+            !(options.pieceFrames
+                  ? channel.WriteAll(options.pieceFrames->FrameOf(
+                                         std::string(1, static_cast<char>(kFileData)) + data, opts),
+                                     options.timeoutMs)
+                  : SendTyped(channel, kFileData, data, opts, options.timeoutMs))) {
             result.failure = "send failed";
             return result;
         }

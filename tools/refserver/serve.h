@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/refserver/frame_io.h"
@@ -26,11 +28,28 @@ extern const char kDataAck[];            // "NO NEED TO ARGUE"
 extern const char kEndOfList[];          // "NoMore"
 extern const char kDefaultDestination[]; // "C:\klv\transfer\"
 
+// The frames built for FILE_DATA pieces, reused when the same piece is served again with the
+// same send options, up to a bound (benchmarks: keeps the server's compression of a piece out
+// of every transfer but the first). Shared by the connections of one server.
+class PieceFrames {
+  public:
+    // The frame of `payload` sent with `options`, built now or before.
+    std::string FrameOf(const std::string& payload, int options);
+
+  private:
+    static constexpr std::size_t kBound = 64 << 20; // bytes of payloads and frames held
+    std::mutex lock_;
+    std::unordered_map<std::string, std::string> frames_; // payload -> frame, for options_
+    int options_ = -1;
+    std::size_t held_ = 0;
+};
+
 struct ServeOptions {
     std::string destination = kDefaultDestination;
     std::size_t pieceSize = 64 * 1024;
-    int sendOptions = 0x002; // SEND_NOCOMPRESS
-    int timeoutMs = 60000;   // for every send and for each acknowledgement
+    int sendOptions = 0x002;            // SEND_NOCOMPRESS
+    int timeoutMs = 60000;              // for every send and for each acknowledgement
+    PieceFrames* pieceFrames = nullptr; // reuse of built FILE_DATA frames, or none
 };
 
 // Sizes of the FILE_DATA pieces for a file of `size` bytes: full pieces, then the rest;

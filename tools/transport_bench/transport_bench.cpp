@@ -4,7 +4,8 @@
 //                            once on the path the CPU allows (argument 1), labelled with the
 //                            path that ran
 //   frame send + receive   - raw send/recv of the same number of bytes on the same loopback
-//   decompression          - zlib's uncompress() into a block of the right size
+//   decompression          - zlib's uncompress() into a kept and into a fresh block
+//                            (decompression_bench.cpp)
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -321,55 +322,6 @@ void FrameArguments(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_RawSendReceive)->Arg(1100)->Arg(64 * 1024)->Arg(1024 * 1024)->UseRealTime();
 BENCHMARK(BM_FrameSendReceive)->Apply(FrameArguments)->UseRealTime();
-
-// Decompression of range(0) MiB of highly compressible data; per_MiB = seconds per MiB.
-void BM_Uncompress(benchmark::State& state) {
-    const std::size_t size = static_cast<std::size_t>(state.range(0)) << 20;
-    std::vector<unsigned char> text(size);
-    for (std::size_t i = 0; i < size; ++i)
-        text[i] = static_cast<unsigned char>("ORVANE transfer log line\n"[i % 25]);
-    std::vector<unsigned char> z(compressBound(size));
-    uLongf zSize = z.size();
-    compress(z.data(), &zSize, text.data(), size);
-    for (auto _ : state) {
-        state.PauseTiming();
-        unsigned char* block = static_cast<unsigned char*>(std::malloc(zSize));
-        std::memcpy(block, z.data(), zSize);
-        std::int32_t length = static_cast<std::int32_t>(zSize);
-        state.ResumeTiming();
-        if (!UncompressMessage(&block, &length) || static_cast<std::size_t>(length) != size)
-            state.SkipWithError("decompression failed");
-        std::free(block);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
-    state.counters["per_MiB"] = benchmark::Counter(static_cast<double>(state.range(0)),
-                                                   benchmark::Counter::kIsIterationInvariantRate |
-                                                       benchmark::Counter::kInvert);
-}
-
-// Reference: zlib's one-call uncompress() into a block of exactly the right size.
-void BM_ZlibUncompressReference(benchmark::State& state) {
-    const std::size_t size = static_cast<std::size_t>(state.range(0)) << 20;
-    std::vector<unsigned char> text(size);
-    for (std::size_t i = 0; i < size; ++i)
-        text[i] = static_cast<unsigned char>("ORVANE transfer log line\n"[i % 25]);
-    std::vector<unsigned char> z(compressBound(size));
-    uLongf zSize = z.size();
-    compress(z.data(), &zSize, text.data(), size);
-    std::vector<unsigned char> out(size);
-    for (auto _ : state) {
-        uLongf outSize = size;
-        uncompress(out.data(), &outSize, z.data(), zSize);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
-    state.counters["per_MiB"] = benchmark::Counter(static_cast<double>(state.range(0)),
-                                                   benchmark::Counter::kIsIterationInvariantRate |
-                                                       benchmark::Counter::kInvert);
-}
-
-BENCHMARK(BM_ZlibUncompressReference)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Uncompress)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -4,12 +4,15 @@
 //
 //   wire_client.exe get <local file>   setup-mode download of /usr/orvane/bin/Setup.exe, with
 //                                      the 1 ms wait per piece and the 3000000-byte
-//                                      write-behind buffer of the utility
+//                                      write-behind buffer of the utility; compressed
+//                                      messages are inflated with zlib's uncompress() into a
+//                                      block kept for the whole run
 //   wire_client.exe put <name>         upload of C:\orvane\winsupport\<name> in 1100-byte pieces
 //
 // Exit status 0 when the transfer completed, 1 otherwise, 2 on a usage error.
 #include <winsock2.h>
 #include <windows.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +29,8 @@ namespace {
 
 constexpr std::size_t kFlushThreshold = 3000000;
 constexpr std::size_t kUploadPiece = 1100;
+// The largest message the utility takes in: a piece filling its write-behind buffer.
+constexpr std::size_t kLargestMessage = 3000200;
 
 bool SendAll(SOCKET s, const unsigned char* bytes, std::size_t length) {
     while (length > 0) {
@@ -61,9 +66,11 @@ bool SendFrame(SOCKET s, const void* payload, std::size_t length,
     return SendAll(s, b, block->size());
 }
 
-// One frame's payload into *payload (reused between frames); false when the connection ends
-// or the check value does not verify.
-bool ReceiveFrame(SOCKET s, std::vector<unsigned char>* payload, std::size_t* length) {
+// One frame's payload into *payload (reused between frames); a compressed one is inflated into
+// *inflated (kept too), and the two trade places. False when the connection ends, the check
+// value does not verify or the payload does not inflate.
+bool ReceiveFrame(SOCKET s, std::vector<unsigned char>* payload, std::size_t* length,
+                  std::vector<unsigned char>* inflated) {
     unsigned char header[kFrameHeaderSize];
     if (!ReceiveAll(s, header, sizeof header))
         return false;
@@ -81,8 +88,15 @@ bool ReceiveFrame(SOCKET s, std::vector<unsigned char>* payload, std::size_t* le
         if (header[1] & PROT_AES_CHECK)
             n -= kCheckValueSize;
     }
-    if (header[0] != 0)
-        return false; // the benchmark's server does not compress
+    if (header[0] != 0) {
+        if (inflated->size() < kLargestMessage + 1)
+            inflated->resize(kLargestMessage + 1);
+        uLongf size = kLargestMessage;
+        if (uncompress(inflated->data(), &size, payload->data(), static_cast<uLong>(n)) != Z_OK)
+            return false;
+        payload->swap(*inflated);
+        n = size;
+    }
     (*payload)[n] = 0;
     *length = n;
     return true;
@@ -113,7 +127,7 @@ void WriteHeld(const unsigned char* bytes, std::size_t count, std::FILE* file) {
 }
 
 int Download(SOCKET s, const char* localPath) {
-    std::vector<unsigned char> frame, message;
+    std::vector<unsigned char> frame, message, inflated;
     const char command[] = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
     if (!SendFrame(s, command, std::strlen(command), &frame))
         return 1;
@@ -123,7 +137,7 @@ int Download(SOCKET s, const char* localPath) {
     std::FILE* file = nullptr;
     for (;;) {
         std::size_t length = 0;
-        if (!ReceiveFrame(s, &message, &length) || length == 0)
+        if (!ReceiveFrame(s, &message, &length, &inflated) || length == 0)
             return 1;
         const char* text = reinterpret_cast<const char*>(message.data() + 1);
         switch (message[0]) {
@@ -166,12 +180,12 @@ int Download(SOCKET s, const char* localPath) {
 }
 
 int Upload(SOCKET s, const char* name) {
-    std::vector<unsigned char> frame, message;
+    std::vector<unsigned char> frame, message, inflated;
     const std::string command = std::string("-EFTPPUSHMODE -F") + name;
     if (!SendFrame(s, command.data(), command.size(), &frame))
         return 1;
     std::size_t length = 0;
-    if (!ReceiveFrame(s, &message, &length) || length == 0 || message[0] != 7)
+    if (!ReceiveFrame(s, &message, &length, &inflated) || length == 0 || message[0] != 7)
         return 1;
     const std::string path = std::string("C:\\orvane\\winsupport\\") + name;
     std::FILE* file = std::fopen(path.c_str(), "rb");
