@@ -94,8 +94,7 @@ void EnsureWine() {
     // A server left over in this prefix by an earlier run may still be bound to another display.
     StopWineServer();
     if (!fs::exists(kPrefixDir + "/system.reg")) {
-        std::printf("e2e harness: creating the Wine prefix %s (a minute or two)...\n",
-                    kPrefixDir.c_str());
+        std::printf("e2e harness: creating the Wine prefix %s...\n", kPrefixDir.c_str());
         std::fflush(stdout);
         fs::create_directories(kPrefixDir);
         if (!RunHost({"wineboot", "-i"}, 180000))
