@@ -8,9 +8,10 @@
 #include <cstring>
 
 #include "base/install_log.h"
-#include "base/resource.h"
 #include "base/text_util.h"
 #include "klv_build_config.h"
+#include "session/connect_dialogs_ids.h"
+#include "session/dialog_win.h"
 #include "session/protocol.h"
 #include "session/session_win.h"
 #include "session/strip_control_chars.h"
@@ -81,9 +82,8 @@ void CloseAttemptSocket(KlvSocket* socket) {
 // by the connect timer's time; false when it did not connect (told to the user in a box).
 bool ConnectDialog(MainWindow& main, ConnectAttempt& attempt) {
     if (main.options.UserInteraction) {
-        INT_PTR result =
-            DialogBoxParamA(GetModuleHandleA(nullptr), "CONNECTING_DIALOG", main.window,
-                            ConnectDialogProc, reinterpret_cast<LPARAM>(&attempt));
+        INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), IDD_CONNECTING, main.window,
+                                         ConnectDialogProc, reinterpret_cast<LPARAM>(&attempt));
         if (result == -1) {
             ShowErrorBox("ConnectDialog()", 0, 1);
             return false;
@@ -319,16 +319,4 @@ void SaveServerAddress(const char* address) {
         return;
     std::fputs(address, file);
     std::fclose(file);
-}
-
-void CenterOnParent(HWND window) {
-    RECT parent, own;
-    GetWindowRect(GetParent(window), &parent);
-    GetWindowRect(window, &own);
-    int width = own.right - own.left;
-    int height = own.bottom - own.top;
-    int x = ((parent.right - parent.left) - width) / 2;
-    int y = ((parent.bottom - parent.top) - height) / 2;
-    MoveWindow(window, x, y, width, height, TRUE);
-    UpdateWindow(window);
 }

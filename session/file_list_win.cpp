@@ -6,8 +6,9 @@
 
 #include "base/install_log.h"
 #include "base/report_win.h"
-#include "base/resource.h"
+#include "session/dialog_win.h"
 #include "session/file_list.h"
+#include "session/file_list_dialog_ids.h"
 #include "session/server_paths.h"
 #include "session/session_win.h"
 #include "session/strip_control_chars.h"

@@ -35,15 +35,6 @@ void EndSession(MainWindow& main);
 // Without a user: from now on the server's silence counts (every message read restarts it).
 void WatchServerSilence(MainWindow& main);
 void connectAndStartInstall(MainWindow& main);
-void CenterOnParent(HWND window);
-
-// A dialog's context pointer: the dialog's creation parameter, kept from WM_INITDIALOG on
-// (null before it).
-template <typename T> T* DialogContext(HWND dialog, UINT message, LPARAM lParam) {
-    if (message == WM_INITDIALOG)
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-    return reinterpret_cast<T*>(GetWindowLongPtrA(dialog, DWLP_USER));
-}
 
 // Connecting.
 constexpr int CONNECT_TIMED_OUT = -1000;
@@ -64,10 +55,10 @@ void InstallReceptionHooks(MainWindow& main, Session& session);
 // refused (not listed; logged, or boxed with a user while server messages wait) when it is not a
 // plain file name.
 void AddFileName(MainWindow& main, Session& session, char* name);
-// Dialog 105's common start: the shared font on the list, the list filled, focus, centred.
 // The current session of a list dialog's main window; null, with the dialog ended, when the
 // session ended while the list was up (null before WM_INITDIALOG too).
 Session* ListDialogSession(HWND dialog, UINT message, LPARAM lParam, MainWindow*& main);
+// Dialog 105's common start: the shared font on the list, the list filled, focus, centred.
 void PrepareFileListDialog(HWND dialog, HFONT font, void (*fill)(HWND, Session&), Session& session);
 // Runs dialog 105 modally with the given procedure (its parameter the MainWindow), server
 // messages ignored meanwhile; true when it ended with a choice.

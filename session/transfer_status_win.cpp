@@ -6,9 +6,10 @@
 
 #include <cstdio>
 
-#include "base/resource.h"
+#include "session/dialog_win.h"
 #include "session/reception.h"
 #include "session/session_win.h"
+#include "session/transfer_dialog_ids.h"
 
 namespace {
 

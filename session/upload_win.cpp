@@ -5,8 +5,8 @@
 
 #include "base/install_log.h"
 #include "base/report_win.h"
-#include "base/resource.h"
 #include "base/run_result.h"
+#include "session/file_list_dialog_ids.h"
 #include "session/server_paths.h"
 #include "session/session_win.h"
 #include "session/upload_plan.h"

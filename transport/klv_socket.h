@@ -1,5 +1,5 @@
 // Socket layer binding: every socket operation of the program goes through these calls.
-// Two back ends implement them: Windows Sockets loaded at run time (socket_win32.cpp) and
+// Two back ends implement them: Windows Sockets loaded at run time (socket_win.cpp) and
 // BSD sockets (socket_posix.cpp) for the native tools and tests.
 #pragma once
 #include <cstdint>

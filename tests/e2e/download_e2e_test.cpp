@@ -1,6 +1,7 @@
 // Download mode (-EFTP) under Wine against the scriptable server: the status label, the "Select
 // File to Transfer" dialog, the choice sent back and the file that follows (the qorvath.exe rule),
 // the ways the choice ends the session, and the refusal without a user.
+#include "session/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
 
 namespace e2e {
@@ -42,7 +43,8 @@ TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
     EXPECT_EQ(label.top - main->clientTop, (main->bottom - main->top - 20) / 2);
     EXPECT_EQ(label.right - label.left, main->right - main->left); // the owner's outer width
     Pause(500);
-    Screenshot("download_status_label");
+    Screenshot("download_status_label",
+               "the main window's label \"Retrieving File Names From Server\"");
     const std::string crop = std::to_string(std::min(label.right, main->clientRight) - label.left) +
                              "x40+" + std::to_string(label.left) + "+" + std::to_string(label.top);
     EXPECT_GT(ColourShare("download_status_label", crop, "#FFFF00"), 0.01) << crop;
@@ -62,7 +64,7 @@ TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
                                         "alpha.txt", longName}));
     EXPECT_NE(dialog.Describe().find("Choose File to Transfer"), std::string::npos);
     EXPECT_EQ(dialog.ControlText(kIdOk) + "|" + dialog.ControlText(kIdCancel), "OK|Cancel");
-    Screenshot("download_list_dialog");
+    Screenshot("download_list_dialog", "the \"Select File to Transfer\" list of six names");
     EXPECT_FALSE(server.Receive(500).has_value()) << "the server waits while the list is open";
     EXPECT_TRUE(labelReads(" ")) << "at NoMore, one label with a blank\n" << main->Describe();
 
@@ -89,7 +91,7 @@ TEST_F(DownloadE2E, NamesAreListedCleanAndTheChosenOneIsSentAndFetched) {
     SendFile(server, sample.size(), {sample.substr(0, 10000)});
     std::optional<Window> status = WaitForWindow("#32770", "Transfer Status", 20000);
     ASSERT_TRUE(status.has_value()) << DescribeWindows();
-    EXPECT_EQ(status->ControlText(102), "Transferring qorvath.exe");
+    EXPECT_EQ(status->ControlText(IDC_TRANSFER_TEXT), "Transferring qorvath.exe");
     SendFile(server, std::nullopt, {sample.substr(10000)});
     ExpectExitZero();
     EXPECT_TRUE(ReadFile("C:\\orvane\\bin\\qorvath.exe") == sample);

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "session/file_list_dialog_ids.h"
 #include "tests/e2e/harness/harness.h"
 #include "tests/e2e/harness/script_server.h"
 
@@ -19,7 +20,7 @@ namespace e2e {
 
 constexpr const char* kAck = "NO NEED TO ARGUE";
 constexpr const char* kTransfer = "C:\\klv\\transfer\\";
-constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7, kFileList = 1007;
+constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7, kFileList = IDC_FILE_LIST;
 
 inline void Pause(int ms) {
     WaitUntil([] { return false; }, ms, ms);
@@ -90,7 +91,7 @@ inline bool AnswerBox(const std::string& caption, const std::string& text, int b
         return false;
     EXPECT_EQ(shown, text) << box->Describe();
     if (!screenshot.empty())
-        Screenshot(screenshot);
+        Screenshot(screenshot, "the \"" + caption + "\" box: " + text);
     return box->Click(button) && box->WaitGone(10000);
 }
 

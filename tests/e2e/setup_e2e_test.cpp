@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "session/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
 #include "tests/support/bytes.h"
 #include "transport/sha256.h"
@@ -248,7 +249,8 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             }
             if (row.result == kReadLost) { // the failure's box
                 EXPECT_TRUE(WaitForWindow("#32770", "Error", 10000)) << DescribeWindows();
-                Screenshot("setup_read_connection_lost");
+                Screenshot("setup_read_connection_lost",
+                           "the \"Error\" box of a connection lost while reading");
             }
             if (!local.empty()) { // across the 3000000-byte flush, in 64 KiB pieces
                 const std::size_t size = row.steps[0].first == kServeText ? 30 : 3000000 + 150000;
@@ -260,8 +262,10 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                 std::thread shot([&] {
                     if (auto dialog =
                             WaitForWindow("#32770", "Transfer Status", shown ? 20000 : 0)) {
-                        status = dialog->ControlText(102) + "|" + dialog->ControlText(103);
-                        Screenshot("setup_transfer_status_S");
+                        status = dialog->ControlText(IDC_TRANSFER_TEXT) + "|" +
+                                 dialog->ControlText(IDC_TRANSFER_SECOND);
+                        Screenshot("setup_transfer_status_S",
+                                   "the Transfer Status dialog with -S: " + status);
                     }
                 });
                 const int options = row.steps[0].first == kServeAes   ? 0x100
@@ -352,7 +356,8 @@ TEST_F(SetupE2E, SessionEndedInsideTheLastAcknowledgementsBoxLeavesNoFile) {
         [&] { return process_->Wait(0) || FindWindow("#32770", "WinSock Error"); }, 20000))
         << DescribeWindows();
     if (!process_->Wait(1000)) {
-        Screenshot("setup_last_acknowledgement_failed");
+        Screenshot("setup_last_acknowledgement_failed",
+                   "the \"WinSock Error\" box of the last piece's failed acknowledgement");
         std::optional<Window> main = FindWindow("Install", "");
         ASSERT_TRUE(main && main->Close()) << DescribeWindows();
     }

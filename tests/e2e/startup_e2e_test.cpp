@@ -2,6 +2,9 @@
 // shown or hidden), the icon, Install.log's first lines, the start question, the address dialog,
 // refused and hanging connects, and a slow transfer whose setup program is started locally.
 
+#include "base/resource.h"
+#include "session/connect_dialogs_ids.h"
+#include "session/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
 
 namespace e2e {
@@ -71,7 +74,8 @@ TEST_F(StartupE2E, TitleShapeVisibilityFirstQuestionAndLogFollowTheCommandLine) 
             EXPECT_NE(dialog.value_or(Window{}).Describe().find(row.boxText), std::string::npos);
         }
         if (!row.screenshot.empty())
-            Screenshot(row.screenshot);
+            Screenshot(row.screenshot, "the main window \"" + row.title + "\" with the \"" +
+                                           row.box + "\" dialog in front");
         std::vector<std::string> log = InstallLogMessages();
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log[0], row.logged.empty() ? row.commandLine : row.logged); // trimmed, as parsed
@@ -89,7 +93,8 @@ TEST_F(StartupE2E, TitleShapeVisibilityFirstQuestionAndLogFollowTheCommandLine) 
             << "No and Cancel end it unconnected";
     }
     // The program icon: one 32 x 32 image of 16 colours.
-    EXPECT_EQ(ProgramIcons(program_, 104), (std::vector<std::vector<int>>{{32, 32, 16, 4}}));
+    EXPECT_EQ(ProgramIcons(program_, IDI_INSTALL),
+              (std::vector<std::vector<int>>{{32, 32, 16, 4}}));
 }
 
 // The start question, then the address dialog: a refused connect, a hanging one, an empty
@@ -100,7 +105,7 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
     ASSERT_GT(sample.size(), 20000u);
     auto addressDialog = [] {
         std::optional<Window> dialog = WaitForWindow("#32770", kAddressCaption, 20000);
-        EXPECT_EQ(dialog.value_or(Window{}).ControlText(1002), "127.0.0.1")
+        EXPECT_EQ(dialog.value_or(Window{}).ControlText(IDC_IP_ADDRESS), "127.0.0.1")
             << "no IpAdd.txt: the built-in address\n"
             << DescribeWindows();
         return dialog.value_or(Window{});
@@ -108,7 +113,8 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
     Run("");
     ASSERT_TRUE(AnswerBox("GRAPHICAL ORVANE Setup", kStartQuestion, kIdYes));
     Window dialog = addressDialog();
-    Screenshot("startup_address_dialog");
+    Screenshot("startup_address_dialog",
+               "the address dialog with the built-in address, after Yes to the start question");
     ASSERT_TRUE(dialog.Click(kIdOk));
     ASSERT_TRUE(AnswerBox("WinSock Error",
                           "connect() failed\n\nWSAECONNREFUSED: Connection refused\n"
@@ -128,24 +134,25 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
             },
             10000, 250);
         ASSERT_TRUE(progress && progress->right - progress->left > 50) << DescribeWindows();
-        EXPECT_EQ(progress->ControlText(1011), "Searching For:  '127.0.0.1'");
-        EXPECT_EQ(progress->ControlText(1012), "At Port Number:  '11001'");
-        EXPECT_TRUE(progress->HasControl(1013));
-        Screenshot("startup_connection_progress");
+        EXPECT_EQ(progress->ControlText(IDC_CONNECT_SEARCH), "Searching For:  '127.0.0.1'");
+        EXPECT_EQ(progress->ControlText(IDC_CONNECT_PORT), "At Port Number:  '11001'");
+        EXPECT_TRUE(progress->HasControl(IDC_CONNECT_TICKS));
+        Screenshot("startup_connection_progress",
+                   "the \"Connection Progress\" dialog of a connect that hangs");
         ASSERT_TRUE(AnswerBox(
             "Error", "ERROR!\n\nConnection Request Timed Out.  \nPlease Check Server Address",
             kIdOk, "startup_connect_timed_out", 30000));
     }
     dialog = addressDialog();
     // An empty address is refused and the dialog stays.
-    ASSERT_TRUE(dialog.SetText(1002, "   "));
+    ASSERT_TRUE(dialog.SetText(IDC_IP_ADDRESS, "   "));
     ASSERT_TRUE(dialog.Click(kIdOk));
     ASSERT_TRUE(
         AnswerBox("ERROR", "You MUST input an IP Address!", kIdOk, "startup_address_empty"));
     ASSERT_TRUE(dialog.Exists());
     // Blanks and tabs around the address are trimmed before use and before saving.
     ScriptServer server(11001);
-    ASSERT_TRUE(dialog.SetText(1002, "  127.0.0.1\t "));
+    ASSERT_TRUE(dialog.SetText(IDC_IP_ADDRESS, "  127.0.0.1\t "));
     ASSERT_TRUE(dialog.Click(kIdOk));
     ASSERT_TRUE(server.Accept(30000)) << DescribeWindows();
     EXPECT_EQ(server.ReceivePayload(10000),
@@ -160,8 +167,11 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
     SendFile(server, sample.size(), {pieces.begin(), pieces.begin() + half});
     std::optional<Window> status = WaitForWindow("#32770", "Transfer Status", 5000);
     ASSERT_TRUE(status.has_value()) << DescribeWindows();
-    EXPECT_EQ(status->ControlText(102) + "|" + status->ControlText(103), "Transferring Setup.exe|");
-    Screenshot("startup_transfer_status");
+    EXPECT_EQ(status->ControlText(IDC_TRANSFER_TEXT) + "|" +
+                  status->ControlText(IDC_TRANSFER_SECOND),
+              "Transferring Setup.exe|");
+    Screenshot("startup_transfer_status",
+               "the Transfer Status dialog half-way through \"Transferring Setup.exe\"");
     SendFile(server, std::nullopt, {pieces.begin() + half, pieces.end()});
     ExpectExitZero();
     EXPECT_TRUE(ReadFile("C:\\klv\\transfer\\Setup.exe") == sample);

@@ -114,7 +114,8 @@ TEST_F(UploadE2E, PickedFromTheFolderListItUploadsOrIsRefusedAndStaysOpen) {
             continue;
         }
         if (name == longName) {
-            Screenshot("upload_long_name_listed");
+            Screenshot("upload_long_name_listed",
+                       "the upload's file list showing a name too long to open");
             ASSERT_TRUE(dialog.DoubleClick(kFileList, 0));
             ASSERT_TRUE(AnswerBox("Transfer File To Server Error!",
                                   "ERROR Unable To Open File For Transfer: " + longName, kIdOk,
@@ -123,13 +124,14 @@ TEST_F(UploadE2E, PickedFromTheFolderListItUploadsOrIsRefusedAndStaysOpen) {
             EXPECT_FALSE(server.Receive(500).has_value()) << "nothing uploaded";
             EXPECT_TRUE(FileExists(kWinsupport + longName)) << "-R: kept";
         } else {
-            Screenshot("upload_pick_dialog");
+            Screenshot("upload_pick_dialog", "the upload's file list before the pick");
             ASSERT_TRUE(dialog.Select(kFileList, 0));
             ASSERT_TRUE(dialog.Click(kIdOk));
             // The upload thread answers no window message until the last piece is out: the
             // screen shows "Transferring pick.bin" with the bar part-way.
             Pause(3000);
-            Screenshot("upload_transfer_status");
+            Screenshot("upload_transfer_status",
+                       "the Transfer Status dialog part-way through the upload of pick.bin");
             EXPECT_EQ(server.Received().size(), 1u) << "the server has read nothing yet";
             const std::vector<std::string> expected = ExpectedUpload(name, content);
             while (server.Received().size() < 1 + expected.size() && server.Receive(20000)) {

@@ -119,8 +119,9 @@ std::vector<std::vector<int>> ProgramIcons(const std::string& program, int id);
 
 // Prints "[<program>] <text>..." as a scenario starts; the text captions its screenshots.
 void Scenario(const std::string& text);
-// Saves the whole screen as <ScreenshotDir>/<name>.png and its caption in captions.tsv.
-void Screenshot(const std::string& name);
+// Saves the whole screen as <ScreenshotDir>/<name>.png and its caption in captions.tsv: what
+// the picture shows, then the scenario it was taken in.
+void Screenshot(const std::string& name, const std::string& shows = "");
 // Peak resident memory (KiB) of this prefix's Wine process running `program`, when one runs.
 std::optional<long> WinePeakMemoryKiB(const std::string& program);
 // Polls `condition` every stepMs until it holds or timeoutMs has passed; the last answer.

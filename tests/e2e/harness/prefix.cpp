@@ -94,8 +94,7 @@ void EnsureWine() {
     // A server left over in this prefix by an earlier run may still be bound to another display.
     StopWineServer();
     if (!fs::exists(kPrefixDir + "/system.reg")) {
-        std::printf("e2e harness: creating the Wine prefix %s (a minute or two)...\n",
-                    kPrefixDir.c_str());
+        std::printf("e2e harness: creating the Wine prefix %s...\n", kPrefixDir.c_str());
         std::fflush(stdout);
         fs::create_directories(kPrefixDir);
         if (!RunHost({"wineboot", "-i"}, 180000))
@@ -132,13 +131,13 @@ void Scenario(const std::string& text) {
     std::fflush(stdout);
 }
 
-void Screenshot(const std::string& name) {
+void Screenshot(const std::string& name, const std::string& shows) {
     EnsureWine();
     const std::string file = kScreenshotDir + "/" + name + ".png";
     std::optional<int> status = RunHost({"import", "-window", "root", file}, 30000);
     if (!status || *status != 0)
         ADD_FAILURE() << "screenshot " << file << " failed; see " << kIoDir << "/import.log";
-    std::string caption = scenario;
+    std::string caption = shows.empty() ? scenario : shows + " (" + scenario + ")";
     for (char& c : caption)
         c = c == '\t' || c == '\n' ? ' ' : c;
     std::ofstream(kScreenshotDir + "/captions.tsv", std::ios::app)
