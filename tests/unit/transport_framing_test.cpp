@@ -112,6 +112,7 @@ TEST(TransportFraming, ReceivePhases) {
         bool close;                     // the peer closes after the first bytes
         int result, minWaits, maxWaits;
         bool stalls;
+        int deadlineMs = 0; // the frame's deadline, if any
     } rows[] = {
         {frame.size(), {}, false, 1, 0, 0, false},
         {2, {6, 20000}, false, 1, 3, 6, false},
@@ -119,6 +120,8 @@ TEST(TransportFraming, ReceivePhases) {
         {3, {}, false, 0, 1, 2, true},
         {1006, {}, true, 0, 0, 0, false},
         {1006, {}, false, 0, 1, 2, true},
+        // A byte every 60 ms keeps the stall limit away, not the deadline.
+        {2, {3, 4, 5, 6, 7, 8, 9, 10}, false, 0, 2, 7, true, 250},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
@@ -137,9 +140,11 @@ TEST(TransportFraming, ReceivePhases) {
             }
         });
         const long long waits = TransportWaitCount();
+        const int noDeadline = SetTransportFrameDeadline(row.deadlineMs);
         const auto start = Clock::now();
         const Received r = Receive(pair.Client());
         const auto took = Clock::now() - start;
+        SetTransportFrameDeadline(noDeadline);
         writer.join();
         EXPECT_EQ(row.result, r.result);
         EXPECT_EQ(row.result == 1, r.payload == body);
