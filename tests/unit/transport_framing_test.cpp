@@ -161,7 +161,7 @@ TEST(TransportFraming, ReceivePhases) {
     SetLibraryLogWindowName("");
     SetLibraryLogFolder("");
     const std::string log = transport_test::ReadWholeFile(folder.File("klvlib.log"));
-    ASSERT_EQ(8, std::count(log.begin(), log.end(), '\n')) << log;
+    ASSERT_EQ(12, std::count(log.begin(), log.end(), '\n')) << log;
     EXPECT_EQ(24u, log.find('\n')); // ctime: "Sun Dec  6 20:44:22 2026"
     const std::string timedOut = "KLVrecv() failed WSAETIMEDOUT: Connection timed out\n\n";
     EXPECT_EQ("Install\n1-" + timedOut, log.substr(25, timedOut.size() + 10));
