@@ -200,13 +200,15 @@ INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     case WM_INITDIALOG: {
         InitCommonControls();
         attempt->ticks = 0;
+        attempt->connected = false;
         if (!setSockNonBlocking(dialog, *attempt->socket, WM_SOCKET_EVENT)) {
-            attempt->connected = false;
+            *attempt->socket = KLV_INVALID_SOCKET; // closed by setSockNonBlocking
             EndDialog(dialog, 0);
+            return FALSE;
         }
         if (!BeginConnect(*attempt->socket, attempt->address, &attempt->error)) {
-            attempt->connected = false;
-            EndDialog(dialog, 0);
+            EndDialog(dialog, 0); // the caller closes the socket
+            return FALSE;
         }
         char text[200];
         std::snprintf(text, sizeof text, "Searching For:  '%s'", attempt->address);

@@ -5,6 +5,19 @@
 #include "session/session.h"
 #include "session/strip_control_chars.h"
 
+bool ListHasRoom(const char* path, int fileCount, const char* name) {
+    if (fileCount >= kMaxListedNames)
+        return false;
+    long size = 0;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        if (std::fseek(file, 0, SEEK_END) == 0)
+            size = std::ftell(file);
+        std::fclose(file);
+    }
+    const long line = static_cast<long>(std::strlen(name)) + 2;
+    return size >= 0 && size <= kMaxFileListBytes - line;
+}
+
 bool AppendFileNameLine(const char* path, const char* name) {
     std::FILE* file = std::fopen(path, "a");
     if (!file)

@@ -9,6 +9,13 @@
 constexpr char kFileNamesPath[] = "FileNames.txt";
 constexpr std::size_t kListLineCapacity = 100; // a list line keeps at most 99 characters
 
+// The list holds at most this many names and this many bytes: a server cannot fill the disk.
+constexpr int kMaxListedNames = 10000;
+constexpr long kMaxFileListBytes = 4L << 20;
+// Whether one more name fits after fileCount names in the list at path (its line end counted as
+// two bytes, as a text-mode write on Windows makes it).
+bool ListHasRoom(const char* path, int fileCount, const char* name);
+
 // Appends "name\n"; false when the file cannot be opened.
 bool AppendFileNameLine(const char* path, const char* name);
 

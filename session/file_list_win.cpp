@@ -61,6 +61,7 @@ ChoiceResult SendFileChoice(Session& s, HWND dialog, int position) {
         return ChoiceResult::Refused;
     }
     s.IgnoreSocketEvents = 0;
+    s.AwaitingUser = false;
     SendMessageString(s.ServerSocket, line, SEND_NOCOMPRESS);
     std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s", line);
     std::remove(kFileNamesPath);
@@ -137,6 +138,13 @@ INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 void AddFileName(MainWindow& main, Session& s, char* name) {
     StripControlChars(name);
     if (IsPlainFileName(name)) {
+        if (!ListHasRoom(kFileNamesPath, s.FileCount, name)) {
+            s.IgnoreSocketEvents = 1;
+            std::remove(kFileNamesPath);
+            ReportFailure(main.options, main.window, "ERROR Too Many File Names", "ERROR");
+            EndSession(main);
+            return;
+        }
         ++s.FileCount;
         AppendFileNameLine(kFileNamesPath, name);
         return;
@@ -158,6 +166,7 @@ void AddFileName(MainWindow& main, Session& s, char* name) {
 
 bool RunFileListDialog(MainWindow& main, Session& s, DLGPROC procedure) {
     s.IgnoreSocketEvents = 1; // no server message is handled while the choice is open
+    s.AwaitingUser = true;
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FILE_LIST),
                                      main.window, procedure, reinterpret_cast<LPARAM>(&main));
     return result != 0 && result != -1;

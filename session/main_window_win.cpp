@@ -11,7 +11,6 @@
 #include "base/install_log.h"
 #include "base/report_win.h"
 #include "base/run_result.h"
-#include "base/time_limits.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
 #include "install/run_setup.h"
@@ -26,48 +25,12 @@
 
 namespace {
 
-std::int64_t NowMs() {
-    return static_cast<std::int64_t>(GetTickCount64());
-}
-
 void RaiseTimerResolution() {
     timeBeginPeriod(1);
 }
 
 void RestoreTimerResolution() {
     timeEndPeriod(1);
-}
-
-int SilenceLimitMs() {
-    return TimeLimitMs("KLV_TEST_SILENCE_MS", SERVER_IDLE_LIMIT_MS);
-}
-
-int InactivityLimitMs() {
-    return TimeLimitMs("KLV_TEST_INACTIVITY_MS", kInactivityLimitMs);
-}
-
-// Without a user: the server-silence and inactivity limits are checked once a second (or more
-// often when a test build shortened them).
-void StartInactivityWatch(MainWindow& main, Session& s) {
-    const int silence = SilenceLimitMs(), inactivity = InactivityLimitMs();
-    const int shortest = silence < inactivity ? silence : inactivity;
-    StartProgressWatch(s, NowMs());
-    SetTimer(main.window, INACTIVITY_TIMER_ID, shortest < 4000 ? shortest / 4 : 1000, nullptr);
-}
-
-void OnWatchTimer(MainWindow& main) {
-    Session* s = main.sessions.Current();
-    if (s == nullptr) {
-        KillTimer(main.window, INACTIVITY_TIMER_ID);
-        return;
-    }
-    const WatchEnding ending = CheckWatch(*s, NowMs(), SilenceLimitMs(), InactivityLimitMs());
-    if (ending == WatchEnding::None)
-        return;
-    KillTimer(main.window, INACTIVITY_TIMER_ID);
-    LogRunFailure(ending == WatchEnding::ServerSilence ? "Exiting Due To Server Timeout"
-                                                       : "Exiting Due To Inactivity");
-    EndSession(main);
 }
 
 void EndWithInvalidBufferType(MainWindow& main, Session& s) {
@@ -165,7 +128,7 @@ void OnStartSession(MainWindow& main) {
         return; // the session ended while a question was up
     if (!options.UserInteraction) {
         SetTimer(window, CONNECT_TIMER_ID, CONNECT_TIMEOUT_MS, nullptr);
-        StartInactivityWatch(main, *s);
+        StartWatchTimer(main, *s);
     }
     connectAndStartInstall(main);
 }
@@ -238,7 +201,7 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
     HWND window = main.window;
     char text[kTextFieldCapacity];
     int type = ReadServerMessage(buffer, text);
-    NoteServerMessage(s, type, NowMs());
+    NoteServerMessage(s, SessionClockMs());
     ReceptionResult result = ReceptionResult::Continue;
     switch (type) {
     case POP_EMPTY: // a keep-alive
@@ -253,18 +216,22 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
     case DATA_SIZE:
         result = OnDataSize(s, text);
         break;
-    case FILE_DATA:
+    case FILE_DATA: {
         // The transfer's pace: each piece is taken in and acknowledged 1 ms late, and the
         // server sends the next piece only after the acknowledgement, so a download yields
         // the processor once per piece. The timer resolution is 1 ms during a transfer
         // (RaiseTimerResolution): at the default 15.6 ms tick this pause would last a whole
         // tick and hold a download of 4 KiB pieces near 0.26 MB/s.
         Sleep(1);
+        const std::int32_t before = s.ReceivedBytes;
         result = OnFileData(s, buffer);
+        if (result == ReceptionResult::Continue || result == ReceptionResult::Complete)
+            NoteFileData(s, before, SessionClockMs());
         ReleaseReadBuffer(main, buffer); // the piece is copied; release it before the long steps
         if (result == ReceptionResult::Complete)
             AfterCompleteFile(main, s);
         break;
+    }
     case SERVER_ERROR:
         s.IgnoreSocketEvents = 1;
         if (options.UserInteraction)
@@ -379,12 +346,6 @@ MainWindow::~MainWindow() {
 
 MainWindow* MainWindowOf(HWND window) {
     return reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
-
-void WatchServerSilence(MainWindow& main) {
-    Session* s = main.sessions.Current();
-    if (!main.options.UserInteraction && s != nullptr)
-        StartSilenceWatch(*s, NowMs());
 }
 
 void EndSession(MainWindow& main) {

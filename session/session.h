@@ -58,6 +58,9 @@ struct Session {
     int IgnoreSocketEvents = 0;
     int SessionReadBusy = 0;
     int FileCount = 0;
+    // A choice dialog has been opened and no file choice sent since: the session waits for its
+    // user (server messages stay ignored meanwhile), not for its own end.
+    bool AwaitingUser = false;
 
     // Reception.
     std::int32_t ExpectedSize = 0;
@@ -72,7 +75,7 @@ struct Session {
     bool FirstPieceSeen = false; // the progress display has been started for this file
     char ErrorText[1300] = {};   // text of a Failed reception step
 
-    // The last server message that counted as progress (session_watch.h).
+    // The last progress (session_watch.h).
     std::int64_t LastProgressMs = 0;
     // The last server message of any kind, keep-alives included, once the conversation has
     // started (SilenceWatched).

@@ -1,7 +1,5 @@
 #include "session/session_watch.h"
 
-#include "transport/framing.h"
-
 void StartProgressWatch(Session& session, std::int64_t nowMs) {
     session.LastProgressMs = nowMs;
 }
@@ -11,14 +9,27 @@ void StartSilenceWatch(Session& session, std::int64_t nowMs) {
     session.SilenceWatched = true;
 }
 
-void NoteServerMessage(Session& session, int type, std::int64_t nowMs) {
+void NoteServerMessage(Session& session, std::int64_t nowMs) {
     session.LastMessageMs = nowMs;
-    if (type != POP_EMPTY)
+}
+
+void NoteFileData(Session& session, std::int32_t receivedBefore, std::int64_t nowMs) {
+    if (session.ReceivedBytes > receivedBefore)
         session.LastProgressMs = nowMs;
 }
 
+void NoteProgress(Session& session, std::int64_t nowMs) {
+    session.LastProgressMs = nowMs;
+}
+
+bool ConversationOver(const Session& session) {
+    return session.IgnoreSocketEvents != 0 && !session.AwaitingUser;
+}
+
 WatchEnding CheckWatch(const Session& session, std::int64_t nowMs, std::int64_t silenceLimitMs,
-                       std::int64_t inactivityLimitMs) {
+                       std::int64_t inactivityLimitMs, bool selfClosingBoxUp) {
+    if (selfClosingBoxUp || ConversationOver(session))
+        return WatchEnding::None;
     if (session.SilenceWatched && nowMs - session.LastMessageMs >= silenceLimitMs)
         return WatchEnding::ServerSilence;
     if (nowMs - session.LastProgressMs >= inactivityLimitMs)

@@ -1,9 +1,10 @@
 // Progress of a session and the timer resolution held while a transfer runs (portable: the
 // clock and the resolution calls come from the caller).
 //
-// Progress is a server message other than a keep-alive (every piece of a file is one); without
-// a user, a run that makes none for the inactivity limit ends, so a server that only sends
-// keep-alives cannot hold it for ever.
+// Progress is file bytes that move: a FILE_DATA piece that carries at least one byte, or an
+// upload piece handed to the transport. Without a user, a run that makes none for the
+// inactivity limit ends, so a server that only sends keep-alives, sizes, empty pieces or names
+// cannot hold it for ever.
 //
 // While a file is transferred the timer resolution is raised (on Windows the 1 ms pause before
 // each acknowledgement otherwise lasts a whole 15.6 ms tick); it is raised once per transfer
@@ -19,12 +20,23 @@
 // clock, so no timer is set again for every piece of a file.
 void StartProgressWatch(Session& session, std::int64_t nowMs);
 void StartSilenceWatch(Session& session, std::int64_t nowMs);
-// type: the buffer type read, POP_EMPTY for a keep-alive.
-void NoteServerMessage(Session& session, int type, std::int64_t nowMs);
+// A server message of any kind, keep-alives included, has been read.
+void NoteServerMessage(Session& session, std::int64_t nowMs);
+// A FILE_DATA piece has been taken in; receivedBefore: the file's ReceivedBytes before it. It is
+// progress when they grew.
+void NoteFileData(Session& session, std::int32_t receivedBefore, std::int64_t nowMs);
+// An upload piece has been handed to the transport.
+void NoteProgress(Session& session, std::int64_t nowMs);
+
+// The conversation is over (server messages are ignored) and no choice is waiting for a user:
+// what follows ends the session by itself.
+bool ConversationOver(const Session& session);
 
 enum class WatchEnding { None, ServerSilence, Inactivity };
+// Nothing is checked once the conversation is over or while a box that closes itself is up:
+// the run then ends the way the box or the last step says.
 WatchEnding CheckWatch(const Session& session, std::int64_t nowMs, std::int64_t silenceLimitMs,
-                       std::int64_t inactivityLimitMs);
+                       std::int64_t inactivityLimitMs, bool selfClosingBoxUp);
 
 struct TransferTiming {
     void (*raise)() = nullptr;

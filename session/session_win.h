@@ -34,6 +34,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void EndSession(MainWindow& main);
 // Without a user: from now on the server's silence counts (every message read restarts it).
 void WatchServerSilence(MainWindow& main);
+// Without a user: starts the periodic check of the silence and inactivity limits (and the
+// transport's frame deadline); OnWatchTimer is that check.
+void StartWatchTimer(MainWindow& main, Session& session);
+void OnWatchTimer(MainWindow& main);
+// The clock of the session's limits, in milliseconds.
+std::int64_t SessionClockMs();
 void connectAndStartInstall(MainWindow& main);
 
 // Connecting.
@@ -53,7 +59,7 @@ void InstallReceptionHooks(MainWindow& main, Session& session);
 // File list (download without -F) and upload.
 // A name offered by the server: its bytes outside 0x20-0x7E removed, then kept for the list, or
 // refused (not listed; logged, or boxed with a user while server messages wait) when it is not a
-// plain file name.
+// plain file name. A name past the list's room ends the session.
 void AddFileName(MainWindow& main, Session& session, char* name);
 // The current session of a list dialog's main window; null, with the dialog ended, when the
 // session ended while the list was up (null before WM_INITDIALOG too).

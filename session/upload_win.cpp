@@ -131,16 +131,18 @@ void PushFile(MainWindow& main, Session& s, const char* name) {
     SessionHost* host = &main.sessions;
     const std::uint32_t generation = host->Generation();
     const KlvSocket socket = s.ServerSocket;
+    Session* session = &s;
     UploadSink sink;
-    sink.send = [host, generation, socket](const unsigned char* bytes, int length) {
-        return host->IsCurrent(generation) &&
-               SendMessageWithSize(socket, const_cast<unsigned char*>(bytes), length,
-                                   SEND_NOCOMPRESS | SEND_QUIET) == 1;
+    sink.send = [host, generation, socket, session](const unsigned char* bytes, int length) {
+        if (!host->IsCurrent(generation) ||
+            SendMessageWithSize(socket, const_cast<unsigned char*>(bytes), length,
+                                SEND_NOCOMPRESS | SEND_QUIET) != 1)
+            return false;
+        NoteProgress(*session, SessionClockMs());
+        return true;
     };
-    sink.progress = [&options, status](int delta) {
-        if (options.UserInteraction)
-            AdvanceTransferStatus(status, delta);
-    };
+    // The bar moves whenever the dialog is shown (with a user or -T).
+    sink.progress = [status](int delta) { AdvanceTransferStatus(status, delta); };
     const UploadOutcome outcome = SendUpload(file, name, size, sink);
 
     std::fclose(file);

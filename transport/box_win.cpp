@@ -9,6 +9,7 @@ namespace {
 constexpr UINT_PTR kBoxTimerId = 0x4B4C;
 
 thread_local HHOOK PendingHook = nullptr;
+thread_local int SelfClosingBoxes = 0; // boxes of this thread that close themselves, still up
 
 void CALLBACK CloseBox(HWND box, UINT, UINT_PTR id, DWORD) {
     KillTimer(box, id);
@@ -41,10 +42,16 @@ int ShowBox(HWND owner, const char* text, const char* caption, UINT type) {
     if (PendingHook)
         UnhookWindowsHookEx(PendingHook);
     PendingHook = SetWindowsHookExA(WH_CBT, CatchBox, nullptr, GetCurrentThreadId());
+    ++SelfClosingBoxes;
     const int result = MessageBoxA(owner, text, caption, type);
+    --SelfClosingBoxes;
     if (PendingHook) { // no box was created: nothing left to catch
         UnhookWindowsHookEx(PendingHook);
         PendingHook = nullptr;
     }
     return result;
+}
+
+bool SelfClosingBoxUp() {
+    return SelfClosingBoxes > 0;
 }

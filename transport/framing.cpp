@@ -22,30 +22,44 @@ constexpr int kWsaeMsgSize = 10040;
 constexpr std::int32_t kBodyStep = (1 << 20) + 64;
 
 int g_stallLimitMs = kDefaultStallLimitMs;
+int g_frameDeadlineMs = 0; // 0: a frame may take as long as its bytes keep coming
 
 enum class Wait { Ready, NotYet, Stalled };
 
 // Read by tests from another thread while a send waits.
 std::atomic<long long> g_waitCount{0};
 
+long long MsSince(Clock::time_point then) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count();
+}
+
+// How long the frame begun at frameStart may still wait: the stall limit since its last
+// progress, and the frame deadline (when one is set) since its start.
+long long WaitLeftMs(Clock::time_point frameStart, Clock::time_point lastProgress) {
+    long long left = g_stallLimitMs - MsSince(lastProgress);
+    if (g_frameDeadlineMs > 0) {
+        const long long untilDeadline = g_frameDeadlineMs - MsSince(frameStart);
+        if (untilDeadline < left)
+            left = untilDeadline;
+    }
+    return left;
+}
+
 // Waits for the socket to become readable or writable, at most capMs (or until the frame has
-// made no progress for the stall limit). A wait that ends early (NotYet) is followed by another
-// call of the socket, never by a spin: the wait itself blocks.
-Wait WaitForSocket(KlvSocket s, bool forWrite, Clock::time_point lastProgress, int capMs) {
+// made no progress for the stall limit, or has passed its deadline). A wait that ends early
+// (NotYet) is followed by another call of the socket, never by a spin: the wait itself blocks.
+Wait WaitForSocket(KlvSocket s, bool forWrite, Clock::time_point frameStart,
+                   Clock::time_point lastProgress, int capMs) {
     ++g_waitCount;
-    const auto idle =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress).count();
-    if (idle >= g_stallLimitMs)
+    long long wait = WaitLeftMs(frameStart, lastProgress);
+    if (wait <= 0)
         return Wait::Stalled;
-    long long wait = g_stallLimitMs - idle;
     if (capMs >= 0 && wait > capMs)
         wait = capMs;
     const int r = KLVwaitSocket(s, forWrite, static_cast<int>(wait));
     if (r != 0)
         return Wait::Ready; // ready, or an error the next socket call reports
-    const auto after =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress).count();
-    return after >= g_stallLimitMs ? Wait::Stalled : Wait::NotYet;
+    return WaitLeftMs(frameStart, lastProgress) <= 0 ? Wait::Stalled : Wait::NotYet;
 }
 
 void ReportSendFailure(KlvSocket s, long long unsent, int error, int options) {
@@ -77,6 +91,12 @@ long long TransportWaitCount() {
 int SetTransportStallLimit(int milliseconds) {
     const int previous = g_stallLimitMs;
     g_stallLimitMs = milliseconds;
+    return previous;
+}
+
+int SetTransportFrameDeadline(int milliseconds) {
+    const int previous = g_frameDeadlineMs;
+    g_frameDeadlineMs = milliseconds > 0 ? milliseconds : 0;
     return previous;
 }
 
@@ -154,7 +174,8 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
     }
     std::size_t sent = 0;
     int error = 0;
-    auto lastProgress = Clock::now();
+    const auto start = Clock::now();
+    auto lastProgress = start;
     while (sent < total) {
         const std::size_t remaining = total - sent;
         const int ask = remaining > 0x40000000u ? 0x40000000 : static_cast<int>(remaining);
@@ -166,7 +187,7 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
         }
         if (n < 0 && (error = KLVWSAGetLastError()) == KLV_WSAEWOULDBLOCK) {
             // Wait for room instead of spinning; give up when nothing moves for the stall limit.
-            if (WaitForSocket(s, true, lastProgress, -1) == Wait::Stalled) {
+            if (WaitForSocket(s, true, start, lastProgress, -1) == Wait::Stalled) {
                 error = KLV_WSAETIMEDOUT;
                 break;
             }
@@ -224,14 +245,17 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
     unsigned char header[kFrameHeaderSize];
     int got = 0;
     auto lastProgress = Clock::now();
+    auto frameStart = lastProgress; // set again by the first header byte
     for (;;) {
         const int n =
             KLVrecvBytes(s, reinterpret_cast<char*>(header + got), kFrameHeaderSize - got, 0);
         if (n == 0)
             return 0; // the peer closed the connection
         if (n > 0) {
-            got += n;
             lastProgress = Clock::now();
+            if (got == 0)
+                frameStart = lastProgress;
+            got += n;
             if (got >= kFrameHeaderSize)
                 break;
             continue;
@@ -243,7 +267,7 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
         }
         if (got == 0)
             return 1; // nothing was waiting
-        if (WaitForSocket(s, false, lastProgress, -1) == Wait::Stalled) {
+        if (WaitForSocket(s, false, frameStart, lastProgress, -1) == Wait::Stalled) {
             LogWinsockError(KLV_WSAETIMEDOUT, "1-KLVrecv()");
             return 0;
         }
@@ -292,7 +316,7 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
             LogWinsockError(error, "2-KLVrecv()");
             return 0;
         }
-        if (WaitForSocket(s, false, lastProgress, -1) == Wait::Stalled) {
+        if (WaitForSocket(s, false, frameStart, lastProgress, -1) == Wait::Stalled) {
             LogWinsockError(KLV_WSAETIMEDOUT, "2-KLVrecv()");
             return 0;
         }

@@ -77,6 +77,10 @@ bool UncompressIntoBlock(MessageBuffer* buffer, MessageBuffer* into, std::int64_
 
 // The no-progress limit of sends and receives (tests shorten it); returns the previous value.
 int SetTransportStallLimit(int milliseconds);
+// A frame must be complete within this time of its first byte, a send within this time of its
+// start, or it fails as a stalled one does; 0 (the start value) sets no deadline. Returns the
+// previous value.
+int SetTransportFrameDeadline(int milliseconds);
 // How often sends and receives have waited for their socket so far (tests compare it).
 long long TransportWaitCount();
 

@@ -64,11 +64,13 @@ enum Action {
     kRaw = -2,
     kClose = -3,
     kReset = -4,
-    kKeepAlive = -6, // keep-alive frames until the run ends
-    kServe = -7,     // a whole file (text: where it must land), with one of these contents:
-    kServeAes = -8,  // AES-checked messages
-    kServeZip = -9,  // compressible, compressed where that helps and Blowfish-protected
-    kServeText = -10 // a file that does not start like a program
+    kServe = -7,        // a whole file (text: where it must land), with one of these contents:
+    kServeAes = -8,     // AES-checked messages
+    kServeZip = -9,     // compressible, compressed where that helps and Blowfish-protected
+    kServeText = -10,   // a file that does not start like a program
+    kRepeat = -11,      // these bytes 20 times a second until the run ends
+    kEmptyPieces = -12, // empty pieces, each acknowledged, until the run ends
+    kTrickle = -13      // these bytes one a second until the run ends
 };
 using Steps = std::vector<std::pair<int, std::string>>;
 
@@ -118,6 +120,10 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                          {kWaitAck, ""}};
     const std::vector<std::pair<const char*, const char*>> inactivity = {
         {"KLV_TEST_INACTIVITY_MS", "3000"}};
+    const std::string halfFrame = ScriptServer::Frame("\x04" + std::string(99, 'x')).substr(0, 8);
+    std::string names; // 10,001 FILE_NAME messages
+    for (int i = 0; i <= 10000; ++i)
+        names += ScriptServer::Frame("\x06name" + std::to_string(i) + ".txt");
     // clang-format off
     const std::vector<Row> rows = {
         // No -I and no IpAdd.txt: the built-in address.
@@ -161,9 +167,21 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
          {{"KLV_TEST_SILENCE_MS", "3000"}}, 2.5, 12},
         {"stall after FILE_SIZE", kUnattended, begin, {kRemoved}, kInactivity, "", inactivity, 2.5, 12},
         {"stall mid-frame: the read fails, its box closes by itself", kUnattended,
-         Then(begin, {{kRaw, ScriptServer::Frame("\x04" + std::string(99, 'x')).substr(0, 8)}}),
-         {kRemoved}, kReadLost, "", {}, 3.5, 14},
-        {"keep-alives for ever", kUnattended, Then(begin, {{kKeepAlive, ""}}), {kRemoved},
+         Then(begin, {{kRaw, halfFrame}}), {kRemoved}, kReadLost, "", {}, 3.5, 14},
+        // The silence limit passes while the box is up: the box decides.
+        {"stall mid-frame, silence limit = box timeout", kUnattended,
+         Then(begin, {{kRaw, halfFrame}}), {kRemoved}, kReadLost, "",
+         {{"KLV_TEST_SILENCE_MS", "2000"}}, 3.5, 20},
+        {"frame trickled a byte a second", kUnattended,
+         Then(begin, {{kTrickle, ScriptServer::Frame("\x04" + std::string(40, 'x'))}}),
+         {kRemoved}, kReadLost, "", inactivity, 4.5, 20},
+        {"DATA_SIZE for ever", kUnattended, Then(begin, {{kRepeat, ScriptServer::Frame("\x05" "4")}}),
+         {kRemoved}, kInactivity, "", inactivity, 2.5, 14},
+        {"empty pieces for ever", kUnattended, Then(begin, {{kEmptyPieces, ""}}), {kRemoved},
+         kInactivity, "", inactivity, 2.5, 14},
+        {"10,001 file names", kUnattended, {{kRaw, names}}, {}, "ERROR Too Many File Names", "",
+         {}, 0, 60},
+        {"keep-alives for ever", kUnattended, Then(begin, {{kRepeat, {"\0\0\x07\xd5\xff\xff", 6}}}), {kRemoved},
          kInactivity, "", inactivity, 2.5, 14},
         {"close after FILE_SIZE", kUnattended, {{FILE_SIZE, "10"}, {kClose, ""}}, {}, "", "", {}, 0, 10},
         {"close after DATA_SIZE", kUnattended,
@@ -236,13 +254,26 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                     Pause(200), server->CloseClient();
                 else if (type == kReset)
                     server->ResetClient();
-                else if (type == kKeepAlive) // body length -11001, until the run ends
+                else if (type == kRepeat || type == kTrickle)
+                    WaitUntil(
+                        [&, bytes = text, trickle = type == kTrickle,
+                         at = std::size_t{0}]() mutable {
+                            return process_->Wait(0) || at == bytes.size() ||
+                                   FindWindow("#32770", "Error") ||
+                                   !server->SendRaw(trickle ? bytes.substr(at++, 1) : bytes);
+                        },
+                        30000, type == kRepeat ? 50 : 1000);
+                else if (type == kEmptyPieces)
                     WaitUntil(
                         [&] {
-                            return process_->Wait(0) ||
-                                   !server->SendRaw({"\0\0\x07\xd5\xff\xff", 6});
+                            if (process_->Wait(0) || !server->SendType(DATA_SIZE, "0") ||
+                                !server->SendType(FILE_DATA, "") ||
+                                server->ReceivePayload(5000) != std::optional<std::string>(kAck))
+                                return true;
+                            ++acks;
+                            return false;
                         },
-                        30000, 1000);
+                        30000, 50);
                 else if (type >= 0)
                     done = server->SendType(type, text) || &text == &row.steps.back().second;
                 ASSERT_TRUE(done) << type << " " << text.substr(0, 40);
@@ -324,6 +355,7 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                                Hex({reinterpret_cast<char*>(digest), 32}).substr(4)));
         }
         EXPECT_EQ(Contains(log_, "RunSetup"), !local.empty());
+        EXPECT_FALSE(FileExists("C:\\work\\FileNames.txt"));
         for (const std::string& line : row.logged)
             EXPECT_TRUE(Logged(line));
         for (const std::string& line : log_)

@@ -36,6 +36,17 @@ TEST(FileList, NamesComeBackCleanedAndCutInArrivalOrderAndPositionsAreLines) {
     std::fclose(f);
     EXPECT_EQ(ReadListLines(path.c_str()), (std::vector<std::string>{"one", "two", "three"}));
 
+    // The list's room: 10,000 names, and 4 MiB of file with the next line (end counted as 2).
+    EXPECT_TRUE(ListHasRoom(path.c_str(), kMaxListedNames - 1, "n"));
+    EXPECT_FALSE(ListHasRoom(path.c_str(), kMaxListedNames, "n"));
+    f = std::fopen(path.c_str(), "wb");
+    const std::string block(kMaxFileListBytes - 10, 'z');
+    std::fwrite(block.data(), 1, block.size(), f);
+    std::fclose(f);
+    EXPECT_TRUE(ListHasRoom(path.c_str(), 1, "12345678"));
+    EXPECT_FALSE(ListHasRoom(path.c_str(), 1, "123456789"));
+    std::remove(path.c_str());
+
     EXPECT_TRUE(IsValidListPosition(2, 3));
     EXPECT_FALSE(IsValidListPosition(3, 3));
     EXPECT_FALSE(IsValidListPosition(-1, 3)); // LB_ERR: nothing selected

@@ -181,18 +181,47 @@ TEST_F(Reception, AcknowledgementThatEndsTheSessionStopsTheStep) {
     EXPECT_EQ(ReadWholeFile(target_), "abcdefgh");
 }
 
-// Keep-alives are no progress for the inactivity limit, but they do break the server's silence;
-// every other server message is both. Silence counts only once the conversation has started.
-TEST_F(Reception, KeepAlivesAreNoProgress) {
+// Only file bytes that move are progress: keep-alives, sizes, empty pieces and names break the
+// server's silence but not the inactivity limit. Silence counts only once the conversation has
+// started. Nothing is checked once the conversation is over (unless a choice waits for a user)
+// or while a box that closes itself is up: the box or the last step ends the run.
+TEST_F(Reception, OnlyMovingFileBytesAreProgress) {
     StartProgressWatch(*s_, 1000);
-    EXPECT_EQ(CheckWatch(*s_, 200000, 60000, 300000), WatchEnding::None);
+    EXPECT_EQ(CheckWatch(*s_, 200000, 60000, 300000, false), WatchEnding::None);
     StartSilenceWatch(*s_, 200000);
-    EXPECT_EQ(CheckWatch(*s_, 260000, 60000, 300000), WatchEnding::ServerSilence);
-    NoteServerMessage(*s_, POP_EMPTY, 250000);
-    EXPECT_EQ(CheckWatch(*s_, 301000 - 1, 60000, 300000), WatchEnding::None);
-    EXPECT_EQ(CheckWatch(*s_, 301000, 60000, 300000), WatchEnding::Inactivity);
-    NoteServerMessage(*s_, FILE_DATA, 301000);
-    EXPECT_EQ(CheckWatch(*s_, 361000 - 1, 60000, 300000), WatchEnding::None);
+    EXPECT_EQ(CheckWatch(*s_, 260000, 60000, 300000, false), WatchEnding::ServerSilence);
+    NoteServerMessage(*s_, 250000);
+    EXPECT_EQ(CheckWatch(*s_, 301000 - 1, 60000, 300000, false), WatchEnding::None);
+    EXPECT_EQ(CheckWatch(*s_, 301000, 60000, 300000, false), WatchEnding::Inactivity);
+    Start(4);
+    const struct {
+        const char* piece; // a FILE_DATA piece, or null for an upload piece
+        int ignoring;      // IgnoreSocketEvents
+        bool awaitingUser, boxUp;
+        WatchEnding ending; // at the inactivity limit after the step
+    } rows[] = {
+        {"", 0, false, false, WatchEnding::Inactivity}, {"a", 0, false, false, WatchEnding::None},
+        {nullptr, 0, false, false, WatchEnding::None},  {"", 1, false, false, WatchEnding::None},
+        {"", 1, true, false, WatchEnding::Inactivity},  {"", 0, false, true, WatchEnding::None},
+        {"", 1, true, true, WatchEnding::None},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.piece ? row.piece : "upload");
+        StartProgressWatch(*s_, 0);
+        NoteServerMessage(*s_, 1000);
+        const std::int32_t before = s_->ReceivedBytes;
+        if (row.piece) {
+            EXPECT_EQ(Piece(row.piece), ReceptionResult::Continue);
+            NoteFileData(*s_, before, 1000);
+        } else {
+            NoteProgress(*s_, 1000);
+        }
+        s_->IgnoreSocketEvents = row.ignoring;
+        s_->AwaitingUser = row.awaitingUser;
+        EXPECT_EQ(CheckWatch(*s_, 300000, 1000000, 300000, row.boxUp), row.ending);
+        s_->IgnoreSocketEvents = 0;
+        s_->AwaitingUser = false;
+    }
 }
 
 } // namespace

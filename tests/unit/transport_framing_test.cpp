@@ -1,6 +1,8 @@
 // Framing over real loopback TCP sockets: the bytes on the wire, KLVrecv's phases and refusals.
 #include <zlib.h>
 
+#include <atomic>
+
 #include "transport/protection.h"
 #include "transport/transport_errors.h"
 #include "transport_test_support.h"
@@ -128,6 +130,7 @@ TEST(TransportFraming, ReceivePhases) {
         bool close;                     // the peer closes after the first bytes
         int result, minWaits, maxWaits;
         bool stalls;
+        int deadlineMs = 0; // the frame's deadline, if any
     } rows[] = {
         {frame.size(), {}, false, 1, 0, 0, false},
         {2, {6, 20000}, false, 1, 3, 6, false},
@@ -135,34 +138,42 @@ TEST(TransportFraming, ReceivePhases) {
         {3, {}, false, 0, 1, 2, true},
         {1006, {}, true, 0, 0, 0, false},
         {1006, {}, false, 0, 1, 2, true},
+        // A byte every 60 ms keeps the stall limit away, not the deadline.
+        {2, {3, 4, 5, 6, 7, 8, 9, 10}, false, 0, 2, 7, true, 250},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
         // Only the rows meant to stall meet the limit; a writer descheduled on a loaded
         // machine must not.
-        SetTransportStallLimit(row.stalls ? 300 : 20000);
+        SetTransportStallLimit(row.stalls && row.deadlineMs == 0 ? 300 : 20000);
         LoopbackPair pair;
         LoopbackPair::NonBlocking(pair.client);
         pair.PeerWrite(frame.substr(0, row.first));
         if (row.close)
             pair.ClosePeer();
         const long long waits = TransportWaitCount();
+        std::atomic<bool> received{false};
         std::thread writer([&] {
             std::size_t from = row.first;
             long long seen = waits;
             for (std::size_t i = 0; i <= row.later.size() && !row.later.empty(); ++i) {
                 const std::size_t to = i < row.later.size() ? row.later[i] : frame.size();
                 const auto limit = Clock::now() + std::chrono::seconds(10);
-                while (TransportWaitCount() == seen && Clock::now() < limit)
+                while (TransportWaitCount() == seen && !received && Clock::now() < limit)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (row.deadlineMs != 0) // a trickle: a byte every 60 ms
+                    std::this_thread::sleep_for(std::chrono::milliseconds(60));
                 seen = TransportWaitCount();
                 pair.PeerWrite(frame.substr(from, to - from));
                 from = to;
             }
         });
+        const int noDeadline = SetTransportFrameDeadline(row.deadlineMs);
         const auto start = Clock::now();
         const Received r = Receive(pair.Client());
         const auto took = Clock::now() - start;
+        received = true;
+        SetTransportFrameDeadline(noDeadline);
         writer.join();
         EXPECT_EQ(row.result, r.result);
         EXPECT_EQ(row.result == 1, r.payload == body);
@@ -181,7 +192,7 @@ TEST(TransportFraming, ReceivePhases) {
     SetLibraryLogWindowName("");
     SetLibraryLogFolder("");
     const std::string log = transport_test::ReadWholeFile(folder.File("klvlib.log"));
-    ASSERT_EQ(8, std::count(log.begin(), log.end(), '\n')) << log;
+    ASSERT_EQ(12, std::count(log.begin(), log.end(), '\n')) << log;
     EXPECT_EQ(24u, log.find('\n')); // ctime: "Sun Dec  6 20:44:22 2026"
     const std::string timedOut = "KLVrecv() failed WSAETIMEDOUT: Connection timed out\n\n";
     EXPECT_EQ("Install\n1-" + timedOut, log.substr(25, timedOut.size() + 10));
