@@ -8,13 +8,13 @@
 // session ends inside the n-th acknowledgement, as when its failure box is up), then messages:
 // a 16-bit little-endian length and that many payload bytes (type byte first). A length with
 // its top bit set is a FILE_DATA piece of (length & 0x7fff) KiB of filler, as far as the
-// session takes in one message and 8 MiB of filler per input.
+// session takes in one message and 3.5 MiB of filler per input.
 //
 // Invariants: no crash or undefined behaviour; no file ever holds more bytes than FILE_SIZE;
 // after an ending that is not a completion no file is left, after a completion only the file
 // received, whole; the list holds exactly the names taken; the upload hands over the file's
-// bytes in order, then "DONE" exactly when the last piece was full. Memory is bounded by the
-// run's -malloc_limit_mb.
+// bytes in order, then "DONE" exactly when the last piece was full. Memory is bounded: the
+// run's -malloc_limit_mb stops any allocation near a FILE_SIZE.
 #include <unistd.h>
 
 #include <cstdio>
@@ -133,7 +133,7 @@ void Upload(const char* name, const std::string& content, bool sizeKnown, int fa
 struct Reader {
     const std::uint8_t* data;
     std::size_t size;
-    std::int64_t fillerLeft = 8 << 20; // filler bytes per input: enough to cross the flush
+    std::int64_t fillerLeft = 7 << 19; // filler bytes per input: enough to cross the flush
     // The next message's payload; false at the end of the input.
     bool Next(std::string& payload) {
         if (size < 2)
@@ -156,12 +156,14 @@ struct Reader {
     }
 };
 
+std::string listPath; // the list file, in a fresh folder of the fuzzer's own
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // FileNames.txt lives in the working folder: a fresh folder of the fuzzer's own.
     char folder[] = "/tmp/conversation_fuzz.XXXXXX";
-    Check(mkdtemp(folder) != nullptr && chdir(folder) == 0);
+    Check(mkdtemp(folder) != nullptr);
+    listPath = std::string(folder) + "/" + kFileNamesPath;
     SetInstallLogPath("/dev/null");
     return 0;
 }
@@ -185,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Sink files;
     files.writesLeft = failing;
     sink = &files;
-    std::remove(kFileNamesPath);
+    std::remove(listPath.c_str());
     SessionHost host;
     Session& s = host.Start(options);
     int acks = 0;
@@ -225,15 +227,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         } else if (type == FILE_NAME && std::strcmp(text, kEndOfFileList) != 0) {
             StripControlChars(text);
-            if (IsPlainFileName(text) && AppendFileNameLine(kFileNamesPath, text)) {
+            if (IsPlainFileName(text) && AppendFileNameLine(listPath.c_str(), text)) {
                 ++s.FileCount;
                 names.emplace_back(text);
             }
         } else if (type == FILE_NAME) { // the list is complete: one name is picked
-            Check(ReadListLines(kFileNamesPath) == names);
+            Check(ReadListLines(listPath.c_str()) == names);
             const int position = pick % (s.FileCount + 1);
             char line[kListLineCapacity];
-            const bool found = ListLineAt(kFileNamesPath, position, line, sizeof line);
+            const bool found = ListLineAt(listPath.c_str(), position, line, sizeof line);
             Check(found == IsValidListPosition(position, s.FileCount));
             Check(!found || line == names[std::size_t(position)]);
             if (found && FitsRequestedFileName(line))
