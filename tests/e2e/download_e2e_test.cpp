@@ -169,8 +169,11 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
         ScriptServer server(11001);
         Start(server, " -EFTP -A -F \"" + row.name + "\" -I \"127.0.0.1\"",
               "-EFTPMODE -F" + row.name);
-        SendFile(server, (row.name == "pkg.msi" ? package : sample).size(),
-                 {row.name == "pkg.msi" ? package : sample});
+        // With -F and no -D the server's text alone names the local file.
+        const std::string& content = row.name == "pkg.msi" ? package : sample;
+        ASSERT_TRUE(server.SendType(FILE_SIZE, std::to_string(content.size())) &&
+                    server.SendType(FILE_DESTINATION, t + row.name));
+        SendFile(server, std::nullopt, {content});
         const std::string failed = "Unable to run " +
                                    (row.name == "Halvek.exe" ? t + row.name : row.command) +
                                    "\nCould not connect to AdminService!";
