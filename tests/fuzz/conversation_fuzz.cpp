@@ -164,6 +164,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char folder[] = "/tmp/conversation_fuzz.XXXXXX";
     Check(mkdtemp(folder) != nullptr);
     listPath = std::string(folder) + "/" + kFileNamesPath;
+    std::atexit([] {
+        std::remove(listPath.c_str());
+        rmdir(listPath.substr(0, listPath.rfind('/')).c_str());
+    });
     SetInstallLogPath("/dev/null");
     return 0;
 }
