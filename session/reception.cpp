@@ -44,8 +44,6 @@ bool WritePending(Session& s) {
     return written;
 }
 
-// Runs a hook that may end the session in a message loop; false when it did (or when the
-// generation moved on for another reason): the session must not be touched then.
 void SendAcknowledgement(Session& s) {
     SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS);
 }
@@ -62,6 +60,8 @@ void RemoveReceiveFile(Session& s) {
         std::remove(s.LocalFilePath);
 }
 
+// Runs a hook that may end the session in a message loop; false when it did (or when the
+// generation moved on for another reason): the session must not be touched then.
 bool RunHook(Session& s, const std::function<void(Session&)>& hook) {
     SessionHost& host = s.host;
     const std::uint32_t generation = host.Generation();
