@@ -307,12 +307,12 @@ void OnSocketEvent(MainWindow& main, LPARAM lParam) {
     int event = LOWORD(lParam);
     if (error != 0) {
         char caption[40];
-        std::snprintf(caption, sizeof caption, "Socket Error <%d>", error);
+        const bool reconnect = PlanSocketEventError(error, caption, sizeof caption);
         const std::uint32_t generation = main.sessions.Generation();
-        ReportFailure(main.options, main.window, "WSOCK_MESSAGE error", caption);
+        ReportFailure(main.options, main.window, kSocketEventErrorText, caption);
         if (!main.sessions.IsCurrent(generation))
             return;
-        if (error == KLV_WSAECONNABORTED) {
+        if (reconnect) {
             CloseServerConnection(*s);
             connectAndStartInstall(main);
             s = main.sessions.Current();

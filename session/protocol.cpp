@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/options.h"
+#include "transport/klv_socket.h"
 
 const char kDataAcknowledgement[] = "NO NEED TO ARGUE";
 const char kSetupServerFolder[] = "/usr/orvane/bin/";
@@ -89,4 +90,11 @@ std::int32_t ParseDecimalField(const char* text) {
     if (value < INT32_MIN)
         return INT32_MIN;
     return static_cast<std::int32_t>(value);
+}
+
+const char kSocketEventErrorText[] = "WSOCK_MESSAGE error";
+
+bool PlanSocketEventError(int error, char* caption, std::size_t captionSize) {
+    std::snprintf(caption, captionSize, "Socket Error <%d>", error);
+    return error == KLV_WSAECONNABORTED;
 }

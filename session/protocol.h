@@ -48,6 +48,12 @@ bool IsValidBufferType(int type); // 1 to 7
 // or POP_EMPTY for a payload with no bytes. FILE_DATA leaves the piece in the buffer.
 int ReadServerMessage(MessageBuffer* buffer, char* text);
 
+// A socket event that carries an error is reported as "WSOCK_MESSAGE error" under the caption
+// "Socket Error <error>" (written to caption); after 10053 (the connection aborted) the session
+// connects again. The event itself is handled as usual afterwards. Returns whether to reconnect.
+extern const char kSocketEventErrorText[]; // "WSOCK_MESSAGE error"
+bool PlanSocketEventError(int error, char* caption, std::size_t captionSize);
+
 // Decimal number of a text field, read like atoi (leading blanks, sign, digits up to the first
 // non-digit, 0 when none) but saturating at the 32-bit limits instead of overflowing.
 std::int32_t ParseDecimalField(const char* text);

@@ -49,6 +49,18 @@ void SendAcknowledgement(Session& s) {
     SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS);
 }
 
+std::FILE* CreateReceiveFile(Session& s) {
+    return s.hooks.createFile ? s.hooks.createFile(s.LocalFilePath)
+                              : std::fopen(s.LocalFilePath, "wb");
+}
+
+void RemoveReceiveFile(Session& s) {
+    if (s.hooks.removeFile)
+        s.hooks.removeFile(s.LocalFilePath);
+    else
+        std::remove(s.LocalFilePath);
+}
+
 // Runs a hook that may end the session in a message loop; false when it did (or when the
 // generation moved on for another reason): the session must not be touched then.
 bool RunHook(Session& s, const std::function<void(Session&)>& hook) {
@@ -125,7 +137,7 @@ ReceptionResult OnFileDestination(Session& s, const char* text) {
         return Fail(s, "Local path too long: %s", path);
     std::memcpy(s.LocalFilePath, path, std::strlen(path) + 1); // fits: checked above
     WriteInstallLogText(s.LocalFilePath);
-    s.ReceiveFile = std::fopen(s.LocalFilePath, "wb");
+    s.ReceiveFile = CreateReceiveFile(s);
     if (s.ReceiveFile == nullptr)
         return Fail(s, "Unable to create %s", s.LocalFilePath);
     s.ReceivedBytes = 0;
@@ -199,7 +211,7 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     s.LastPercent = -1;
     s.host.FileDone();
     if (!written)
-        std::remove(s.LocalFilePath);
+        RemoveReceiveFile(s);
     if (options.UserInteraction) {
         if (!RunHook(s, s.hooks.closeProgress))
             return ReceptionResult::SessionEnded;
@@ -217,7 +229,7 @@ void AbandonReception(Session& s) {
     if (s.ReceiveFile != nullptr) {
         std::fclose(s.ReceiveFile);
         s.ReceiveFile = nullptr;
-        std::remove(s.LocalFilePath);
+        RemoveReceiveFile(s);
         WriteInstallLog("Removed incomplete file %s", s.LocalFilePath);
     }
 }

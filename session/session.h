@@ -37,6 +37,9 @@ struct ReceptionHooks {
     std::function<void(Session&)> advanceProgress;     // whole percent changed: by ProgressDelta
     std::function<void(Session&)> closeProgress;       // file complete, with a user
     std::function<void(Session&)> sendAcknowledgement; // once per piece, after it is taken in
+    // Where the received file goes (empty: the C library's fopen "wb" and remove).
+    std::function<std::FILE*(const char* path)> createFile;
+    std::function<void(const char* path)> removeFile;
 };
 
 struct Session {

@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-constexpr unsigned char PUSH_DATA = 0x11;
+#include "session/protocol.h"
+
 constexpr std::size_t kUploadPieceSize = 1100;
 constexpr std::size_t kUploadPathCapacity = 260;
 constexpr char kUploadFolder[] = "C:\\orvane\\winsupport";

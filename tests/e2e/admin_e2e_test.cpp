@@ -1,9 +1,14 @@
 // The AdminService client, the folder permissions and the elevated helper under Wine: the admin
 // log without an AdminService (admincall.exe), the permissions seen as file modes, and the helper
 // driven in the AdminService's place (helperdriver.exe).
+#include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "tests/e2e/session_test.h"
 
@@ -24,6 +29,47 @@ const std::vector<std::string> kPaths = {"C:\\KLV",
 // and what a link in C:\orvane\zel points at (under Wine, a Unix symbolic link).
 const std::vector<std::string> kOutside = {"C:\\", "C:\\KLV\\sub\\deep.txt", "C:\\outside",
                                            "C:\\outside\\secret.txt"};
+
+const char* kStandInLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
+
+// A connection to the AdminService port (-1 when refused).
+int ConnectStandIn() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{AF_INET, htons(13021), {htonl(INADDR_LOOPBACK)}, {}};
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
+        return fd;
+    close(fd);
+    return -1;
+}
+
+// Whether the stand-in's log holds a message (after "YYYY-MM-DD hh:mm:ss.mmm ") starting so.
+bool StandInLogged(const std::string& start) {
+    for (const std::string& line : LogMessages(kStandInLog))
+        if (line.size() > 24 && line.compare(24, start.size(), start) == 0)
+            return true;
+    return false;
+}
+
+// A request the policy refuses, sent on a fresh connection: it is served when its refusal is
+// logged in time.
+bool Served(const std::string& program, int timeoutMs) {
+    refsrv::FrameChannel channel(ConnectStandIn());
+    return channel.fd() >= 0 &&
+           channel.SendPayload(testbytes::Le32(1) + testbytes::Z(program) + testbytes::Z(""),
+                               SEND_BLOWFISH | SEND_NOCOMPRESS, 5000) &&
+           WaitUntil([&] { return StandInLogged("kind 1 command \"" + program); }, timeoutMs, 100);
+}
+
+// Whether the stand-in closes this connection within timeoutMs (EOF or reset).
+bool ClosedWithin(int fd, int timeoutMs) {
+    return WaitUntil(
+        [&] {
+            char byte;
+            const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
+            return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        },
+        timeoutMs, 50);
+}
 
 int Call(const std::string& arguments) {
     return RunToEnd(Tool("admincall.exe ") + arguments);
@@ -126,6 +172,80 @@ TEST_F(AdminE2E, HandedOverConnectionsEndTheHelperByThemselves) {
         EXPECT_EQ(std::count(log_.begin(), log_.end(), kHelper), 1);
         EXPECT_TRUE(row.logOn || !FileExists(kAdminLog));
         EXPECT_EQ(LogMessages(kAdminLog), row.adminLog);
+    }
+}
+
+// The stand-in as a Windows service under the service manager, beside a peer that trickles
+// bytes, and at its cap of 16 connections. Each row starts it, proves it serves, and stops it.
+TEST_F(AdminE2E, StandInServesAsAServiceBesideASlowPeerAndUpToItsCap) {
+    const std::string standIn = Tool("AdminService.exe");
+    for (const char* row : {"service", "trickling peer", "16 connections"}) {
+        if (Skipped(row))
+            continue;
+        Scenario(std::string("AdminService stand-in: ") + row);
+        Reset();
+        MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+        const bool service = std::string(row) == "service";
+        std::unique_ptr<WinProcess> console;
+        if (service)
+            EXPECT_EQ(RunToEnd(standIn + " install"), 0);
+        else
+            console = std::make_unique<WinProcess>(standIn + " console");
+        ASSERT_TRUE(
+            WaitUntil([] { return StandInLogged("listening on 127.0.0.1:13021"); }, 30000, 200));
+        EXPECT_EQ(StandInLogged("started as a service"), service);
+        EXPECT_TRUE(Served("C:\\first.exe", 10000));
+        if (std::string(row) == "trickling peer") {
+            // One byte of a frame every 400 ms: served beside it, and it is cut at 10 s though
+            // every byte came well within any per-byte limit.
+            const int slow = ConnectStandIn();
+            ASSERT_GE(slow, 0);
+            const auto start = std::chrono::steady_clock::now();
+            bool cut = false;
+            const std::string frame = std::string("\0\1", 2) + testbytes::Le32(200) +
+                                      std::string(200, 'x'); // a Blowfish frame, 200-byte body
+            for (int i = 0; i < 40 && !cut; ++i) {
+                send(slow, &frame[std::size_t(i)], 1, MSG_NOSIGNAL);
+                cut = ClosedWithin(slow, 400);
+                if (i == 2) {
+                    EXPECT_TRUE(Served("C:\\beside.exe", 3000)) << "served beside the slow peer";
+                }
+            }
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_TRUE(cut);
+            EXPECT_GE(seconds, 9.0);
+            EXPECT_LE(seconds, 13.0);
+            EXPECT_TRUE(StandInLogged("request dropped: no complete record within 10 seconds"));
+            close(slow);
+        } else if (!service) {
+            // 16 silent peers held; the 17th is closed at once; once they are gone, served again.
+            std::vector<int> held;
+            for (int i = 0; i < 16; ++i)
+                held.push_back(ConnectStandIn());
+            Pause(1000);
+            const int extra = ConnectStandIn();
+            EXPECT_TRUE(extra >= 0 && ClosedWithin(extra, 2000)) << "the 17th is closed at once";
+            EXPECT_TRUE(StandInLogged("connection refused: 16 connections are being served"));
+            for (int fd : held)
+                EXPECT_FALSE(fd < 0 || ClosedWithin(fd, 0)) << "the 16 are still held";
+            for (int fd : held)
+                close(fd);
+            close(extra);
+            EXPECT_TRUE(Served("C:\\after.exe", 10000)) << "served once they are gone";
+        }
+        if (service) {
+            EXPECT_EQ(RunToEnd(standIn + " remove"), 0);
+            EXPECT_TRUE(WaitUntil([] { return StandInLogged("stopped"); }, 30000, 200));
+            EXPECT_TRUE(WaitUntil(
+                [] {
+                    const int fd = ConnectStandIn();
+                    return fd < 0 || (close(fd), false);
+                },
+                10000, 200))
+                << "nothing listens once removed";
+            EXPECT_EQ(RunToEnd(standIn + " remove"), 1) << "removed: not found again";
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 // Download mode (-EFTP) under Wine against the scriptable server: the status label, the "Select
 // File to Transfer" dialog, the choice sent back and the file that follows (the qorvath.exe rule),
 // the ways the choice ends the session, and the refusal without a user.
+#include <thread>
+
 #include "session/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
 
@@ -125,6 +127,69 @@ TEST_F(DownloadE2E, OkWithoutAChoiceAndCancelEndTheSessionAnEmptyListWaits) {
         EXPECT_EQ(server.Received().size(), 1u) << "nothing after the mode command";
         ExpectExitZero();
         EXPECT_FALSE(FileExists("C:\\work\\FileNames.txt"));
+    }
+}
+
+// With -A a received program with a version, a package and the Halvek utility are started by
+// the AdminService from one command line ("NULL" program field); without an AdminService the
+// failure is boxed twice (once for -A, once for the user) and the run ends.
+TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailBoxed) {
+    using testbytes::Le32;
+    using testbytes::Z;
+    struct Row {
+        std::string name, command; // the file fetched, the command line asked for
+        bool listening;            // an AdminService takes the request
+    };
+    const std::string t = kTransfer;
+    const std::vector<Row> rows = {
+        {"Setup123.exe", t + "Setup123.exe -EREG -V\"123\"", true},
+        {"Setup123.exe", t + "Setup123.exe -EREG -V\"123\"", false},
+        {"pkg.msi", "msiexec /i " + t + "pkg.msi", true},
+        {"pkg.msi", "msiexec /i " + t + "pkg.msi", false},
+        {"Halvek.exe", t + "Halvek.exe -sp-A", true},
+        {"Halvek.exe", t + "Halvek.exe -sp-A", false},
+    };
+    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+    const std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "pkg";
+    for (const Row& row : rows) {
+        const std::string name = row.name + (row.listening ? "" : " without an AdminService");
+        if (Skipped(name))
+            continue;
+        Scenario("-A download of " + name);
+        Reset();
+        MakeFolder("C:\\klv\\halvek");
+        std::optional<ScriptServer> admin;
+        std::vector<std::vector<std::string>> requests; // the permissions', then the start's
+        std::thread service;
+        if (row.listening) {
+            admin.emplace(13021);
+            service = std::thread([&] {
+                for (int i = 0; i < 2; ++i)
+                    requests.push_back(AdminConnection(*admin, 30000));
+            });
+        }
+        ScriptServer server(11001);
+        Start(server, " -EFTP -A -F \"" + row.name + "\" -I \"127.0.0.1\"",
+              "-EFTPMODE -F" + row.name);
+        // With -F and no -D the server's text alone names the local file.
+        const std::string& content = row.name == "pkg.msi" ? package : sample;
+        ASSERT_TRUE(server.SendType(FILE_SIZE, std::to_string(content.size())) &&
+                    server.SendType(FILE_DESTINATION, t + row.name));
+        SendFile(server, std::nullopt, {content});
+        const std::string failed = "Unable to run " +
+                                   (row.name == "Halvek.exe" ? t + row.name : row.command) +
+                                   "\nCould not connect to AdminService!";
+        for (int box = 0; !row.listening && box < 2; ++box)
+            ASSERT_TRUE(AnswerBox("ERROR", failed, kIdOk, box ? "" : "download_admin_failed"));
+        ExpectExitZero();
+        if (service.joinable())
+            service.join();
+        EXPECT_EQ(requests.size() == 2 ? requests[1] : std::vector<std::string>{},
+                  row.listening ? std::vector<std::string>{Le32(16) + "????" + Z("NULL") +
+                                                           Z(row.command) + Le32(0)}
+                                : std::vector<std::string>{});
+        EXPECT_EQ(FileExists("C:\\klv\\halvek\\RanForWebZel.txt"),
+                  row.listening && row.name == "Halvek.exe");
     }
 }
 

@@ -15,6 +15,7 @@
 #include "session/file_list_dialog_ids.h"
 #include "tests/e2e/harness/harness.h"
 #include "tests/e2e/harness/script_server.h"
+#include "tests/support/bytes.h"
 
 namespace e2e {
 
@@ -110,6 +111,21 @@ inline double ColourShare(const std::string& shot, const std::string& crop, cons
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     char text[64] = "";
     return pipe && fgets(text, sizeof text, pipe.get()) ? std::atof(text) : -1.0;
+}
+
+// The payloads of the next AdminService connection (kind 16's session number shown as "????").
+inline std::vector<std::string> AdminConnection(ScriptServer& admin, int timeoutMs) {
+    std::vector<std::string> records;
+    for (bool open = admin.Accept(timeoutMs); open;) {
+        std::optional<ReceivedFrame> frame = admin.Receive(5000);
+        if ((open = frame.has_value())) {
+            EXPECT_EQ(frame->protection * 10 + frame->compressed, 10) << "Blowfish, uncompressed";
+            records.push_back(frame->payload);
+            if (records.back().compare(0, 4, testbytes::Le32(16)) == 0)
+                records.back().replace(4, 4, "????");
+        }
+    }
+    return records;
 }
 
 // Fills the listen queue of a server that never accepts (backlog 0): further connects hang.

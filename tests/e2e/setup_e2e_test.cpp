@@ -26,21 +26,6 @@ const std::string kTimeout = "Exiting Due To Connect Timeout";
 using testbytes::Le32;
 using testbytes::Z;
 
-// The payloads of the next AdminService connection (kind 16's session number shown as "????").
-std::vector<std::string> AdminConnection(ScriptServer& admin, int timeoutMs) {
-    std::vector<std::string> records;
-    for (bool open = admin.Accept(timeoutMs); open;) {
-        std::optional<ReceivedFrame> frame = admin.Receive(5000);
-        if ((open = frame.has_value())) {
-            EXPECT_EQ(frame->protection * 10 + frame->compressed, 10) << "Blowfish, uncompressed";
-            records.push_back(frame->payload);
-            if (records.back().compare(0, 4, Le32(16)) == 0)
-                records.back().replace(4, 4, "????");
-        }
-    }
-    return records;
-}
-
 // Install.result, its time stamp ("YYYY-MM-DD hh:mm:ss") shown as <time>.
 std::string Result() {
     std::string text = ReadFile("C:\\orvane\\bin\\Install.result");

@@ -71,4 +71,22 @@ TEST(ServerMessage, TypeByteTextFieldCutAtThe0x01Or99CharactersPieceLeftInPlaceN
     EXPECT_EQ(ParseDecimalField("-99999999999999999999"), -2147483647 - 1);
 }
 
+// Under Wine a reset reaches the window without an error code, so the error's handling is
+// checked here: every error is reported with its number, and only 10053 reconnects.
+TEST(ServerMessage, SocketEventErrorsAreReportedAndOnlyAnAbortReconnects) {
+    const struct {
+        int error;
+        bool reconnect;
+        const char* caption;
+    } cases[] = {{10053, true, "Socket Error <10053>"},
+                 {10054, false, "Socket Error <10054>"},
+                 {10061, false, "Socket Error <10061>"}};
+    for (const auto& c : cases) {
+        char caption[40];
+        EXPECT_EQ(PlanSocketEventError(c.error, caption, sizeof caption), c.reconnect);
+        EXPECT_STREQ(caption, c.caption);
+    }
+    EXPECT_STREQ(kSocketEventErrorText, "WSOCK_MESSAGE error");
+}
+
 } // namespace

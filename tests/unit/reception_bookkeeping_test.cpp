@@ -37,7 +37,10 @@ class Reception : public ::testing::Test {
         s_ = &host_.Start(options_);
         s_->hooks = {[this](Session&) { ++opens_; },
                      [this](Session& s) { deltas_.push_back(s.ProgressDelta); },
-                     [this](Session&) { ++closes_; }, [this](Session&) { ++acks_; }};
+                     [this](Session&) { ++closes_; },
+                     [this](Session&) { ++acks_; },
+                     {},
+                     {}};
         std::snprintf(s_->RequestedFileName, sizeof s_->RequestedFileName, "file.bin");
     }
     std::string Log() { return ReadWholeFile(dir_.File("Install.log")); }
