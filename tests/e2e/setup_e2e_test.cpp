@@ -276,8 +276,18 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                 const bool shown = row.options.find("-T") != std::string::npos;
                 std::string status;
                 std::thread shot([&] {
-                    if (auto dialog =
-                            WaitForWindow("#32770", "Transfer Status", shown ? 20000 : 0)) {
+                    std::optional<Window> dialog =
+                        WaitForWindow("#32770", "Transfer Status", shown ? 20000 : 0);
+                    // The dialog may be on screen a moment before its texts are set.
+                    if (dialog)
+                        WaitUntil(
+                            [&] {
+                                if (auto now = WindowInfo(dialog->handle))
+                                    dialog = now;
+                                return !dialog->ControlText(IDC_TRANSFER_TEXT).empty();
+                            },
+                            5000);
+                    if (dialog) {
                         status = dialog->ControlText(IDC_TRANSFER_TEXT) + "|" +
                                  dialog->ControlText(IDC_TRANSFER_SECOND);
                         Screenshot("setup_transfer_status_S",
