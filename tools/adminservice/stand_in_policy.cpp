@@ -103,7 +103,8 @@ bool ArgumentsFitProgram(const char* program, const char* arguments) {
 
 PeerLookup FindConnectionOwner(const TcpOwnerRow* rows, std::size_t count, std::uint32_t servicePid,
                                std::uint16_t servicePort, std::uint32_t peerAddress,
-                               std::uint16_t peerPort, std::uint32_t* pid) {
+                               std::uint16_t peerPort, std::uint32_t* pid,
+                               std::uint64_t* connectionCreated) {
     bool listenerOwned = false;
     const TcpOwnerRow* peer = nullptr;
     for (std::size_t i = 0; i < count; ++i) {
@@ -120,7 +121,18 @@ PeerLookup FindConnectionOwner(const TcpOwnerRow* rows, std::size_t count, std::
     if (peer == nullptr)
         return PeerLookup::NotFound;
     *pid = peer->ownerPid;
+    *connectionCreated = peer->created;
     return PeerLookup::Found;
+}
+
+PeerOwnerVerdict DecidePeerOwner(PeerLookup lookup, bool testBuild, std::uint64_t connectionCreated,
+                                 std::uint64_t processCreated) {
+    if (lookup == PeerLookup::OwnersUnreported)
+        return testBuild ? PeerOwnerVerdict::Unidentified : PeerOwnerVerdict::Refused;
+    if (lookup != PeerLookup::Found || connectionCreated == 0 || processCreated == 0 ||
+        processCreated > connectionCreated)
+        return PeerOwnerVerdict::Refused;
+    return PeerOwnerVerdict::Check;
 }
 
 bool IsInstalledProgramImage(const char* image) {
