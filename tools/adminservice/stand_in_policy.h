@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/text_util.h" // EscapeControlBytes, for the log
+
 constexpr const char* kInstalledProgram = "C:\\orvane\\bin\\Install.exe";
 constexpr const char* kTransferFolder = "C:\\klv\\transfer";
 
@@ -78,7 +80,3 @@ StandInCommandCheck CheckStandInCommand(std::int32_t kind, const char* program,
 
 // The -D folder of an installer command line, as the installer reads it (empty when absent).
 void LocalFolderOption(const char* commandLine, char* out, std::size_t outSize);
-
-// Copies text with every control byte (below 0x20, and 0x7F) written as \xNN; always
-// zero-terminated, cut to outSize - 1 characters without splitting an escape.
-void EscapeControlBytes(const char* text, char* out, std::size_t outSize);
