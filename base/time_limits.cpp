@@ -2,8 +2,16 @@
 
 #include <cstdlib>
 
+bool IsTestBuild() {
+#ifdef KLV_TEST_BUILD
+    return true;
+#else
+    return false;
+#endif
+}
+
 int TimeLimitMs(const char* testVariable, int defaultMs) {
-    if (!kTestBuild)
+    if (!IsTestBuild())
         return defaultMs;
     if (const char* text = std::getenv(testVariable)) {
         const long value = std::strtol(text, nullptr, 10);

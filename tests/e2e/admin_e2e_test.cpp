@@ -144,34 +144,23 @@ TEST_F(AdminE2E, WhatALocalUserPlantsIsNeverLoadedOrStarted) {
     };
     const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
     const std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "pkg";
+    const char* planted = "planted_library.dll";
+    // clang-format off
     const std::vector<Row> rows = {
-        {"timer library beside Install.exe",
-         {{bin + "winmm.dll", "planted_library.dll"}},
-         "winmm=n,b",
-         "note.txt",
-         "abc",
-         ""},
+        // The theme library is one the common controls load.
+        {"timer and theme libraries beside Install.exe",
+         {{bin + "winmm.dll", planted}, {bin + "uxtheme.dll", planted}},
+         "winmm,uxtheme=n,b", "note.txt", "abc", ""},
         {"libraries beside the stand-in",
-         {{bin + "iphlpapi.dll", "planted_library.dll"},
-          {bin + "wtsapi32.dll", "planted_library.dll"},
+         {{bin + "iphlpapi.dll", planted}, {bin + "wtsapi32.dll", planted},
           {bin + "AdminService.exe", "AdminService.exe"}},
-         "iphlpapi,wtsapi32=n,b",
-         "",
-         "",
-         ""},
-        {"first word of a received program",
-         {{"C:\\KLV\\transfer\\Orvane.exe", "marker.exe"}},
-         "",
-         "Orvane Tools.exe",
-         sample,
-         "\"C:\\klv\\transfer\\Orvane Tools.exe\""},
-        {"msiexec beside Install.exe",
-         {{bin + "msiexec.exe", "marker.exe"}},
-         "",
-         "pkg.msi",
-         package,
-         ""},
+         "iphlpapi,wtsapi32=n,b", "", "", ""},
+        {"first word of a received program", {{"C:\\KLV\\transfer\\Orvane.exe", "marker.exe"}}, "",
+         "Orvane Tools.exe", sample, "\"C:\\klv\\transfer\\Orvane Tools.exe\""},
+        {"msiexec beside Install.exe", {{bin + "msiexec.exe", "marker.exe"}}, "", "pkg.msi",
+         package, ""},
     };
+    // clang-format on
     for (const Row& row : rows) {
         if (Skipped(row.name))
             continue;

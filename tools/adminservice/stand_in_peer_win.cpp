@@ -97,7 +97,7 @@ bool CheckPeer(const Connection& c, Peer* peer) {
                                                   ntohs(c.peer.sin_port), &pid, &connectionCreated)
                             : PeerLookup::NotFound;
     if (lookup == PeerLookup::OwnersUnreported) {
-        if (DecidePeerOwner(lookup, kTestBuild, 0, 0) == PeerOwnerVerdict::Unidentified) {
+        if (DecidePeerOwner(lookup, IsTestBuild(), 0, 0) == PeerOwnerVerdict::Unidentified) {
             StandInLog("peer not identified: this system does not report which process owns a "
                        "connection; served without the peer check");
             peer->identified = false;
@@ -132,7 +132,7 @@ bool CheckPeer(const Connection& c, Peer* peer) {
         }
     }
     // An id reused by a process started after the connection was made is not the peer.
-    bool accepted = DecidePeerOwner(lookup, kTestBuild, connectionCreated, processCreated) ==
+    bool accepted = DecidePeerOwner(lookup, IsTestBuild(), connectionCreated, processCreated) ==
                         PeerOwnerVerdict::Check &&
                     AcceptPeer(imageKnown ? image : nullptr, elevated);
     char commandLine[4096];
