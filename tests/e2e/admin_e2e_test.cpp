@@ -175,11 +175,18 @@ TEST_F(AdminE2E, WhatALocalUserPlantsIsNeverLoadedOrStarted) {
             const char* log = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
             WaitUntil([&] { return !ReadFile(log).empty(); }, 20000);
             // Kind 16: the peer check and the session's user token.
-            EXPECT_EQ(Call("user NULL C:\\klv\\transfer\\x.exe"), 0);
-            EXPECT_NE(ReadFile(log).find("x.exe"), std::string::npos) << ReadFile(log);
+            EXPECT_EQ(Call("user NULL C:\\klv\\transfer\\x.exe"), 1);
+            EXPECT_TRUE(
+                WaitUntil([&] { return ReadFile(log).find("x.exe") != std::string::npos; }, 10000))
+                << ReadFile(log);
         } else {
             ScriptServer server(11001);
-            Start(server, " -EFTP -F \"" + row.fetched + "\" -I \"127.0.0.1\"");
+            Start(server, " -EFTP -I \"127.0.0.1\"", "-EFTPMODE");
+            for (const std::string& name : {row.fetched, std::string("NoMore")})
+                ASSERT_TRUE(server.SendType(FILE_NAME, name));
+            const Window list = WaitForList();
+            ASSERT_TRUE(list.Select(kFileList, 0) && list.Click(kIdOk));
+            ASSERT_TRUE(server.Receive(20000).has_value()) << "the choice";
             SendFile(server, row.content.size(), {row.content});
             ExpectExitZero();
             if (!row.started.empty()) {
