@@ -21,6 +21,7 @@
 #include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
+#include "transport/system_library_win.h"
 #include "transport/transport_errors.h"
 
 namespace {
@@ -99,6 +100,9 @@ Options ParseCommandLine() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Before anything else can load a library: never from the program's own folder.
+    RestrictLibrarySearch();
+    LoadCommonControls();
     const char* commandLine = GetCommandLineA();
     SetTransportErrorSink(ShowTransportFailure, nullptr);
 

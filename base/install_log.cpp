@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/text_util.h"
+
 namespace {
 std::string& LogPath() {
     static std::string path = "c:\\orvane\\bin\\Install.log";
@@ -15,7 +17,11 @@ std::string& LogPath() {
 
 char LastMessage[kLogMessageCapacity];
 
-void AppendLine(const char* message) {
+// Texts from outside (server texts, paths, command lines) reach the log through here: a control
+// byte is written as \xNN, so no text ends its line or forges another.
+void AppendLine(const char* text) {
+    char message[kLogMessageCapacity];
+    EscapeControlBytes(text, message, sizeof message);
     std::snprintf(LastMessage, sizeof LastMessage, "%s", message);
     LogTime now = CurrentLogTime();
     std::FILE* file = std::fopen(LogPath().c_str(), "ab");

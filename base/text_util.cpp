@@ -1,5 +1,6 @@
 #include "base/text_util.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -23,4 +24,23 @@ char* TrimBlanks(char* text) {
     if (lead > 0)
         std::memmove(text, text + lead, std::strlen(text + lead) + 1);
     return text;
+}
+
+void EscapeControlBytes(const char* text, char* out, std::size_t outSize) {
+    if (outSize == 0)
+        return;
+    std::size_t used = 0;
+    for (const char* p = text; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        bool control = c < 0x20 || c == 0x7F;
+        std::size_t need = control ? 4 : 1;
+        if (used + need >= outSize)
+            break;
+        if (control)
+            std::snprintf(out + used, 5, "\\x%02X", c);
+        else
+            out[used] = static_cast<char>(c);
+        used += need;
+    }
+    out[used] = '\0';
 }

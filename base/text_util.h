@@ -1,7 +1,12 @@
 // Small text helpers shared across the program (portable).
 #pragma once
+#include <cstddef>
 
 // Strips trailing blanks and tabs in place; returns text.
 char* TrimTrailingBlanks(char* text);
 // Strips trailing, then leading blanks and tabs in place (rest moved to the start); returns text.
 char* TrimBlanks(char* text);
+// Copies text with every control byte (below 0x20, and 0x7F) written as \xNN, so that a text
+// from outside cannot end a log line or forge another; always zero-terminated, cut to
+// outSize - 1 characters without splitting an escape.
+void EscapeControlBytes(const char* text, char* out, std::size_t outSize);

@@ -2,15 +2,21 @@
 
 #include <cstdlib>
 
+bool IsTestBuild() {
+#ifdef KLV_TEST_BUILD
+    return true;
+#else
+    return false;
+#endif
+}
+
 int TimeLimitMs(const char* testVariable, int defaultMs) {
-#ifdef KLV_TEST_LIMITS
+    if (!IsTestBuild())
+        return defaultMs;
     if (const char* text = std::getenv(testVariable)) {
         const long value = std::strtol(text, nullptr, 10);
         if (value > 0 && value <= defaultMs)
             return static_cast<int>(value);
     }
-#else
-    (void)testVariable;
-#endif
     return defaultMs;
 }

@@ -2,6 +2,10 @@
 // variable, so that the tests of these limits take seconds; other builds never read them.
 #pragma once
 
+// True in a test build (CMake option KLV_TEST_BUILD): it reads the KLV_TEST_* variables and may
+// serve what a build for the field refuses; a field build never does.
+bool IsTestBuild();
+
 constexpr int kBoxTimeoutMs = 60000;       // a box without a user closes itself
 constexpr int kInactivityLimitMs = 300000; // no progress: the run ends
 constexpr int kHelperWaitLimitMs = 120000; // the helper waits this long for its work

@@ -43,7 +43,7 @@ void ReadRequest(AdminHelper& helper, HWND window, KlvSocket s) {
     helper.AdminReadBusy = 1;
     MessageBuffer buffer;
     bool haveBuffer = InitMessageBuffer(&buffer);
-    if (!haveBuffer || !KLVrecv(s, &buffer)) {
+    if (!haveBuffer || !KLVrecv(s, &buffer, kAdminRequestCapacity)) {
         PostMessageA(window, WM_CLOSE, 0, 0);
         helper.AdminSocketFailed = 1;
     }

@@ -22,9 +22,15 @@ const char kFullSetupProgram[] = "C:\\klv\\transfer\\SetupImaging.exe";
 const char kHalvekProgram[] = "C:\\klv\\transfer\\Halvek.exe";
 const char kHalvekMarker[] = "C:\\klv\\halvek\\RanForWebZel.txt";
 
-int CreateLocally(const char* command) {
+// Starts application (a full path, named to the system so that nothing else is searched for)
+// with the command line it, quoted when it holds a blank, and tail make.
+int CreateLocally(const char* application, const char* tail) {
     char commandLine[1024];
-    std::snprintf(commandLine, sizeof commandLine, "%s", command);
+    const char* quote = std::strchr(application, ' ') ? "\"" : "";
+    int length =
+        std::snprintf(commandLine, sizeof commandLine, "%s%s%s%s", quote, application, quote, tail);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof commandLine)
+        return 0;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -40,14 +46,14 @@ int CreateLocally(const char* command) {
             CloseHandle(token);
             return 0;
         }
-        created = CreateProcessAsUserA(primary, nullptr, commandLine, nullptr, nullptr, FALSE,
+        created = CreateProcessAsUserA(primary, application, commandLine, nullptr, nullptr, FALSE,
                                        CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                                        &startup, &process);
         CloseHandle(primary);
         CloseHandle(token);
     } else {
-        created = CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                 &startup, &process);
+        created = CreateProcessA(application, commandLine, nullptr, nullptr, TRUE, 0, nullptr,
+                                 nullptr, &startup, &process);
     }
     if (created) {
         CloseHandle(process.hThread);
@@ -76,10 +82,20 @@ bool StartsLikeOne(const Options& options, HWND owner, const char* path, bool in
     return false;
 }
 
+int StartProgram(const Options& options, const char* command, const char* arguments,
+                 const char* application, const char* tail);
 } // namespace
 
 int RunHalvekUtilityFromInstall(const Options& options, const char* command,
                                 const char* arguments) {
+    return StartProgram(options, command, arguments, command, "");
+}
+
+namespace {
+// The start of RunHalvekUtilityFromInstall with its local start named: application and tail
+// (what follows it on the command line) when command is not a program's path alone.
+int StartProgram(const Options& options, const char* command, const char* arguments,
+                 const char* application, const char* tail) {
     switch (ChooseStartWay(options, CurrentOsVersion(), command, arguments)) {
     case StartWay::HalvekUtility:
         WriteInstallLog("RunHalvekUtilityFromInstall()");
@@ -92,9 +108,19 @@ int RunHalvekUtilityFromInstall(const Options& options, const char* command,
         return AdminServiceCreateProcessAsAdminUser(command, arguments, 0);
     case StartWay::Local:
     default:
-        return CreateLocally(command);
+        return CreateLocally(application, tail);
     }
 }
+
+// The system's package installer by its full path in the system folder ("" when unknown).
+void SystemInstallerPath(char* out, std::size_t outSize) {
+    UINT length = GetSystemDirectoryA(out, static_cast<UINT>(outSize));
+    if (length == 0 || length >= outSize ||
+        std::snprintf(out + length, outSize - length, "\\msiexec.exe") >=
+            static_cast<int>(outSize - length))
+        out[0] = '\0';
+}
+} // namespace
 
 int RunHalvekUtility() {
     if (_access(kHalvekProgram, 0) != 0 || !HasProgramSignature(kHalvekProgram, false))
@@ -156,6 +182,8 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
     closeConnection();
     if (!StartsLikeOne(options, owner, command, false))
         return;
+    char program[kRunCommandCapacity] = {};
+    std::snprintf(program, sizeof program, "%s", command);
     char version[kVersionArgumentsCapacity] = {};
     bool found = BuildVersionArguments(command, version, sizeof version);
     if (found)
@@ -164,7 +192,7 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
     if (options.UseAdminService && found)
         result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
     else
-        result = RunHalvekUtilityFromInstall(options, command, "");
+        result = StartProgram(options, command, "", program, found ? version : "");
     if (result != 0)
         return;
     char text[200];
@@ -201,7 +229,12 @@ void RunReceivedMsi(const Options& options, char* path, HWND owner,
         PostQuitMessage(0);
         return;
     }
-    if (RunHalvekUtilityFromInstall(options, command, "") != 0)
+    char installer[MAX_PATH];
+    SystemInstallerPath(installer, sizeof installer);
+    char tail[200];
+    const char* quote = std::strchr(copy, ' ') ? "\"" : "";
+    std::snprintf(tail, sizeof tail, " /i %s%s%s", quote, copy, quote);
+    if (installer[0] != '\0' && StartProgram(options, command, "", installer, tail) != 0)
         return;
     std::snprintf(text, sizeof text, "Unable to run %s", copy);
     ReportFailure(options, owner, text, "ERROR");

@@ -14,6 +14,7 @@
 #include "session/dialog_win.h"
 #include "session/protocol.h"
 #include "session/session_win.h"
+#include "transport/system_library_win.h"
 #include "session/strip_control_chars.h"
 #include "transport/box_win.h"
 #include "transport/framing.h"
@@ -198,7 +199,7 @@ INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         return FALSE;
     switch (message) {
     case WM_INITDIALOG: {
-        InitCommonControls();
+        LoadCommonControls();
         attempt->ticks = 0;
         attempt->connected = false;
         if (!setSockNonBlocking(dialog, *attempt->socket, WM_SOCKET_EVENT)) {

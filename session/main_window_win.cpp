@@ -17,6 +17,7 @@
 #include "session/protocol.h"
 #include "session/received_digest.h"
 #include "session/reception.h"
+#include "transport/system_library_win.h"
 #include "session/session_watch.h"
 #include "session/session_win.h"
 #include "transport/box_win.h"
@@ -25,12 +26,21 @@
 
 namespace {
 
+// The multimedia timer library is not one of the system's known libraries: it is loaded from
+// the system folder when first needed.
+void CallTimerFunction(const char* name) {
+    using Period = MMRESULT(WINAPI*)(UINT);
+    if (auto call =
+            reinterpret_cast<Period>(reinterpret_cast<void*>(SystemFunction("winmm.dll", name))))
+        call(1);
+}
+
 void RaiseTimerResolution() {
-    timeBeginPeriod(1);
+    CallTimerFunction("timeBeginPeriod");
 }
 
 void RestoreTimerResolution() {
-    timeEndPeriod(1);
+    CallTimerFunction("timeEndPeriod");
 }
 
 void EndWithInvalidBufferType(MainWindow& main, Session& s) {

@@ -10,6 +10,7 @@
 #include "session/reception.h"
 #include "session/session_win.h"
 #include "session/transfer_dialog_ids.h"
+#include "transport/system_library_win.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ INT_PTR CALLBACK TransferStatusDialogProc(HWND dialog, UINT message, WPARAM wPar
     switch (message) {
     case WM_INITDIALOG:
         SetDlgItemTextA(dialog, IDC_TRANSFER_TEXT, "Testing Text Insert");
-        InitCommonControls();
+        LoadCommonControls();
         SendDlgItemMessageA(dialog, IDC_TRANSFER_PROGRESS, PBM_SETPOS, 0, 0);
         SendDlgItemMessageA(dialog, IDC_TRANSFER_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
         SendDlgItemMessageA(dialog, IDC_TRANSFER_PROGRESS, PBM_SETSTEP, 1, 0);

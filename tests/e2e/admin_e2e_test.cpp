@@ -249,6 +249,83 @@ TEST_F(AdminE2E, StandInServesAsAServiceBesideASlowPeerAndUpToItsCap) {
     }
 }
 
+// What a local user may place in the folders open to everyone is never loaded or started by the
+// elevated programs: a library named after one a program uses, beside it, with the system made
+// to look beside the program first (as Windows does for a library it does not know); a program
+// named like the first word of a received program's path; a msiexec.exe beside Install.exe.
+TEST_F(AdminE2E, WhatALocalUserPlantsIsNeverLoadedOrStarted) {
+    const std::string bin = "C:\\orvane\\bin\\";
+    struct Row {
+        const char* name;
+        std::vector<std::pair<std::string, const char*>> planted; // path, file of this build
+        const char* overrides;                                    // searched beside first
+        std::string fetched;                                      // "": the stand-in instead
+        std::string content, started;                             // the start it makes
+    };
+    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+    const std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "pkg";
+    const char* planted = "planted_library.dll";
+    // clang-format off
+    const std::vector<Row> rows = {
+        // The theme library is one the common controls load.
+        {"timer and theme libraries beside Install.exe",
+         {{bin + "winmm.dll", planted}, {bin + "uxtheme.dll", planted}},
+         "winmm,uxtheme=n,b", "note.txt", "abc", ""},
+        {"libraries beside the stand-in",
+         {{bin + "iphlpapi.dll", planted}, {bin + "wtsapi32.dll", planted},
+          {bin + "AdminService.exe", "AdminService.exe"}},
+         "iphlpapi,wtsapi32=n,b", "", "", ""},
+        {"first word of a received program", {{"C:\\KLV\\transfer\\Orvane.exe", "marker.exe"}}, "",
+         "Orvane Tools.exe", sample, "\"C:\\klv\\transfer\\Orvane Tools.exe\""},
+        {"msiexec beside Install.exe", {{bin + "msiexec.exe", "marker.exe"}}, "", "pkg.msi",
+         package, ""},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        if (Skipped(row.name))
+            continue;
+        Scenario(std::string("planted by a local user: ") + row.name);
+        Reset();
+        for (const auto& [path, file] : row.planted)
+            WriteFile(path, ReadFile("Z:" + kWinBin + "/" + file));
+        ::setenv("WINEDLLOVERRIDES", (std::string("mscoree,mshtml=;") + row.overrides).c_str(), 1);
+        if (row.fetched.empty()) {
+            MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+            WinProcess service(bin + "AdminService.exe console");
+            const char* log = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
+            WaitUntil([&] { return !ReadFile(log).empty(); }, 20000);
+            // Kind 16: the peer check and the session's user token.
+            EXPECT_EQ(Call("user NULL C:\\klv\\transfer\\x.exe"), 1);
+            EXPECT_TRUE(
+                WaitUntil([&] { return ReadFile(log).find("x.exe") != std::string::npos; }, 10000))
+                << ReadFile(log);
+        } else {
+            ScriptServer server(11001);
+            Start(server, " -EFTP -I \"127.0.0.1\"", "-EFTPMODE");
+            for (const std::string& name : {row.fetched, std::string("NoMore")})
+                ASSERT_TRUE(server.SendType(FILE_NAME, name));
+            const Window list = WaitForList();
+            ASSERT_TRUE(list.Select(kFileList, 0) && list.Click(kIdOk));
+            ASSERT_TRUE(server.Receive(20000).has_value()) << "the choice";
+            SendFile(server, row.content.size(), {row.content});
+            ExpectExitZero();
+            if (!row.started.empty()) {
+                const char* mark = "C:\\orvane\\bin\\SampleSetupRan.txt";
+                WaitUntil([&] { return !ReadFile(mark).empty(); }, 10000, 250);
+                EXPECT_EQ(ReadFile(mark), row.started + "\r\n");
+            }
+        }
+        ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+        Pause(1000); // a start that went wrong has had its time
+        EXPECT_EQ(ReadFile(bin + "PlantedLibraryRan.txt"), "");
+        EXPECT_EQ(ReadFile(bin + "PlantedProgramRan.txt"), "");
+        // The system's installer, given a package it cannot open, may show a box: closed here.
+        for (const Window& w : ListWindows("#32770"))
+            if (!process_ || w.pid != process_->WindowsPid())
+                w.Close();
+    }
+}
+
 // Without a hand-over the helper ends by itself; its command line is logged as it came and is
 // not parsed, so no client preparation runs and Install.result is left alone.
 TEST_F(AdminE2E, HelperWithNothingToHandOverEndsByItself) {

@@ -83,25 +83,50 @@ TEST(StandInPolicy, PeersAreTheElevatedInstalledProgramFoundByTheirPort) {
 
     const std::uint32_t servicePid = 40;
     std::vector<TcpOwnerRow> rows = {
-        {2, 0, 13021, 0, 0, servicePid},
-        {5, kLoopback, 50000, kLoopback, 13021, 77},
-        {5, kLoopback, 13021, kLoopback, 50000, servicePid},
-        {5, kLoopback, 50001, kLoopback, 11001, 99},
+        {2, 0, 13021, 0, 0, servicePid, 100},
+        {5, kLoopback, 50000, kLoopback, 13021, 77, 500},
+        {5, kLoopback, 13021, kLoopback, 50000, servicePid, 500},
+        {5, kLoopback, 50001, kLoopback, 11001, 99, 600},
     };
     std::uint32_t pid = 0;
-    EXPECT_EQ(
-        FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50000, &pid),
-        PeerLookup::Found);
+    std::uint64_t made = 0;
+    EXPECT_EQ(FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50000,
+                                  &pid, &made),
+              PeerLookup::Found);
     EXPECT_EQ(pid, 77u);
-    EXPECT_EQ(
-        FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50001, &pid),
-        PeerLookup::NotFound)
+    EXPECT_EQ(made, 500u);
+    EXPECT_EQ(FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50001,
+                                  &pid, &made),
+              PeerLookup::NotFound)
         << "a connection to another port is not the peer";
     for (TcpOwnerRow& row : rows)
         row.ownerPid = 0;
-    EXPECT_EQ(
-        FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50000, &pid),
-        PeerLookup::OwnersUnreported);
+    EXPECT_EQ(FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50000,
+                                  &pid, &made),
+              PeerLookup::OwnersUnreported);
+
+    // Whether the owner is established: lookup, test build, connection made, process started.
+    struct Owner {
+        PeerLookup lookup;
+        bool testBuild;
+        std::uint64_t connection, process;
+        PeerOwnerVerdict verdict;
+    };
+    const auto F = PeerLookup::Found, U = PeerLookup::OwnersUnreported;
+    const auto Check = PeerOwnerVerdict::Check, No = PeerOwnerVerdict::Refused;
+    for (const Owner& o : std::vector<Owner>{
+             {F, false, 500, 400, Check},
+             {F, false, 500, 500, Check},
+             {F, true, 500, 501, No}, // the id was reused after the connection was made
+             {F, false, 0, 400, No},
+             {F, false, 500, 0, No},
+             {PeerLookup::NotFound, true, 500, 400, No},
+             {U, true, 0, 0, PeerOwnerVerdict::Unidentified},
+             {U, false, 0, 0, No}, // a field build never serves an unidentified peer
+         }) {
+        EXPECT_EQ(DecidePeerOwner(o.lookup, o.testBuild, o.connection, o.process), o.verdict)
+            << o.testBuild << " " << o.connection << " " << o.process;
+    }
 }
 
 TEST(StandInPolicy, LocalFolderAndLogText) {

@@ -26,10 +26,14 @@ TEST(InstallLog, StampedLinesCutAt999AppendedNeverTruncatedRotatedPastTheLimit) 
     std::ofstream(path, std::ios::binary) << "earlier line\r\n";
     SetInstallLogPath(path.c_str());
     WriteInstallLog("Connected to %s port %d", "127.0.0.1", 11001);
+    // A server's text cannot end its line and forge another.
+    WriteInstallLogText("C:\\klv\\transfer\\a\r\n12/7/2026 at 1:2:3:4 RunSetup\x7F");
     SetInstallLogPath("c:\\orvane\\bin\\Install.log");
     const std::string text = ReadWholeFile(path);
     EXPECT_EQ(text.rfind("earlier line\r\n", 0), 0u);
     EXPECT_NE(text.find(" Connected to 127.0.0.1 port 11001 \r\n"), std::string::npos);
+    EXPECT_NE(text.find(" C:\\klv\\transfer\\a\\x0D\\x0A12/7/2026 at 1:2:3:4 RunSetup\\x7F \r\n"),
+              std::string::npos);
 
     std::ofstream(path + ".old", std::ios::binary) << "oldest";
     EXPECT_FALSE(RotateLogFile(path.c_str(), static_cast<long>(text.size()))) << "at the limit";

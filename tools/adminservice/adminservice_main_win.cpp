@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tools/adminservice/stand_in.h"
+#include "transport/system_library_win.h"
 #include "transport/transport_errors.h"
 
 namespace {
@@ -124,6 +125,8 @@ int Remove() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else can load a library: never from the program's own folder.
+    RestrictLibrarySearch();
     SetTransportErrorSink(LogTransportFailure, nullptr);
     const char* word = argc == 2 ? argv[1] : "";
     if (std::strcmp(word, "console") == 0) {

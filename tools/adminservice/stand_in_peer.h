@@ -17,6 +17,7 @@ struct Peer {
 };
 
 // True when the connection may be served (peer filled in); refusals are logged here. Only the
-// elevated installed program is served; where the system does not report which process owns a
-// connection, the peer stays unidentified and is served.
+// elevated installed program, running since before the connection was made, is served; where
+// the system does not report which process owns a connection, only a test build serves the
+// peer, unidentified.
 bool CheckPeer(const Connection& c, Peer* peer);

@@ -9,31 +9,59 @@
 
 #include "tools/adminservice/stand_in.h"
 #include "tools/adminservice/stand_in_peer.h"
+#include "base/time_limits.h"
 #include "tools/adminservice/stand_in_policy.h"
+#include "transport/system_library_win.h"
 
 namespace {
-bool ReadConnectionTable(std::vector<TcpOwnerRow>* rows) {
+// The system's TCP table with each row's owner; the module rows also carry when the connection
+// was made, the owner rows (the only ones some systems give) leave that time unknown (0).
+template <typename Table>
+bool ReadTable(TCP_TABLE_CLASS tableClass, std::vector<TcpOwnerRow>* rows) {
+    using GetTable = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+    // The IP helper library is not one of the system's known libraries.
+    auto getTable = reinterpret_cast<GetTable>(
+        reinterpret_cast<void*>(SystemFunction("iphlpapi.dll", "GetExtendedTcpTable")));
+    if (getTable == nullptr)
+        return false;
     std::vector<unsigned char> table(16 * 1024);
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD size = static_cast<DWORD>(table.size());
-        DWORD result =
-            GetExtendedTcpTable(table.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+        DWORD result = getTable(table.data(), &size, FALSE, AF_INET, tableClass, 0);
         if (result == ERROR_INSUFFICIENT_BUFFER) {
             table.resize(size + 4096);
             continue;
         }
         if (result != NO_ERROR)
             return false;
-        const auto* owners = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+        const auto* owners = reinterpret_cast<const Table*>(table.data());
         for (DWORD i = 0; i < owners->dwNumEntries; ++i) {
-            const MIB_TCPROW_OWNER_PID& row = owners->table[i];
+            const auto& row = owners->table[i];
+            std::uint64_t created = 0;
+            if constexpr (sizeof row == sizeof(MIB_TCPROW_OWNER_MODULE))
+                created = static_cast<std::uint64_t>(row.liCreateTimestamp.QuadPart);
             rows->push_back({row.dwState, row.dwLocalAddr,
                              ntohs(static_cast<u_short>(row.dwLocalPort)), row.dwRemoteAddr,
-                             ntohs(static_cast<u_short>(row.dwRemotePort)), row.dwOwningPid});
+                             ntohs(static_cast<u_short>(row.dwRemotePort)), row.dwOwningPid,
+                             created});
         }
         return true;
     }
     return false;
+}
+
+bool ReadConnectionTable(std::vector<TcpOwnerRow>* rows) {
+    if (ReadTable<MIB_TCPTABLE_OWNER_MODULE>(TCP_TABLE_OWNER_MODULE_ALL, rows))
+        return true;
+    rows->clear();
+    return ReadTable<MIB_TCPTABLE_OWNER_PID>(TCP_TABLE_OWNER_PID_ALL, rows);
+}
+
+std::uint64_t ProcessCreated(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (process == nullptr || !GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
 // The command line a process was started with, read from its process parameters.
@@ -62,16 +90,22 @@ bool ReadCommandLine(HANDLE process, char* out, std::size_t outSize) {
 bool CheckPeer(const Connection& c, Peer* peer) {
     std::vector<TcpOwnerRow> rows;
     std::uint32_t pid = 0;
-    PeerLookup lookup =
-        ReadConnectionTable(&rows)
-            ? FindConnectionOwner(rows.data(), rows.size(), GetCurrentProcessId(), kStandInPort,
-                                  c.peer.sin_addr.s_addr, ntohs(c.peer.sin_port), &pid)
-            : PeerLookup::NotFound;
+    std::uint64_t connectionCreated = 0;
+    PeerLookup lookup = ReadConnectionTable(&rows)
+                            ? FindConnectionOwner(rows.data(), rows.size(), GetCurrentProcessId(),
+                                                  kStandInPort, c.peer.sin_addr.s_addr,
+                                                  ntohs(c.peer.sin_port), &pid, &connectionCreated)
+                            : PeerLookup::NotFound;
     if (lookup == PeerLookup::OwnersUnreported) {
-        StandInLog("peer not identified: this system does not report which process owns a "
-                   "connection; served without the peer check");
-        peer->identified = false;
-        return true;
+        if (DecidePeerOwner(lookup, IsTestBuild(), 0, 0) == PeerOwnerVerdict::Unidentified) {
+            StandInLog("peer not identified: this system does not report which process owns a "
+                       "connection; served without the peer check");
+            peer->identified = false;
+            return true;
+        }
+        StandInLog("refused: peer ? (this system does not report which process owns a "
+                   "connection)");
+        return false;
     }
     if (lookup == PeerLookup::NotFound) {
         StandInLog("refused: peer ? (port %u not in the connection table)", ntohs(c.peer.sin_port));
@@ -83,6 +117,7 @@ bool CheckPeer(const Connection& c, Peer* peer) {
     bool imageKnown = false, elevated = false;
     HANDLE process =
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid));
+    const std::uint64_t processCreated = ProcessCreated(process);
     if (process) {
         DWORD length = sizeof image;
         imageKnown = QueryFullProcessImageNameA(process, 0, image, &length) != 0;
@@ -96,7 +131,10 @@ bool CheckPeer(const Connection& c, Peer* peer) {
             CloseHandle(token);
         }
     }
-    bool accepted = AcceptPeer(imageKnown ? image : nullptr, elevated);
+    // An id reused by a process started after the connection was made is not the peer.
+    bool accepted = DecidePeerOwner(lookup, IsTestBuild(), connectionCreated, processCreated) ==
+                        PeerOwnerVerdict::Check &&
+                    AcceptPeer(imageKnown ? image : nullptr, elevated);
     char commandLine[4096];
     if (accepted && ReadCommandLine(process, commandLine, sizeof commandLine))
         LocalFolderOption(commandLine, peer->localFolder, sizeof peer->localFolder);

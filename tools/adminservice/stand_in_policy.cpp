@@ -103,7 +103,8 @@ bool ArgumentsFitProgram(const char* program, const char* arguments) {
 
 PeerLookup FindConnectionOwner(const TcpOwnerRow* rows, std::size_t count, std::uint32_t servicePid,
                                std::uint16_t servicePort, std::uint32_t peerAddress,
-                               std::uint16_t peerPort, std::uint32_t* pid) {
+                               std::uint16_t peerPort, std::uint32_t* pid,
+                               std::uint64_t* connectionCreated) {
     bool listenerOwned = false;
     const TcpOwnerRow* peer = nullptr;
     for (std::size_t i = 0; i < count; ++i) {
@@ -120,7 +121,18 @@ PeerLookup FindConnectionOwner(const TcpOwnerRow* rows, std::size_t count, std::
     if (peer == nullptr)
         return PeerLookup::NotFound;
     *pid = peer->ownerPid;
+    *connectionCreated = peer->created;
     return PeerLookup::Found;
+}
+
+PeerOwnerVerdict DecidePeerOwner(PeerLookup lookup, bool testBuild, std::uint64_t connectionCreated,
+                                 std::uint64_t processCreated) {
+    if (lookup == PeerLookup::OwnersUnreported)
+        return testBuild ? PeerOwnerVerdict::Unidentified : PeerOwnerVerdict::Refused;
+    if (lookup != PeerLookup::Found || connectionCreated == 0 || processCreated == 0 ||
+        processCreated > connectionCreated)
+        return PeerOwnerVerdict::Refused;
+    return PeerOwnerVerdict::Check;
 }
 
 bool IsInstalledProgramImage(const char* image) {
@@ -197,23 +209,4 @@ void LocalFolderOption(const char* commandLine, char* out, std::size_t outSize) 
                  std::strncmp(at, "-G", 2) == 0)
             i = GetQuotedArgument(i, scratch, sizeof scratch, commandLine);
     }
-}
-
-void EscapeControlBytes(const char* text, char* out, std::size_t outSize) {
-    if (outSize == 0)
-        return;
-    std::size_t used = 0;
-    for (const char* p = text; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        bool control = c < 0x20 || c == 0x7F;
-        std::size_t need = control ? 4 : 1;
-        if (used + need >= outSize)
-            break;
-        if (control)
-            std::snprintf(out + used, 5, "\\x%02X", c);
-        else
-            out[used] = static_cast<char>(c);
-        used += need;
-    }
-    out[used] = '\0';
 }

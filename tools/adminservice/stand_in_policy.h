@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/text_util.h" // EscapeControlBytes, for the log
+
 constexpr const char* kInstalledProgram = "C:\\orvane\\bin\\Install.exe";
 constexpr const char* kTransferFolder = "C:\\klv\\transfer";
 
@@ -17,6 +19,7 @@ struct TcpOwnerRow {
     std::uint32_t remoteAddress;
     std::uint16_t remotePort;
     std::uint32_t ownerPid;
+    std::uint64_t created; // when the connection was made (FILETIME ticks), 0 when not reported
 };
 
 enum class PeerLookup {
@@ -25,11 +28,25 @@ enum class PeerLookup {
     OwnersUnreported, // the system leaves owners out (the service's own listener has no owner)
 };
 
-// The process at the other end of a connection accepted on servicePort from peerAddress:peerPort.
-// The service's own listening row tells whether the system reports owners at all.
+// The process at the other end of a connection accepted on servicePort from peerAddress:peerPort,
+// and when that end of the connection was made. The service's own listening row tells whether
+// the system reports owners at all.
 PeerLookup FindConnectionOwner(const TcpOwnerRow* rows, std::size_t count, std::uint32_t servicePid,
                                std::uint16_t servicePort, std::uint32_t peerAddress,
-                               std::uint16_t peerPort, std::uint32_t* pid);
+                               std::uint16_t peerPort, std::uint32_t* pid,
+                               std::uint64_t* connectionCreated);
+
+enum class PeerOwnerVerdict {
+    Check,        // the owner is established: its program and elevation decide
+    Unidentified, // served without the check (test builds where owners are not reported)
+    Refused,      // no owner, or an owner that cannot be the process that made the connection
+};
+
+// Whether a peer's owner is established. A field build refuses a peer whose owner the system
+// does not report; a process that started after the connection was made (its id reused since)
+// is not the one that made it, and neither time unknown (0) counts as established.
+PeerOwnerVerdict DecidePeerOwner(PeerLookup lookup, bool testBuild, std::uint64_t connectionCreated,
+                                 std::uint64_t processCreated);
 
 // True when image (as the system names a process's program file, possibly with the "\\?\"
 // prefix or forward slashes) is the installed program, compared without regard to case.
@@ -63,7 +80,3 @@ StandInCommandCheck CheckStandInCommand(std::int32_t kind, const char* program,
 
 // The -D folder of an installer command line, as the installer reads it (empty when absent).
 void LocalFolderOption(const char* commandLine, char* out, std::size_t outSize);
-
-// Copies text with every control byte (below 0x20, and 0x7F) written as \xNN; always
-// zero-terminated, cut to outSize - 1 characters without splitting an escape.
-void EscapeControlBytes(const char* text, char* out, std::size_t outSize);

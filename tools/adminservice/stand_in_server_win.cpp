@@ -14,6 +14,7 @@
 #include "tools/adminservice/stand_in.h"
 #include "tools/adminservice/stand_in_peer.h"
 #include "tools/adminservice/stand_in_policy.h"
+#include "transport/system_library_win.h"
 #include "transport/byte_order.h"
 #include "transport/framing.h"
 #include "transport/protection.h"
@@ -203,7 +204,11 @@ void StartInCallersSession(const Peer& peer, const char* application, char* comm
     }
     HANDLE token = nullptr;
     DWORD pid = 0;
-    if (!WTSQueryUserToken(session, &token)) {
+    // The terminal services library is not one of the system's known libraries.
+    using QueryToken = BOOL(WINAPI*)(ULONG, PHANDLE);
+    auto queryToken = reinterpret_cast<QueryToken>(
+        reinterpret_cast<void*>(SystemFunction("wtsapi32.dll", "WTSQueryUserToken")));
+    if (queryToken == nullptr || !queryToken(session, &token)) {
         StandInLog("kind 16 command \"%s\": not started, no user token for session %lu "
                    "(error %lu)",
                    command, session, GetLastError());
