@@ -112,8 +112,9 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         if (!row.user)
             admin.emplace(13021);
         Run(row.user ? " -I \"127.0.0.1\"" : " -N -A -I \"127.0.0.1\"");
-        if (admin) // the folder permissions first: the elevated helper, then kind 5
+        if (admin) { // the folder permissions first: the elevated helper, then kind 5
             EXPECT_EQ(AdminConnection(*admin, 30000).size(), 2u);
+        }
         ASSERT_TRUE(server.Accept(30000)) << DescribeWindows();
         ASSERT_TRUE(server.ReceivePayload(10000).has_value());
         std::vector<std::string> pieces;
