@@ -191,7 +191,10 @@ ProgramTrustCheck VerifyProgramTrust(const char* path, HANDLE file, const TrustP
         f.verify(noWindow, &action, &data);
         if (result != 0) {
             char text[400];
-            std::snprintf(text, sizeof text, "Signature of %s: the system answered 0x%08lX", path,
+            const bool unknownKind = result == 0x800B0003 || result == 0x800B0001;
+            std::snprintf(text, sizeof text, "Signature of %s: %s 0x%08lX", path,
+                          unknownKind ? "the system cannot verify this kind of file,"
+                                      : "the system answered",
                           static_cast<unsigned long>(result));
             check.detail = text;
         }
