@@ -6,12 +6,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/install_log.h"
 #include "base/os_version.h"
 #include "base/report_win.h"
 #include "base/run_result.h"
 #include "install/admin_client.h"
+#include "install/program_trust_win.h"
 #include "install/version_args.h"
 #include "transport/box_win.h"
 
@@ -68,11 +70,60 @@ int AskAdminService(StartWay way, const char* program, const char* arguments) {
     return AdminServiceCreateProcessAsAdminUser(program, arguments, 0);
 }
 
-// A received file that does not start like a program (or package) is not started: reported
-// like a failed start, naming it. True when it may be started.
-bool StartsLikeOne(const Options& options, HWND owner, const char* path, bool installerPackage) {
-    if (HasProgramSignature(path, installerPackage))
+// A program held open for reading, shared for reading only, from its check to its start.
+struct HeldProgram {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    HeldProgram() = default;
+    HeldProgram(const HeldProgram&) = delete;
+    HeldProgram& operator=(const HeldProgram&) = delete;
+    ~HeldProgram() {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+};
+
+// The administrator's policy, read (and logged when on) once per run, when a program is first due
+// to start.
+const TrustPolicy& RunTrustPolicy() {
+    static const TrustPolicy policy = [] {
+        TrustPolicy read = ReadTrustPolicy();
+        if (read.on)
+            WriteInstallLogText(TrustPolicyLine(read).c_str());
+        return read;
+    }();
+    return policy;
+}
+
+// Without a policy every program may start. With one, path is held open and its signature
+// checked: true when it may start (the acceptance logged), else *refusal is the refusal line.
+bool TrustedForStart(const char* path, HeldProgram* held, std::string* refusal) {
+    const TrustPolicy& policy = RunTrustPolicy();
+    if (!policy.on)
         return true;
+    held->handle = OpenHeldForCheck(path);
+    ProgramTrustCheck check = VerifyProgramTrust(path, held->handle, policy);
+    if (!check.detail.empty())
+        WriteInstallLogText(check.detail.c_str());
+    if (!check.accepted) {
+        *refusal = check.line;
+        return false;
+    }
+    WriteInstallLogText(check.line.c_str());
+    return true;
+}
+
+// A received file that does not start like a program (or package), or that the policy refuses,
+// is not started: reported like a failed start, naming it. True when it may be started.
+bool StartsLikeOne(const Options& options, HWND owner, const char* path, bool installerPackage,
+                   HeldProgram* held) {
+    std::string refusal;
+    if (HasProgramSignature(path, installerPackage) && TrustedForStart(path, held, &refusal))
+        return true;
+    if (!refusal.empty()) {
+        ReportFailure(options, owner, refusal.c_str(), "ERROR");
+        PostQuitMessage(0);
+        return false;
+    }
     char text[200];
     std::snprintf(
         text, sizeof text,
@@ -125,6 +176,12 @@ void SystemInstallerPath(char* out, std::size_t outSize) {
 int RunHalvekUtility() {
     if (_access(kHalvekProgram, 0) != 0 || !HasProgramSignature(kHalvekProgram, false))
         return 0;
+    HeldProgram held;
+    std::string refusal;
+    if (!TrustedForStart(kHalvekProgram, &held, &refusal)) {
+        WriteInstallLogText(refusal.c_str());
+        return 0;
+    }
     char command[100] = {};
     std::snprintf(command, sizeof command, "%s -sp-A", kHalvekProgram);
     int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
@@ -153,7 +210,8 @@ AfterSetup RunSetup(const Options& options, HWND owner,
     const bool userInteraction = options.UserInteraction;
     const bool useAdminService = options.UseAdminService;
     const char* command = fullSetup ? kFullSetupProgram : kSetupProgram;
-    if (!StartsLikeOne(options, owner, command, false))
+    HeldProgram held;
+    if (!StartsLikeOne(options, owner, command, false, &held))
         return AfterSetup::Quit;
     char arguments[100] = {};
     std::snprintf(
@@ -180,7 +238,8 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
     if (!SecondTokenIs(path, "exe"))
         return;
     closeConnection();
-    if (!StartsLikeOne(options, owner, command, false))
+    HeldProgram held;
+    if (!StartsLikeOne(options, owner, command, false, &held))
         return;
     char program[kRunCommandCapacity] = {};
     std::snprintf(program, sizeof program, "%s", command);
@@ -214,7 +273,8 @@ void RunReceivedMsi(const Options& options, char* path, HWND owner,
     if (!SecondTokenIs(path, "msi"))
         return;
     closeConnection();
-    if (!StartsLikeOne(options, owner, copy, true))
+    HeldProgram held;
+    if (!StartsLikeOne(options, owner, copy, true, &held))
         return;
     char command[200] = {};
     std::snprintf(command, sizeof command, "msiexec /i %s", copy);

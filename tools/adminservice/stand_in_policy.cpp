@@ -168,6 +168,7 @@ StandInCommandCheck CheckStandInCommand(std::int32_t kind, const char* program,
             return Refuse("not a package directly inside the transfer folder");
         StandInCommandCheck check{};
         check.verdict = StandInCommand::Installer;
+        std::snprintf(check.package, sizeof check.package, "%s", package);
         return check;
     }
 

@@ -67,6 +67,7 @@ enum class StandInCommand {
 struct StandInCommandCheck {
     StandInCommand verdict;
     char application[260]; // the program file for Program, the helper for Helper
+    char package[260];     // the package for Installer
     const char* reason;    // why it was refused
 };
 

@@ -14,6 +14,7 @@
 #include "tools/adminservice/stand_in.h"
 #include "tools/adminservice/stand_in_peer.h"
 #include "tools/adminservice/stand_in_policy.h"
+#include "tools/adminservice/stand_in_trust.h"
 #include "transport/system_library_win.h"
 #include "transport/byte_order.h"
 #include "transport/framing.h"
@@ -225,6 +226,20 @@ void StartInCallersSession(const Peer& peer, const char* application, char* comm
                    command, session, error);
 }
 
+// A request that passed every check: started, as the service or in the caller's session.
+void StartChecked(const Peer& peer, std::int32_t kind, const char* application, char* command) {
+    if (kind == ADMIN_REQUEST_CREATE_PROCESS_USER) {
+        StartInCallersSession(peer, application, command);
+        return;
+    }
+    DWORD pid = 0;
+    if (StartProgram(application, command, nullptr, &pid, nullptr))
+        StandInLog("kind %s command \"%s\": started, pid %lu", KindName(kind), command, pid);
+    else
+        StandInLog("kind %s command \"%s\": could not be started (error %lu)", KindName(kind),
+                   command, GetLastError());
+}
+
 void Serve(const Connection& c) {
     Peer peer{};
     if (!CheckPeer(c, &peer))
@@ -278,16 +293,15 @@ void Serve(const Connection& c) {
     case StandInCommand::Program:
         break;
     }
-    if (kind == ADMIN_REQUEST_CREATE_PROCESS_USER) {
-        StartInCallersSession(peer, check.application, command);
+    // From the signature check to the start the file is held: read only, no writing or deleting.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    const char* file =
+        check.verdict == StandInCommand::Installer ? check.package : check.application;
+    if (!StandInTrusts(KindName(kind), command, file, &held))
         return;
-    }
-    DWORD pid = 0;
-    if (StartProgram(check.application, command, nullptr, &pid, nullptr))
-        StandInLog("kind %s command \"%s\": started, pid %lu", KindName(kind), command, pid);
-    else
-        StandInLog("kind %s command \"%s\": could not be started (error %lu)", KindName(kind),
-                   command, GetLastError());
+    StartChecked(peer, kind, check.application, command);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
 }
 
 DWORD WINAPI ServeConnection(void* parameter) {

@@ -1,0 +1,61 @@
+// Signed programs only: the administrator's list of trusted signers and the decision whether a
+// received program may start, made without any Windows call. The signature itself is verified by
+// the system (program_trust_win.h); what is trusted is decided here, by pinned certificates.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The policy: HKLM\<key>, value <value> (REG_MULTI_SZ), written by group policy.
+constexpr const char* kTrustPolicyKey = "SOFTWARE\\Policies\\GRAPHICAL ORVANE\\Install";
+constexpr const char* kTrustPolicyValue = "TrustedSigners";
+
+// The SHA-256 of a certificate's DER encoding.
+struct Thumbprint {
+    unsigned char bytes[32];
+    bool operator==(const Thumbprint& other) const;
+};
+
+// One entry of the list: 64 hexadecimal digits, letters in either case, blanks anywhere.
+bool ParseThumbprint(const char* text, std::size_t length, Thumbprint* out);
+// 64 lower-case hexadecimal digits.
+std::string ThumbprintText(const Thumbprint& thumbprint);
+Thumbprint CertificateThumbprint(const unsigned char* der, std::size_t size);
+
+struct TrustPolicy {
+    bool on = false;                 // the value is present: only signed programs start
+    std::vector<Thumbprint> signers; // its well-formed entries
+};
+
+// The value's bytes: zero-terminated strings, ended by an empty one (or by the data's end).
+TrustPolicy ParseTrustedSigners(const char* data, std::size_t size);
+// Install.log's line for a policy that is on.
+std::string TrustPolicyLine(const TrustPolicy& policy);
+
+// What the system's signature check said of the file, as far as the decision needs it.
+enum class SignatureAnswer {
+    Intact,    // verified, or refused only for the chain (root, validity period, chaining)
+    NotSigned, // no signature, or a kind of file the system cannot verify
+    Broken,    // a signature that does not verify: a changed file, a malformed signature
+};
+SignatureAnswer ClassifySignatureResult(std::uint32_t result);
+
+enum class TrustVerdict {
+    Accepted,
+    NotSigned,
+    DoesNotMatch,
+    SignerNotTrusted,
+    NoValidSigner,
+};
+
+// chain: the signer's certificate first, then each embedded certificate that issued the one
+// before it. Accepted when one of them is named by the policy.
+TrustVerdict DecideTrust(const TrustPolicy& policy, SignatureAnswer answer,
+                         const std::vector<Thumbprint>& chain);
+
+// "ERROR Untrusted Program: <path> (<reason>)"; signer is the chain's first certificate (used
+// by SignerNotTrusted only).
+std::string UntrustedProgramLine(const char* path, TrustVerdict verdict, const Thumbprint* signer);
+// "Signed <path> by <common name> SHA-256 <thumbprint>"
+std::string SignedProgramLine(const char* path, const char* commonName, const Thumbprint& signer);

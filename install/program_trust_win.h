@@ -1,0 +1,27 @@
+// Signed programs only, on Windows: the policy from the registry and the check of a received
+// program through the handle it is held open by.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "install/program_trust.h"
+
+// HKLM\SOFTWARE\Policies\GRAPHICAL ORVANE\Install, TrustedSigners (64-bit view). Off when the
+// value is absent; on, naming no signer, when it is present but not a REG_MULTI_SZ.
+TrustPolicy ReadTrustPolicy();
+
+struct ProgramTrustCheck {
+    bool accepted = false;
+    std::string line;   // "Signed ..." or "ERROR Untrusted Program: ..."
+    std::string detail; // the system's answer when it was not a plain success, else empty
+};
+
+// Verifies the program or package at path, read through file (opened for reading; the caller
+// holds it from this check to the start). The signature must verify (no user interface, no
+// network retrieval, no revocation check) and a certificate of its signer's chain must be
+// pinned by policy. wintrust and crypt32 come from the system folder.
+ProgramTrustCheck VerifyProgramTrust(const char* path, HANDLE file, const TrustPolicy& policy);
+
+// Opens path for reading, sharing reading only (no writing, no deleting) until closed.
+HANDLE OpenHeldForCheck(const char* path);

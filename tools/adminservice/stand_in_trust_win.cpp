@@ -1,0 +1,24 @@
+// The stand-in's signature check before a start, under the installer's policy.
+#include "tools/adminservice/stand_in_trust.h"
+
+#include "install/program_trust_win.h"
+#include "tools/adminservice/stand_in.h"
+
+bool StandInTrusts(const char* kind, const char* command, const char* file, HANDLE* held) {
+    const TrustPolicy policy = ReadTrustPolicy();
+    if (!policy.on)
+        return true;
+    *held = OpenHeldForCheck(file);
+    const ProgramTrustCheck check = VerifyProgramTrust(file, *held, policy);
+    if (!check.detail.empty())
+        StandInLog("kind %s command \"%s\": %s", kind, command, check.detail.c_str());
+    if (check.accepted) {
+        StandInLog("kind %s command \"%s\": %s", kind, command, check.line.c_str());
+        return true;
+    }
+    StandInLog("kind %s command \"%s\": not started, %s", kind, command, check.line.c_str());
+    if (*held != INVALID_HANDLE_VALUE)
+        CloseHandle(*held);
+    *held = INVALID_HANDLE_VALUE;
+    return false;
+}
