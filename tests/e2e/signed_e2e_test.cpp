@@ -40,20 +40,6 @@ void SetPolicy(const std::vector<std::string>& entries) {
               0);
 }
 
-// The payloads of the next AdminService connection (kind 16's session number as "????").
-std::vector<std::string> AdminConnection(ScriptServer& admin, int timeoutMs) {
-    std::vector<std::string> records;
-    for (bool open = admin.Accept(timeoutMs); open;) {
-        std::optional<ReceivedFrame> frame = admin.Receive(5000);
-        if ((open = frame.has_value())) {
-            records.push_back(frame->payload);
-            if (records.back().compare(0, 4, Le32(16)) == 0)
-                records.back().replace(4, 4, "????");
-        }
-    }
-    return records;
-}
-
 // The policy never outlives a test: the shared prefix serves every other program too.
 class SignedE2E : public SessionTest {
   protected:
