@@ -82,10 +82,10 @@ bool EnsureData(MessageBuffer* buffer) {
     return true;
 }
 
-// The read block always holds this many bytes more than the body it is given: the zero that
-// follows every payload (a text payload is then a C string) and a few spare. It is also why a
-// body of more than kMaxMessageLength - kBodySlack bytes is refused: its block size would not
-// fit the buffer's 32-bit capacity.
+// The read block always holds this many bytes more than the body it is given: one for the zero
+// that follows every payload (a text payload is then a C string), nine to spare, as receive
+// blocks have always had. A body of more than kMaxMessageLength - kBodySlack bytes is therefore
+// refused at its header: its block would not fit the buffer's 32-bit capacity.
 constexpr std::int32_t kBodySlack = 10;
 // ReadFrameBytes and ReadHeader: no byte of a frame was waiting.
 constexpr int kNothingWaiting = -1;
