@@ -20,16 +20,21 @@
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
 
-// The address dialog's parameter: where the address goes (100 bytes); the connect dialog's,
-// the attempt.
+// The address dialog's parameter: where the address goes (kServerAddressTextCapacity bytes); the
+// connect dialog's, the attempt.
 INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
+// The "Connection Progress" dialog's timer ticks once a second; each tick moves the bar a step,
+// and the 16th gives the attempt up (the bar's last step is the 15th).
+constexpr UINT kConnectTickMs = 1000;
+constexpr int kConnectGiveUpTick = 16;
+
 struct ConnectAttempt {
     KlvSocket* socket;
-    char address[100];
+    char address[kServerAddressTextCapacity];
     bool connected;
     bool cancelled;
     int error; // 0, a Windows Sockets error, or CONNECT_TIMED_OUT
@@ -217,11 +222,12 @@ INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         std::snprintf(text, sizeof text, "At Port Number:  '%d'", SERVER_PORT);
         SetDlgItemTextA(dialog, IDC_CONNECT_PORT, text);
         SendDlgItemMessageA(dialog, IDC_CONNECT_TICKS, PBM_SETPOS, 0, 0);
-        SendDlgItemMessageA(dialog, IDC_CONNECT_TICKS, PBM_SETRANGE, 0, MAKELPARAM(0, 15));
+        SendDlgItemMessageA(dialog, IDC_CONNECT_TICKS, PBM_SETRANGE, 0,
+                            MAKELPARAM(0, kConnectGiveUpTick - 1));
         CenterOnParent(dialog);
         GetWindowRect(dialog, &attempt->placement);
         MoveWindow(dialog, 0, 0, 0, 0, TRUE); // invisible for the first second
-        SetTimer(dialog, CONNECT_PROGRESS_TIMER_ID, 1000, nullptr);
+        SetTimer(dialog, CONNECT_PROGRESS_TIMER_ID, kConnectTickMs, nullptr);
         return FALSE;
     }
     case WM_TIMER:
@@ -231,7 +237,7 @@ INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
             const RECT& r = attempt->placement;
             MoveWindow(dialog, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
         }
-        if (attempt->ticks > 15) {
+        if (attempt->ticks >= kConnectGiveUpTick) {
             KillTimer(dialog, CONNECT_PROGRESS_TIMER_ID);
             attempt->error = CONNECT_TIMED_OUT;
             attempt->connected = false;
@@ -273,7 +279,7 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         return FALSE;
     switch (message) {
     case WM_INITDIALOG: {
-        char address[100];
+        char address[kServerAddressTextCapacity];
         ReadServerAddress(address);
         SetDlgItemTextA(dialog, IDC_IP_ADDRESS, address);
         SetFocus(GetDlgItem(dialog, IDC_IP_ADDRESS));
@@ -306,11 +312,11 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 void ReadServerAddress(char* destination) {
     std::FILE* file = std::fopen("C:\\orvane\\bin\\IpAdd.txt", "r");
     if (file == nullptr) {
-        std::snprintf(destination, 100, "%s", KLV_DEFAULT_SERVER_ADDRESS);
+        std::snprintf(destination, kServerAddressTextCapacity, "%s", KLV_DEFAULT_SERVER_ADDRESS);
         return;
     }
     destination[0] = '\0';
-    if (std::fgets(destination, 100, file) == nullptr)
+    if (std::fgets(destination, kServerAddressTextCapacity, file) == nullptr)
         destination[0] = '\0';
     StripControlChars(destination);
     std::fclose(file);

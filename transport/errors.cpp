@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "transport/klv_socket.h"
+
 namespace {
 
 struct ErrorText {
@@ -154,7 +156,7 @@ int IsLibraryDebuggingOn() {
 void LogWinsockError(int number, const char* text) {
     if (!IsLibraryDebuggingOn())
         return;
-    if (number == 10038 || number == 10053)
+    if (number == KLV_WSAENOTSOCK || number == KLV_WSAECONNABORTED)
         return;
     char className[261] = "";
     char errorText[kWinsockErrorTextCapacity];

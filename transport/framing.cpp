@@ -82,6 +82,99 @@ bool EnsureData(MessageBuffer* buffer) {
     return true;
 }
 
+// The read block always holds this many bytes more than the body it is given: one for the zero
+// that follows every payload (a text payload is then a C string), nine to spare, as receive
+// blocks have always had. A body of more than kMaxMessageLength - kBodySlack bytes is therefore
+// refused at its header: its block would not fit the buffer's 32-bit capacity.
+constexpr std::int32_t kBodySlack = 10;
+// ReadFrameBytes and ReadHeader: no byte of a frame was waiting.
+constexpr int kNothingWaiting = -1;
+
+// When a frame's first byte arrived and when it last made progress.
+struct FrameClock {
+    Clock::time_point start = Clock::now();
+    Clock::time_point lastProgress = start;
+};
+
+// Reads up to count bytes of a frame into `into`: the one read/wait loop of a receive. It reads
+// first and waits for the socket only when nothing is there inside a frame, so bytes that are
+// already there are taken without a wait. Before the frame's first byte (started false) it does
+// not wait but returns kNothingWaiting. Returns the count read, or 0 when the peer closed the
+// connection or the read failed (logged under `step`, a stall as 10060).
+int ReadFrameBytes(KlvSocket s, unsigned char* into, int count, bool started, FrameClock* clock,
+                   const char* step) {
+    for (;;) {
+        const int n = KLVrecvBytes(s, reinterpret_cast<char*>(into), count, 0);
+        if (n > 0) {
+            clock->lastProgress = Clock::now();
+            if (!started)
+                clock->start = clock->lastProgress;
+            return n;
+        }
+        if (n == 0)
+            return 0;
+        const int error = KLVWSAGetLastError();
+        if (error != KLV_WSAEWOULDBLOCK) {
+            LogWinsockError(error, step);
+            return 0;
+        }
+        if (!started)
+            return kNothingWaiting;
+        if (WaitForSocket(s, false, clock->start, clock->lastProgress, -1) == Wait::Stalled) {
+            LogWinsockError(KLV_WSAETIMEDOUT, step);
+            return 0;
+        }
+    }
+}
+
+// Header step: 1 with the whole header read, kNothingWaiting when no byte was there, 0 when the
+// connection failed. Once its first byte is in, the header is completed or the connection given
+// up; that byte starts the frame's clock.
+int ReadHeader(KlvSocket s, unsigned char* header, FrameClock* clock) {
+    int got = 0;
+    while (got < kFrameHeaderSize) {
+        const int n =
+            ReadFrameBytes(s, header + got, kFrameHeaderSize - got, got > 0, clock, "1-KLVrecv()");
+        if (n <= 0)
+            return n;
+        got += n;
+    }
+    return 1;
+}
+
+// Body step: straight into the caller's block, which grows as the bytes arrive (a header alone
+// never makes the receiver reserve its whole claimed length). False when the connection failed
+// or memory ran out; buffer->length is set only once the body is complete.
+bool ReadBody(KlvSocket s, MessageBuffer* buffer, std::int32_t bodyLength, FrameClock* clock) {
+    const std::int64_t needed = static_cast<std::int64_t>(bodyLength) + kBodySlack;
+    std::int32_t received = 0;
+    while (received < bodyLength) {
+        std::int64_t room = static_cast<std::int64_t>(buffer->capacity) - kBodySlack - received;
+        if (room <= 0) {
+            std::int64_t grown = static_cast<std::int64_t>(buffer->capacity) * 2;
+            if (grown < static_cast<std::int64_t>(received) + kBodyStep)
+                grown = static_cast<std::int64_t>(received) + kBodyStep;
+            if (grown > needed)
+                grown = needed;
+            unsigned char* block = static_cast<unsigned char*>(
+                std::realloc(buffer->data, static_cast<std::size_t>(grown)));
+            if (!block)
+                return false;
+            buffer->data = block;
+            buffer->capacity = static_cast<std::int32_t>(grown);
+            room = grown - kBodySlack - received;
+        }
+        const std::int32_t remaining = bodyLength - received;
+        const int ask = room < remaining ? static_cast<int>(room) : remaining;
+        const int n = ReadFrameBytes(s, buffer->data + received, ask, true, clock, "2-KLVrecv()");
+        if (n <= 0)
+            return false;
+        received += n;
+    }
+    buffer->length = bodyLength;
+    return true;
+}
+
 } // namespace
 
 long long TransportWaitCount() {
@@ -237,118 +330,21 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
         return 0;
     buffer->data[0] = 0;
     buffer->length = 0;
-
-    // Header phase: before the first byte the call may return with nothing; after it, the
-    // frame is completed or the connection is given up. Every phase reads first and waits for
-    // the socket only when a read finds nothing inside a frame: bytes that are already there
-    // are taken without a wait.
     unsigned char header[kFrameHeaderSize];
-    int got = 0;
-    auto lastProgress = Clock::now();
-    auto frameStart = lastProgress; // set again by the first header byte
-    for (;;) {
-        const int n =
-            KLVrecvBytes(s, reinterpret_cast<char*>(header + got), kFrameHeaderSize - got, 0);
-        if (n == 0)
-            return 0; // the peer closed the connection
-        if (n > 0) {
-            lastProgress = Clock::now();
-            if (got == 0)
-                frameStart = lastProgress;
-            got += n;
-            if (got >= kFrameHeaderSize)
-                break;
-            continue;
-        }
-        const int error = KLVWSAGetLastError();
-        if (error != KLV_WSAEWOULDBLOCK) {
-            LogWinsockError(error, "1-KLVrecv()");
-            return 0;
-        }
-        if (got == 0)
-            return 1; // nothing was waiting
-        if (WaitForSocket(s, false, frameStart, lastProgress, -1) == Wait::Stalled) {
-            LogWinsockError(KLV_WSAETIMEDOUT, "1-KLVrecv()");
-            return 0;
-        }
-    }
-    const unsigned char compressed = header[0];
-    const unsigned char protection = header[1];
-    std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(header + 2));
+    FrameClock clock;
+    const int headerRead = ReadHeader(s, header, &clock);
+    if (headerRead != 1)
+        return headerRead == kNothingWaiting ? 1 : 0;
+    const std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(header + 2));
     if (bodyLength == KEEPALIVE_LENGTH)
         return 1; // keep-alive: nothing to deliver
-    if (bodyLength < 0)
+    if (bodyLength < 0 || static_cast<std::int64_t>(bodyLength) + kBodySlack > kMaxMessageLength ||
+        bodyLength > maxLength + kCheckValueSize)
         return 0;
-    const std::int64_t needed = static_cast<std::int64_t>(bodyLength) + 10;
-    if (needed > kMaxMessageLength || bodyLength > maxLength + kCheckValueSize)
+    if (!ReadBody(s, buffer, bodyLength, &clock))
         return 0;
-
-    // Body phase: straight into the caller's block, which grows as the bytes arrive (a header
-    // alone never makes the receiver reserve its whole claimed length).
-    std::int32_t received = 0;
-    while (received < bodyLength) {
-        if (static_cast<std::int64_t>(buffer->capacity) - 10 - received <= 0) {
-            std::int64_t grown = static_cast<std::int64_t>(buffer->capacity) * 2;
-            if (grown < static_cast<std::int64_t>(received) + kBodyStep)
-                grown = static_cast<std::int64_t>(received) + kBodyStep;
-            if (grown > needed)
-                grown = needed;
-            unsigned char* block = static_cast<unsigned char*>(
-                std::realloc(buffer->data, static_cast<std::size_t>(grown)));
-            if (!block)
-                return 0;
-            buffer->data = block;
-            buffer->capacity = static_cast<std::int32_t>(grown);
-        }
-        const std::int64_t room = static_cast<std::int64_t>(buffer->capacity) - 10 - received;
-        const std::int32_t remaining = bodyLength - received;
-        const int ask = room < remaining ? static_cast<int>(room) : remaining;
-        const int n = KLVrecvBytes(s, reinterpret_cast<char*>(buffer->data + received), ask, 0);
-        if (n == 0)
-            return 0;
-        if (n > 0) {
-            received += n;
-            lastProgress = Clock::now();
-            continue;
-        }
-        const int error = KLVWSAGetLastError();
-        if (error != KLV_WSAEWOULDBLOCK) {
-            LogWinsockError(error, "2-KLVrecv()");
-            return 0;
-        }
-        if (WaitForSocket(s, false, frameStart, lastProgress, -1) == Wait::Stalled) {
-            LogWinsockError(KLV_WSAETIMEDOUT, "2-KLVrecv()");
-            return 0;
-        }
-    }
-    buffer->length = bodyLength;
-
-    if (protection != 0) {
-        const int r =
-            UnprotectMessage(buffer->data, static_cast<std::size_t>(bodyLength), protection);
-        if (protection & PROT_AES_CHECK) {
-            if (r != 0) {
-                buffer->length = 0;
-                buffer->data[0] = 0;
-                return 0;
-            }
-            bodyLength -= kCheckValueSize;
-            buffer->length = bodyLength;
-        }
-    }
-    if (compressed != 0) {
-        MessageBuffer fresh{0, 0, nullptr};
-        const bool inflated =
-            UncompressIntoBlock(buffer, inflateBlock ? inflateBlock : &fresh, maxLength);
-        FreeMessageBuffer(&fresh);
-        if (!inflated) {
-            buffer->length = 0;
-            buffer->data[0] = 0;
-            return 0;
-        }
-    }
-    buffer->data[buffer->length] = 0;
-    return 1;
+    const Unwrapped result = UnwrapMessage(buffer, header[0], header[1], maxLength, inflateBlock);
+    return result == Unwrapped::Payload ? 1 : 0;
 }
 
 int PopMessageByte(MessageBuffer* buffer) {

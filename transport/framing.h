@@ -54,6 +54,19 @@ int SendMessageString(KlvSocket s, const char* text, int options);
 int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength = kMaxMessageLength,
             MessageBuffer* inflateBlock = nullptr);
 
+// What the unwrap step made of a received body.
+enum class Unwrapped {
+    Payload,        // the payload is in the buffer
+    CheckFailed,    // the check value did not verify
+    InflateRefused, // the payload would inflate past maxLength bytes, or memory ran out
+};
+// The unwrap step of a receive, as the frame's header bytes say: check value and decryption
+// (protection), then decompression (compressed) into *inflateBlock as KLVrecv does. buffer holds
+// the body (buffer->length bytes, in a block with room for a zero after them); afterwards it
+// holds the payload followed by a zero, or is empty when the result is not Payload.
+Unwrapped UnwrapMessage(MessageBuffer* buffer, int compressed, int protection,
+                        std::int64_t maxLength, MessageBuffer* inflateBlock);
+
 int PopMessageByte(MessageBuffer* buffer);
 int PopMessageInt(MessageBuffer* buffer);
 // Copies the field up to the first 0x01 (cut to outSize - 1 characters); removes the whole field.

@@ -8,6 +8,7 @@
 #include "transport/blowfish.h"
 #include "transport/byte_order.h"
 #include "transport/crypto_path.h"
+#include "transport/framing.h"
 #include "transport/sha256.h"
 
 namespace {
@@ -127,7 +128,7 @@ void AesCtrCrypt(unsigned char* data, std::size_t length) {
 
 unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length) {
     // One area per thread: a peer and a client in one test process may protect at once.
-    static thread_local unsigned char checkValue[32];
+    static thread_local unsigned char checkValue[kCheckValueSize];
     Sha256(data, length, checkValue);
     BlowfishCfbEncrypt(checkValue, sizeof checkValue, kCheckValueKeySelector);
     return checkValue;
@@ -135,18 +136,19 @@ unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length) 
 
 int UnprotectMessage(unsigned char* body, std::size_t length, int protection) {
     int result = 0;
-    if (protection & 4) {
+    if (protection & PROT_AES_CHECK) {
         result = -1;
-        protection |= 2;
-        if (length > 32) {
-            const unsigned char* expected = ComputeCheckValue(body, length - 32);
-            if (std::memcmp(expected, body + length - 32, 32) == 0) {
-                length -= 32;
+        protection |= PROT_AES;
+        if (length > kCheckValueSize) {
+            const std::size_t payload = length - kCheckValueSize;
+            const unsigned char* expected = ComputeCheckValue(body, payload);
+            if (std::memcmp(expected, body + payload, kCheckValueSize) == 0) {
+                length = payload;
                 result = 0;
             }
         }
     }
-    if (protection & 2)
+    if (protection & PROT_AES)
         AesCtrCrypt(body, length);
     else if (protection != 0)
         BlowfishCfbDecrypt(body, length, kPayloadKeySelector);

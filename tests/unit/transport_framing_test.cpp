@@ -260,11 +260,17 @@ TEST(TransportFraming, ReceivedFrames) {
             }
         }
     }
+    // Refused at the header: the receive never waits for such a body.
+    const int previous = SetTransportStallLimit(300);
     for (std::int32_t bad : {-1, -11000, -11002, INT32_MIN, INT32_MAX, INT32_MAX - 9}) {
         LoopbackPair pair;
+        LoopbackPair::NonBlocking(pair.client);
         pair.PeerWrite(Header(0, 0, bad) + "xyz");
+        const long long waits = TransportWaitCount();
         EXPECT_EQ(0, Receive(pair.Client()).result) << bad;
+        EXPECT_EQ(waits, TransportWaitCount()) << bad;
     }
+    SetTransportStallLimit(previous);
 }
 
 // A send waits for room while the peer is slow to read and goes on; a peer that never reads

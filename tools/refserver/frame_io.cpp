@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -17,7 +18,6 @@
 
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
-#include "transport/protection.h"
 
 namespace refsrv {
 
@@ -80,39 +80,30 @@ bool DecodeFrame(const std::string& raw, std::string* payload, std::size_t maxLe
     if (raw.size() < static_cast<std::size_t>(kFrameHeaderSize))
         return false;
     const auto* h = reinterpret_cast<const unsigned char*>(raw.data());
-    std::int32_t length = static_cast<std::int32_t>(LoadLe32(h + 2));
+    const std::int32_t length = static_cast<std::int32_t>(LoadLe32(h + 2));
     if (length == KEEPALIVE_LENGTH)
         return true;
     if (length < 0 || raw.size() - kFrameHeaderSize < static_cast<std::size_t>(length))
         return false;
-    // A malloc block, as the transport's decompression replaces it with a larger one.
+    // A malloc block with room for the zero after the payload, as KLVrecv's own block.
     auto* data = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length) + 1));
     if (!data)
         return false;
     std::memcpy(data, raw.data() + kFrameHeaderSize, static_cast<std::size_t>(length));
-    bool ok = true;
-    if (h[1] != 0) {
-        const int r = UnprotectMessage(data, static_cast<std::size_t>(length), h[1]);
-        if (h[1] & PROT_AES_CHECK) {
-            ok = r == 0;
-            length -= kCheckValueSize;
-        }
-    }
+    MessageBuffer body{length < INT32_MAX ? length + 1 : length, length, data};
     // The limit is checked while inflating: a small frame never grows past it in memory.
-    if (ok && h[0] != 0 &&
-        !UncompressMessageWithLimit(&data, &length, static_cast<std::int64_t>(maxLength))) {
-        ok = false;
-        if (overLimit)
-            *overLimit = true;
-    }
-    if (ok && static_cast<std::size_t>(length) > maxLength) {
-        ok = false;
-        if (overLimit)
-            *overLimit = true;
-    }
+    const Unwrapped result =
+        UnwrapMessage(&body, h[0], h[1], static_cast<std::int64_t>(maxLength), nullptr);
+    const bool over =
+        result == Unwrapped::InflateRefused ||
+        (result == Unwrapped::Payload && static_cast<std::size_t>(body.length) > maxLength);
+    if (overLimit)
+        *overLimit = over;
+    const bool ok = result == Unwrapped::Payload && !over;
     if (ok)
-        payload->assign(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-    std::free(data);
+        payload->assign(reinterpret_cast<const char*>(body.data),
+                        static_cast<std::size_t>(body.length));
+    FreeMessageBuffer(&body);
     return ok;
 }
 

@@ -1,8 +1,8 @@
 // Frame input and output over a connected TCP socket for the reference server and the
 // scriptable test server. Frames are built by the product's own transport (the frame
-// SendMessageWithSize writes) and decoded with its own steps (check value, decryption,
-// decompression as KLVrecv applies them), so what goes out and what is recorded is exactly
-// what the product produces and accepts. Every wait is bounded by a deadline.
+// SendMessageWithSize writes) and unwrapped by its own step (check value, decryption,
+// decompression: UnwrapMessage, as KLVrecv calls it), so what goes out and what is recorded is
+// exactly what the product produces and accepts. Every wait is bounded by a deadline.
 #pragma once
 #include <cstddef>
 #include <cstdint>
