@@ -14,6 +14,7 @@
 #include "install/admin_client.h"
 #include "install/version_args.h"
 #include "transport/box_win.h"
+#include "transport/guarded_file.h"
 
 namespace {
 
@@ -62,18 +63,37 @@ int AskAdminService(StartWay way, const char* program, const char* arguments) {
     return AdminServiceCreateProcessAsAdminUser(program, arguments, 0);
 }
 
-// A received file that does not start like a program (or package) is not started: reported
-// like a failed start, naming it. True when it may be started.
-bool StartsLikeOne(const Options& options, HWND owner, const char* path, bool installerPackage) {
-    if (HasProgramSignature(path, installerPackage))
-        return true;
+// The held file is checked before it is started: still the file received, and starting like a
+// program (or package). A file that fails is reported like a failed start, naming it. True
+// when it may be started.
+bool CheckedForStart(const Options& options, HWND owner, const char* path, bool installerPackage,
+                     const HeldFile& held, const FileDigest* received) {
     char text[200];
+    if (!held.IsHeld() ||
+        (received != nullptr && held.CompareWith(*received) != HeldVerdict::Same)) {
+        std::snprintf(text, sizeof text, "Unable to run %s", path);
+        ReportFailure(options, owner, text, "ERROR");
+        PostQuitMessage(0);
+        return false;
+    }
+    if (held.StartsLike(installerPackage))
+        return true;
     std::snprintf(
         text, sizeof text,
         installerPackage ? "ERROR Not An Installer Package: %s" : "ERROR Not A Program: %s", path);
     ReportFailure(options, owner, text, "ERROR");
     PostQuitMessage(0);
     return false;
+}
+
+// After a request the AdminService accepted, the caller keeps its file held a while longer.
+void AwaitServiceStart(int result, bool throughService) {
+    if (result != 0 && throughService)
+        Sleep(kServiceStartMarginMs);
+}
+
+bool GoesThroughService(const Options& options, const char* command, const char* arguments) {
+    return ChooseStartWay(options, CurrentOsVersion(), command, arguments) != StartWay::Local;
 }
 
 } // namespace
@@ -103,7 +123,7 @@ int RunHalvekUtility() {
     std::snprintf(command, sizeof command, "%s -sp-A", kHalvekProgram);
     int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
     if (result == 1) {
-        if (std::FILE* marker = std::fopen(kHalvekMarker, "wb")) {
+        if (std::FILE* marker = OpenGuardedFile(kHalvekMarker, "wb")) {
             std::fputs("This file signals to Orvane that Halvek has ran on this PC at least "
                        "once.\r\n"
                        "Before Web ZEL runs, it checks to make sure Halvek has ran once on this "
@@ -120,20 +140,23 @@ int RunHalvekUtility() {
 }
 
 AfterSetup RunSetup(const Options& options, HWND owner,
-                    const std::function<void()>& closeConnection) {
+                    const std::function<void()>& closeConnection, const HeldFile& held,
+                    const FileDigest* received) {
     WriteInstallLog("RunSetup");
     closeConnection();
     const bool fullSetup = options.FullSetup;
     const bool userInteraction = options.UserInteraction;
     const bool useAdminService = options.UseAdminService;
     const char* command = fullSetup ? kFullSetupProgram : kSetupProgram;
-    if (!StartsLikeOne(options, owner, command, false))
+    if (!CheckedForStart(options, owner, command, false, held, received))
         return AfterSetup::Quit;
     char arguments[100] = {};
     std::snprintf(
         arguments, sizeof arguments, "%s",
         SetupArguments(useAdminService, fullSetup, userInteraction, options.ShowTransferStatus));
-    if (RunHalvekUtilityFromInstall(options, command, arguments)) {
+    const int started = RunHalvekUtilityFromInstall(options, command, arguments);
+    AwaitServiceStart(started, GoesThroughService(options, command, arguments));
+    if (started) {
         NoteRunSucceeded();
         return AfterSetup::EndSession;
     }
@@ -147,24 +170,28 @@ AfterSetup RunSetup(const Options& options, HWND owner,
 }
 
 void RunReceivedExe(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection) {
+                    const std::function<void()>& closeConnection, const HeldFile& held,
+                    const FileDigest* received) {
     // Room for a full LocalFilePath and the longest version arguments.
     char command[kRunCommandCapacity + kVersionArgumentsCapacity] = {};
     std::snprintf(command, sizeof command, "%s", path);
     if (!SecondTokenIs(path, "exe"))
         return;
     closeConnection();
-    if (!StartsLikeOne(options, owner, command, false))
+    if (!CheckedForStart(options, owner, command, false, held, received))
         return;
     char version[kVersionArgumentsCapacity] = {};
     bool found = BuildVersionArguments(command, version, sizeof version);
     if (found)
         std::strncat(command, version, sizeof command - std::strlen(command) - 1);
     int result;
-    if (options.UseAdminService && found)
+    if (options.UseAdminService && found) {
         result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
-    else
+        AwaitServiceStart(result, true);
+    } else {
         result = RunHalvekUtilityFromInstall(options, command, "");
+        AwaitServiceStart(result, GoesThroughService(options, command, ""));
+    }
     if (result != 0)
         return;
     char text[200];
@@ -180,19 +207,22 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
 }
 
 void RunReceivedMsi(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection) {
+                    const std::function<void()>& closeConnection, const HeldFile& held,
+                    const FileDigest* received) {
     char copy[100] = {};
     std::snprintf(copy, sizeof copy, "%s", path);
     if (!SecondTokenIs(path, "msi"))
         return;
     closeConnection();
-    if (!StartsLikeOne(options, owner, copy, true))
+    if (!CheckedForStart(options, owner, copy, true, held, received))
         return;
     char command[200] = {};
     std::snprintf(command, sizeof command, "msiexec /i %s", copy);
     char text[200];
     if (options.UseAdminService) {
-        if (AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command) != 0)
+        const int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
+        AwaitServiceStart(result, true);
+        if (result != 0)
             return;
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
@@ -201,7 +231,9 @@ void RunReceivedMsi(const Options& options, char* path, HWND owner,
         PostQuitMessage(0);
         return;
     }
-    if (RunHalvekUtilityFromInstall(options, command, "") != 0)
+    const int result = RunHalvekUtilityFromInstall(options, command, "");
+    AwaitServiceStart(result, GoesThroughService(options, command, ""));
+    if (result != 0)
         return;
     std::snprintf(text, sizeof text, "Unable to run %s", copy);
     ReportFailure(options, owner, text, "ERROR");

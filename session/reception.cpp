@@ -7,6 +7,7 @@
 #include "base/install_log.h"
 #include "session/protocol.h"
 #include "session/server_paths.h"
+#include "transport/guarded_file.h"
 
 namespace {
 
@@ -124,9 +125,10 @@ ReceptionResult OnFileDestination(Session& s, const char* text) {
         return Fail(s, "Local path too long: %s", path);
     std::memcpy(s.LocalFilePath, path, std::strlen(path) + 1); // fits: checked above
     WriteInstallLogText(s.LocalFilePath);
-    s.ReceiveFile = std::fopen(s.LocalFilePath, "wb");
+    s.ReceiveFile = OpenGuardedFile(s.LocalFilePath, "wb");
     if (s.ReceiveFile == nullptr)
         return Fail(s, "Unable to create %s", s.LocalFilePath);
+    Sha256Init(&s.ReceiveDigest);
     s.ReceivedBytes = 0;
     s.FirstPieceSeen = false;
     return ReceptionResult::Continue;
@@ -170,6 +172,7 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     if (s.PieceSize > 0) {
         std::memcpy(s.ReceiveBuffer + s.PendingBytes, buffer->data,
                     static_cast<std::size_t>(s.PieceSize));
+        Sha256Update(&s.ReceiveDigest, buffer->data, static_cast<std::size_t>(s.PieceSize));
         s.ReceivedBytes += s.PieceSize;
         s.PendingBytes += s.PieceSize;
     }
@@ -195,10 +198,12 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     ReleaseBuffer(s);
     written = std::fclose(s.ReceiveFile) == 0 && written;
     s.ReceiveFile = nullptr;
+    s.Received.size = static_cast<unsigned long long>(s.ReceivedBytes);
+    Sha256Final(&s.ReceiveDigest, s.Received.sha256);
     s.LastPercent = -1;
     s.host.FileDone();
     if (!written)
-        std::remove(s.LocalFilePath);
+        RemoveGuardedFile(s.LocalFilePath);
     if (options.UserInteraction) {
         if (!RunHook(s, s.hooks.closeProgress))
             return ReceptionResult::SessionEnded;
@@ -216,7 +221,7 @@ void AbandonReception(Session& s) {
     if (s.ReceiveFile != nullptr) {
         std::fclose(s.ReceiveFile);
         s.ReceiveFile = nullptr;
-        std::remove(s.LocalFilePath);
+        RemoveGuardedFile(s.LocalFilePath);
         WriteInstallLog("Removed incomplete file %s", s.LocalFilePath);
     }
 }

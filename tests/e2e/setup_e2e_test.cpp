@@ -153,6 +153,13 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         {"1 MB frame inflating to 1 GiB", kUnattended,
          {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "10"}, {kRaw, BombFrame()}},
          {kReadLost, kRemoved}, "", ""},
+        // Another process rewrites the program while the AdminService starts it: it cannot.
+        {"rewritten after the hand-over", " -N -A -I \"127.0.0.1\"", {{kServe, kSetupPath}}, {},
+         "OK", Le32(16) + "????" + Z(kSetupPath) + Z("-EREG -A") + Le32(0)},
+        // The transfer folder a link to another folder: nothing is written there.
+        {"transfer folder a link", kUnattended,
+         {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
+         {"Unable to create " + kSetupPath}, "", ""},
         {"file that cannot be created", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\no\\such\\folder\"",
          {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
          {"Unable to create C:\\no\\such\\folder\\Setup.exe"}, "", ""},
@@ -194,6 +201,12 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         const bool dropped = !local.empty() && local.rfind(kTransfer, 0) != 0;
         if (row.options == " -N -A")
             WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1\r\nignored\r\n");
+        if (row.name == "transfer folder a link") {
+            MakeFolder("C:\\outside");
+            std::filesystem::remove_all(HostPath(kTransfer));
+            std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
+                                                      HostPath("C:\\klv\\transfer"));
+        }
         if (dropped) {
             MakeFolder("C:\\drop");
             WriteFile(kSetupPath, earlier);
@@ -282,6 +295,8 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
                       std::vector<std::string>(!row.handOver.empty(), row.handOver));
         }
+        if (row.name == "rewritten after the hand-over") // refused: the program is held
+            EXPECT_NE(RunToEnd(Tool("marker.exe ") + local), 0);
         std::optional<long> peakKiB;
         WaitUntil(
             [&] {
