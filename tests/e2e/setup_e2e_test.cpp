@@ -160,6 +160,9 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         {"transfer folder a link", kUnattended,
          {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
          {"Unable to create " + kSetupPath}, "", ""},
+        // Install.log and Install.result hard links to a file outside: neither is written.
+        {"logs linked outside", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {}, "",
+         ""},
         {"file that cannot be created", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\no\\such\\folder\"",
          {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
          {"Unable to create C:\\no\\such\\folder\\Setup.exe"}, "", ""},
@@ -206,6 +209,13 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             std::filesystem::remove_all(HostPath(kTransfer));
             std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
                                                       HostPath("C:\\klv\\transfer"));
+        }
+        const bool linkedLogs = row.name == "logs linked outside";
+        if (linkedLogs) {
+            WriteFile("C:\\outside\\kept.txt", "kept");
+            for (const char* name : {"Install.log", "Install.result"})
+                std::filesystem::create_hard_link(HostPath("C:\\outside\\kept.txt"),
+                                                  HostPath("C:\\orvane\\bin\\") + name);
         }
         if (dropped) {
             MakeFolder("C:\\drop");
@@ -339,6 +349,10 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             EXPECT_TRUE(Logged(line));
         for (const std::string& line : log_)
             EXPECT_EQ(line.find("No such file"), std::string::npos) << "server texts not logged";
+        if (linkedLogs) {
+            EXPECT_EQ(ReadFile("C:\\outside\\kept.txt"), "kept");
+            continue;
+        }
         // Install.result: OK, or FAILED with a line of Install.log.
         const std::string result = Result(), failed = "FAILED\t<time>\tsetup -N\t";
         const std::string why = result.substr(std::min(result.size(), failed.size()));
