@@ -205,9 +205,11 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         if (row.options == " -N -A")
             WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1\r\nignored\r\n");
         if (row.name == "transfer folder a link") {
-            MakeFolder("C:\\outside");
+            std::filesystem::remove_all(HostPath("C:\\elsewhere"));
+            MakeFolder("C:\\elsewhere");
+            MakeFolder("C:\\klv");
             std::filesystem::remove_all(HostPath(kTransfer));
-            std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
+            std::filesystem::create_directory_symlink(HostPath("C:\\elsewhere"),
                                                       HostPath("C:\\klv\\transfer"));
         }
         const bool linkedLogs = row.name == "logs linked outside";
@@ -305,8 +307,9 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
                       std::vector<std::string>(!row.handOver.empty(), row.handOver));
         }
-        if (row.name == "rewritten after the hand-over") // refused: the program is held
+        if (row.name == "rewritten after the hand-over") { // refused: the program is held
             EXPECT_NE(RunToEnd(Tool("marker.exe ") + local), 0);
+        }
         std::optional<long> peakKiB;
         WaitUntil(
             [&] {
