@@ -1,4 +1,5 @@
 #include "base/install_log.h"
+#include "transport/guarded_file.h"
 
 #include <chrono>
 #include <cstdarg>
@@ -24,7 +25,7 @@ void AppendLine(const char* text) {
     EscapeControlBytes(text, message, sizeof message);
     std::snprintf(LastMessage, sizeof LastMessage, "%s", message);
     LogTime now = CurrentLogTime();
-    std::FILE* file = std::fopen(LogPath().c_str(), "ab");
+    std::FILE* file = OpenGuardedFile(LogPath().c_str(), "ab");
     if (!file)
         return;
     char line[kLogMessageCapacity + 128]; // time stamp, message, blank, CR LF
@@ -39,7 +40,7 @@ const char* LastInstallLogText() {
 }
 
 bool RotateLogFile(const char* path, long limitBytes) {
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = OpenGuardedFile(path, "rb");
     if (!file)
         return false;
     const bool large = std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) > limitBytes;
@@ -47,8 +48,8 @@ bool RotateLogFile(const char* path, long limitBytes) {
     if (!large)
         return false;
     const std::string old = std::string(path) + ".old";
-    std::remove(old.c_str());
-    return std::rename(path, old.c_str()) == 0;
+    RemoveGuardedFile(old.c_str());
+    return MoveGuardedFile(path, old.c_str(), true);
 }
 
 void RotateInstallLog() {

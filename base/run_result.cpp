@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/options.h"
+#include "transport/guarded_file.h"
 
 namespace {
 enum class Outcome { None, Succeeded, Failed };
@@ -57,7 +58,7 @@ std::size_t FormatRunResult(char* out, std::size_t outSize, const LogTime& t, co
 bool WriteRunResult(const char* path, const char* mode) {
     char line[kLogMessageCapacity + 64];
     const std::size_t length = FormatRunResult(line, sizeof line, CurrentLogTime(), mode);
-    std::FILE* file = std::fopen(path, "wb");
+    std::FILE* file = OpenGuardedFile(path, "wb");
     if (!file)
         return false;
     const bool written = std::fwrite(line, 1, length, file) == length;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "install/admin_client.h"
+#include "transport/guarded_file.h"
 
 int AdminLogEnabled = 0;
 
@@ -30,7 +31,7 @@ std::size_t FormatAdminLogLine(char* out, std::size_t outSize, const LogTime& t,
 }
 
 void CheckAdminDebugging() {
-    std::FILE* file = std::fopen(SwitchFile().c_str(), "r");
+    std::FILE* file = OpenGuardedFile(SwitchFile().c_str(), "r");
     if (!file)
         return;
     std::fclose(file);
@@ -71,7 +72,7 @@ void WriteAdminLog(const char* format, ...) {
     if (!AdminLogPath(path, sizeof path))
         return;
     LogTime now = CurrentLogTime();
-    std::FILE* file = std::fopen(path, "ab");
+    std::FILE* file = OpenGuardedFile(path, "ab");
     if (!file)
         return;
     char line[kAdminLogMessageCapacity + 64];

@@ -16,6 +16,7 @@
 #include "install/program_trust_win.h"
 #include "install/version_args.h"
 #include "transport/box_win.h"
+#include "transport/guarded_file.h"
 
 namespace {
 
@@ -70,18 +71,6 @@ int AskAdminService(StartWay way, const char* program, const char* arguments) {
     return AdminServiceCreateProcessAsAdminUser(program, arguments, 0);
 }
 
-// A program held open for reading, shared for reading only, from its check to its start.
-struct HeldProgram {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    HeldProgram() = default;
-    HeldProgram(const HeldProgram&) = delete;
-    HeldProgram& operator=(const HeldProgram&) = delete;
-    ~HeldProgram() {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-};
-
 // The administrator's policy, read (and logged when on) once per run, when a program is first due
 // to start.
 const TrustPolicy& RunTrustPolicy() {
@@ -94,14 +83,14 @@ const TrustPolicy& RunTrustPolicy() {
     return policy;
 }
 
-// Without a policy every program may start. With one, path is held open and its signature
-// checked: true when it may start (the acceptance logged), else *refusal is the refusal line.
-bool TrustedForStart(const char* path, HeldProgram* held, std::string* refusal) {
+// Without a policy every program may start. With one, the signature of the file held open under
+// file is checked: true when it may start (the acceptance logged), else *refusal is the refusal
+// line.
+bool TrustedForStart(const char* path, HANDLE file, std::string* refusal) {
     const TrustPolicy& policy = RunTrustPolicy();
     if (!policy.on)
         return true;
-    held->handle = OpenHeldForCheck(path);
-    ProgramTrustCheck check = VerifyProgramTrust(path, held->handle, policy);
+    ProgramTrustCheck check = VerifyProgramTrust(path, file, policy);
     if (!check.detail.empty())
         WriteInstallLogText(check.detail.c_str());
     if (!check.accepted) {
@@ -112,25 +101,45 @@ bool TrustedForStart(const char* path, HeldProgram* held, std::string* refusal) 
     return true;
 }
 
-// A received file that does not start like a program (or package), or that the policy refuses,
-// is not started: reported like a failed start, naming it. True when it may be started.
-bool StartsLikeOne(const Options& options, HWND owner, const char* path, bool installerPackage,
-                   HeldProgram* held) {
-    std::string refusal;
-    if (HasProgramSignature(path, installerPackage) && TrustedForStart(path, held, &refusal))
-        return true;
-    if (!refusal.empty()) {
+// The held file is checked before it is started: still the file received, starting like a
+// program (or package), and signed as the policy asks. A file that fails is reported like a
+// failed start, naming it. True when it may be started.
+bool CheckedForStart(const Options& options, HWND owner, const char* path, bool installerPackage,
+                     const HeldFile& held, const FileDigest* received) {
+    char text[200];
+    if (!held.IsHeld() ||
+        (received != nullptr && held.CompareWith(*received) != HeldVerdict::Same)) {
+        std::snprintf(text, sizeof text, "Unable to run %s", path);
+        ReportFailure(options, owner, text, "ERROR");
+        PostQuitMessage(0);
+        return false;
+    }
+    if (held.StartsLike(installerPackage)) {
+        std::string refusal;
+        if (TrustedForStart(path, held.Handle(), &refusal))
+            return true;
         ReportFailure(options, owner, refusal.c_str(), "ERROR");
         PostQuitMessage(0);
         return false;
     }
-    char text[200];
     std::snprintf(
         text, sizeof text,
         installerPackage ? "ERROR Not An Installer Package: %s" : "ERROR Not A Program: %s", path);
     ReportFailure(options, owner, text, "ERROR");
     PostQuitMessage(0);
     return false;
+}
+
+// After a request the AdminService accepted, the caller keeps its file held a while longer.
+void AwaitServiceStart(int result, bool throughService) {
+    if (result != 0 && throughService)
+        Sleep(kServiceStartMarginMs);
+}
+
+bool GoesThroughService(const Options& options, const char* command, const char* arguments) {
+    // The Halvek way holds and waits for its own program.
+    const StartWay way = ChooseStartWay(options, CurrentOsVersion(), command, arguments);
+    return way == StartWay::AdminAsAdmin || way == StartWay::AdminAsAdminUser;
 }
 
 int StartProgram(const Options& options, const char* command, const char* arguments,
@@ -174,19 +183,23 @@ void SystemInstallerPath(char* out, std::size_t outSize) {
 } // namespace
 
 int RunHalvekUtility() {
-    if (_access(kHalvekProgram, 0) != 0 || !HasProgramSignature(kHalvekProgram, false))
+    if (_access(kHalvekProgram, 0) != 0)
         return 0;
-    HeldProgram held;
+    // Held from its check to its start, like a received program.
+    HeldFile held;
+    if (!held.Hold(kHalvekProgram) || !held.StartsLike(false))
+        return 0;
     std::string refusal;
-    if (!TrustedForStart(kHalvekProgram, &held, &refusal)) {
+    if (!TrustedForStart(kHalvekProgram, held.Handle(), &refusal)) {
         WriteInstallLogText(refusal.c_str());
         return 0;
     }
     char command[100] = {};
     std::snprintf(command, sizeof command, "%s -sp-A", kHalvekProgram);
     int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
+    AwaitServiceStart(result, true);
     if (result == 1) {
-        if (std::FILE* marker = std::fopen(kHalvekMarker, "wb")) {
+        if (std::FILE* marker = OpenGuardedFile(kHalvekMarker, "wb")) {
             std::fputs("This file signals to Orvane that Halvek has ran on this PC at least "
                        "once.\r\n"
                        "Before Web ZEL runs, it checks to make sure Halvek has ran once on this "
@@ -203,21 +216,23 @@ int RunHalvekUtility() {
 }
 
 AfterSetup RunSetup(const Options& options, HWND owner,
-                    const std::function<void()>& closeConnection) {
+                    const std::function<void()>& closeConnection, const HeldFile& held,
+                    const FileDigest* received) {
     WriteInstallLog("RunSetup");
     closeConnection();
     const bool fullSetup = options.FullSetup;
     const bool userInteraction = options.UserInteraction;
     const bool useAdminService = options.UseAdminService;
     const char* command = fullSetup ? kFullSetupProgram : kSetupProgram;
-    HeldProgram held;
-    if (!StartsLikeOne(options, owner, command, false, &held))
+    if (!CheckedForStart(options, owner, command, false, held, received))
         return AfterSetup::Quit;
     char arguments[100] = {};
     std::snprintf(
         arguments, sizeof arguments, "%s",
         SetupArguments(useAdminService, fullSetup, userInteraction, options.ShowTransferStatus));
-    if (RunHalvekUtilityFromInstall(options, command, arguments)) {
+    const int started = RunHalvekUtilityFromInstall(options, command, arguments);
+    AwaitServiceStart(started, GoesThroughService(options, command, arguments));
+    if (started) {
         NoteRunSucceeded();
         return AfterSetup::EndSession;
     }
@@ -231,15 +246,15 @@ AfterSetup RunSetup(const Options& options, HWND owner,
 }
 
 void RunReceivedExe(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection) {
+                    const std::function<void()>& closeConnection, const HeldFile& held,
+                    const FileDigest* received) {
     // Room for a full LocalFilePath and the longest version arguments.
     char command[kRunCommandCapacity + kVersionArgumentsCapacity] = {};
     std::snprintf(command, sizeof command, "%s", path);
     if (!SecondTokenIs(path, "exe"))
         return;
     closeConnection();
-    HeldProgram held;
-    if (!StartsLikeOne(options, owner, command, false, &held))
+    if (!CheckedForStart(options, owner, command, false, held, received))
         return;
     char program[kRunCommandCapacity] = {};
     std::snprintf(program, sizeof program, "%s", command);
@@ -248,10 +263,13 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
     if (found)
         std::strncat(command, version, sizeof command - std::strlen(command) - 1);
     int result;
-    if (options.UseAdminService && found)
+    if (options.UseAdminService && found) {
         result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
-    else
+        AwaitServiceStart(result, true);
+    } else {
         result = StartProgram(options, command, "", program, found ? version : "");
+        AwaitServiceStart(result, GoesThroughService(options, command, ""));
+    }
     if (result != 0)
         return;
     char text[200];
@@ -267,20 +285,22 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
 }
 
 void RunReceivedMsi(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection) {
+                    const std::function<void()>& closeConnection, const HeldFile& held,
+                    const FileDigest* received) {
     char copy[100] = {};
     std::snprintf(copy, sizeof copy, "%s", path);
     if (!SecondTokenIs(path, "msi"))
         return;
     closeConnection();
-    HeldProgram held;
-    if (!StartsLikeOne(options, owner, copy, true, &held))
+    if (!CheckedForStart(options, owner, copy, true, held, received))
         return;
     char command[200] = {};
     std::snprintf(command, sizeof command, "msiexec /i %s", copy);
     char text[200];
     if (options.UseAdminService) {
-        if (AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command) != 0)
+        const int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
+        AwaitServiceStart(result, true);
+        if (result != 0)
             return;
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
@@ -294,8 +314,13 @@ void RunReceivedMsi(const Options& options, char* path, HWND owner,
     char tail[200];
     const char* quote = std::strchr(copy, ' ') ? "\"" : "";
     std::snprintf(tail, sizeof tail, " /i %s%s%s", quote, copy, quote);
-    if (installer[0] != '\0' && StartProgram(options, command, "", installer, tail) != 0)
-        return;
+    if (installer[0] != '\0') {
+        const int result = StartProgram(options, command, "", installer, tail);
+        AwaitServiceStart(result, GoesThroughService(options, command, ""));
+        if (result != 0)
+            return;
+    }
+    return;
     std::snprintf(text, sizeof text, "Unable to run %s", copy);
     ReportFailure(options, owner, text, "ERROR");
     PostQuitMessage(0);

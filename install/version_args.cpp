@@ -5,6 +5,8 @@
 
 #include "base/options.h"
 #include "base/os_version.h"
+#include "install/held_check.h"
+#include "transport/guarded_file.h"
 
 namespace {
 
@@ -41,17 +43,13 @@ bool SecondTokenIs(char* path, const char* ext) {
 }
 
 bool HasProgramSignature(const char* path, bool installerPackage) {
-    static const unsigned char kProgram[] = {'M', 'Z'};
-    static const unsigned char kPackage[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    const unsigned char* expected = installerPackage ? kPackage : kProgram;
-    const std::size_t length = installerPackage ? sizeof kPackage : sizeof kProgram;
-    unsigned char head[sizeof kPackage] = {};
-    std::FILE* file = std::fopen(path, "rb");
+    unsigned char head[8] = {};
+    std::FILE* file = OpenGuardedFile(path, "rb");
     if (!file)
         return false;
-    const std::size_t got = std::fread(head, 1, length, file);
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
-    return got == length && std::memcmp(head, expected, length) == 0;
+    return StartsWithSignature(head, got, installerPackage);
 }
 
 bool BuildVersionArguments(const char* command, char* out, std::size_t outSize) {

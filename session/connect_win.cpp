@@ -19,6 +19,7 @@
 #include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
+#include "transport/guarded_file.h"
 
 // The address dialog's parameter: where the address goes (kServerAddressTextCapacity bytes); the
 // connect dialog's, the attempt.
@@ -310,7 +311,7 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 }
 
 void ReadServerAddress(char* destination) {
-    std::FILE* file = std::fopen("C:\\orvane\\bin\\IpAdd.txt", "r");
+    std::FILE* file = OpenGuardedFile("C:\\orvane\\bin\\IpAdd.txt", "r");
     if (file == nullptr) {
         std::snprintf(destination, kServerAddressTextCapacity, "%s", KLV_DEFAULT_SERVER_ADDRESS);
         return;
@@ -323,7 +324,7 @@ void ReadServerAddress(char* destination) {
 }
 
 void SaveServerAddress(const char* address) {
-    std::FILE* file = std::fopen("IpAdd.txt", "wb");
+    std::FILE* file = OpenGuardedFile("IpAdd.txt", "wb");
     if (file == nullptr)
         return;
     std::fputs(address, file);

@@ -4,6 +4,7 @@
 
 #include "session/session.h"
 #include "session/strip_control_chars.h"
+#include "transport/guarded_file.h"
 
 bool ListHasRoom(const char* path, int fileCount, const char* name) {
     if (fileCount >= kMaxListedNames)
@@ -19,7 +20,7 @@ bool ListHasRoom(const char* path, int fileCount, const char* name) {
 }
 
 bool AppendFileNameLine(const char* path, const char* name) {
-    std::FILE* file = std::fopen(path, "a");
+    std::FILE* file = OpenGuardedFile(path, "a");
     if (!file)
         return false;
     std::fprintf(file, "%s\n", name);
@@ -47,7 +48,7 @@ bool ReadListLine(std::FILE* file, char* out, std::size_t outSize) {
 
 std::vector<std::string> ReadListLines(const char* path) {
     std::vector<std::string> lines;
-    std::FILE* file = std::fopen(path, "r");
+    std::FILE* file = OpenGuardedFile(path, "r");
     if (!file)
         return lines;
     char line[kListLineCapacity];
@@ -62,7 +63,7 @@ bool ListLineAt(const char* path, int position, char* out, std::size_t outSize) 
         out[0] = '\0';
     if (position < 0)
         return false;
-    std::FILE* file = std::fopen(path, "r");
+    std::FILE* file = OpenGuardedFile(path, "r");
     if (!file)
         return false;
     char line[kListLineCapacity];

@@ -23,6 +23,7 @@
 #include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
+#include "transport/guarded_file.h"
 
 namespace {
 
@@ -83,10 +84,7 @@ void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
     const Options& options = main->options;
     Session& s = main->sessions.Start(options);
     InstallReceptionHooks(*main, s);
-    if (std::FILE* names = std::fopen("FileNames.txt", "r")) {
-        std::fclose(names);
-        std::remove("FileNames.txt");
-    }
+    RemoveGuardedFile("FileNames.txt");
     CreateProductFolders();
     if (AdminServiceSetOrvanePermissions(0) == 0)
         SetOrvanePermissions();
@@ -146,22 +144,32 @@ void OnStartSession(MainWindow& main) {
 void AfterCompleteFile(MainWindow& main, Session& s) {
     const Options& options = main.options;
     HWND window = main.window;
+    // Held from here to its start: no other process can change it meanwhile.
+    HeldFile held;
+    held.Hold(s.LocalFilePath);
+    const FileDigest received = s.Received;
     AddAceToFileSecurity(s.LocalFilePath, "Everyone", kGenericAll);
     s.IgnoreSocketEvents = 1;
-    char received[kLogMessageCapacity];
-    if (DescribeReceivedFile(s.LocalFilePath, received, sizeof received))
-        WriteInstallLogText(received);
+    char line[kLogMessageCapacity];
+    DescribeReceivedFile(s.LocalFilePath, received, line, sizeof line);
+    WriteInstallLogText(line);
     Session* session = &s;
     auto closeConnection = [session] { CloseServerConnection(*session); };
     if (options.SetupMode) {
-        if (RunSetup(options, window, closeConnection) == AfterSetup::EndSession)
+        if (RunSetup(options, window, closeConnection, held, &received) == AfterSetup::EndSession)
             EndSession(main);
         return;
     }
+    const FileDigest* expected = &received;
     if (std::strstr(s.LocalFilePath, "qorvath.exe") != nullptr) {
-        MoveFileA(s.LocalFilePath, "c:\\orvane\\bin\\qorvath.exe");
+        // A qorvath.exe already there is kept and started instead: held, but not the file
+        // received.
+        held.Release();
+        if (!MoveGuardedFile(s.LocalFilePath, "c:\\orvane\\bin\\qorvath.exe", false))
+            expected = nullptr;
         std::snprintf(s.LocalFilePath, sizeof s.LocalFilePath, "%s",
                       "c:\\orvane\\bin\\qorvath.exe");
+        held.Hold(s.LocalFilePath);
     }
     // The box and the starts below run message loops: they work on copies of the path, and
     // the connection is closed only while the session is still the current one.
@@ -180,8 +188,8 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
     else
         WriteInstallLog("File Transfer Complete!");
     NoteRunSucceeded();
-    RunReceivedExe(options, path, window, closeIfCurrent);
-    RunReceivedMsi(options, copy, window, closeIfCurrent);
+    RunReceivedExe(options, path, window, closeIfCurrent, held, expected);
+    RunReceivedMsi(options, copy, window, closeIfCurrent, held, expected);
     EndSession(main);
 }
 
@@ -373,11 +381,11 @@ void EndSession(MainWindow& main) {
     }
     main.sessions.End();
     if (!options.SetupMode)
-        DeleteFileA("FileNames.txt");
+        RemoveGuardedFile("FileNames.txt");
     PostQuitMessage(0);
     if (options.SetupMode && options.UserInteraction)
-        DeleteFileA(options.FullSetup ? "C:\\orvane\\bin\\SetupImaging.exe"
-                                      : "C:\\orvane\\bin\\Setup.exe");
+        RemoveGuardedFile(options.FullSetup ? "C:\\orvane\\bin\\SetupImaging.exe"
+                                            : "C:\\orvane\\bin\\Setup.exe");
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 
-// "Received <path> <size> bytes SHA-256 <64 lower-case hex digits>" into out; false (out
-// empty) when the file cannot be read.
-bool DescribeReceivedFile(const char* path, char* out, std::size_t outSize);
+#include "base/file_digest.h"
+
+// "Received <path> <size> bytes SHA-256 <64 lower-case hex digits>" into out.
+void DescribeReceivedFile(const char* path, const FileDigest& digest, char* out,
+                          std::size_t outSize);

@@ -7,6 +7,7 @@
 #include "base/install_log.h"
 #include "session/protocol.h"
 #include "session/server_paths.h"
+#include "transport/guarded_file.h"
 
 namespace {
 
@@ -51,14 +52,14 @@ void SendAcknowledgement(Session& s) {
 
 std::FILE* CreateReceiveFile(Session& s) {
     return s.hooks.createFile ? s.hooks.createFile(s.LocalFilePath)
-                              : std::fopen(s.LocalFilePath, "wb");
+                              : OpenGuardedFile(s.LocalFilePath, "wb");
 }
 
 void RemoveReceiveFile(Session& s) {
     if (s.hooks.removeFile)
         s.hooks.removeFile(s.LocalFilePath);
     else
-        std::remove(s.LocalFilePath);
+        RemoveGuardedFile(s.LocalFilePath);
 }
 
 // Runs a hook that may end the session in a message loop; false when it did (or when the
@@ -140,6 +141,7 @@ ReceptionResult OnFileDestination(Session& s, const char* text) {
     s.ReceiveFile = CreateReceiveFile(s);
     if (s.ReceiveFile == nullptr)
         return Fail(s, "Unable to create %s", s.LocalFilePath);
+    Sha256Init(&s.ReceiveDigest);
     s.ReceivedBytes = 0;
     s.FirstPieceSeen = false;
     return ReceptionResult::Continue;
@@ -183,6 +185,7 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     if (s.PieceSize > 0) {
         std::memcpy(s.ReceiveBuffer + s.PendingBytes, buffer->data,
                     static_cast<std::size_t>(s.PieceSize));
+        Sha256Update(&s.ReceiveDigest, buffer->data, static_cast<std::size_t>(s.PieceSize));
         s.ReceivedBytes += s.PieceSize;
         s.PendingBytes += s.PieceSize;
     }
@@ -208,6 +211,8 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     ReleaseBuffer(s);
     written = std::fclose(s.ReceiveFile) == 0 && written;
     s.ReceiveFile = nullptr;
+    s.Received.size = static_cast<unsigned long long>(s.ReceivedBytes);
+    Sha256Final(&s.ReceiveDigest, s.Received.sha256);
     s.LastPercent = -1;
     s.host.FileDone();
     if (!written)

@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 
+#include "base/file_digest.h"
 #include "base/options.h"
 #include "transport/klv_socket.h"
+#include "transport/sha256.h"
 
 constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
 constexpr unsigned WM_START_SESSION = 0x401; // WM_USER + 1
@@ -73,6 +75,8 @@ struct Session {
     std::int32_t ReceivedBytes = 0;
     std::int32_t PieceSize = 0;
     std::FILE* ReceiveFile = nullptr;
+    Sha256Context ReceiveDigest{}; // over the pieces of the file being received
+    FileDigest Received;           // the last file received whole
     std::int32_t LastPercent = -1;
     std::int32_t ProgressDelta = 0;
     bool FirstPieceSeen = false; // the progress display has been started for this file

@@ -11,6 +11,7 @@
 #include "session/session_win.h"
 #include "session/upload_plan.h"
 #include "transport/framing.h"
+#include "transport/guarded_file.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ void PushFile(MainWindow& main, Session& s, const char* name) {
     std::FILE* file = nullptr;
     // A path that does not fit is refused like a file that does not open.
     if (FormUploadPath(kUploadFolder, name, path, sizeof path))
-        file = std::fopen(path, "rb");
+        file = OpenGuardedFile(path, "rb");
     if (!file) {
         ReportRefusal(options, "ERROR Unable To Open File For Transfer: %s", name);
         return;
@@ -151,7 +152,8 @@ void PushFile(MainWindow& main, Session& s, const char* name) {
         char text[600];
         std::snprintf(text, sizeof text, "ERROR Transfer To Server Failed, File Kept: %s", name);
         LogRunFailure(text);
-    } else if (options.RemoveAfterTransfer)
-        std::remove(path);
+    } else if (options.RemoveAfterTransfer && !RemoveGuardedFile(path)) {
+        ReportRefusal(options, "ERROR Unable To Remove File: %s", path);
+    }
     CloseTransferStatus(status);
 }

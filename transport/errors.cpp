@@ -1,4 +1,5 @@
 #include "transport/transport_errors.h"
+#include "transport/guarded_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -146,7 +147,7 @@ int IsLibraryDebuggingOn() {
     std::string switchPath = LogFolderFile("KLVLIB_DEBUGGING_ON.txt");
     if (switchPath.empty())
         return 0;
-    std::FILE* marker = std::fopen(switchPath.c_str(), "r");
+    std::FILE* marker = OpenGuardedFile(switchPath.c_str(), "r");
     if (!marker)
         return 0;
     std::fclose(marker);
@@ -164,7 +165,7 @@ void LogWinsockError(int number, const char* text) {
     ActiveWindowNameForLog(className, 260);
     WinsockErrorText(number, errorText);
     std::snprintf(message, sizeof message, "%s failed %s", text, errorText);
-    std::FILE* log = std::fopen(LogFolderFile("klvlib.log").c_str(), "a");
+    std::FILE* log = OpenGuardedFile(LogFolderFile("klvlib.log").c_str(), "a");
     if (!log)
         return;
     const std::time_t now = std::time(nullptr);

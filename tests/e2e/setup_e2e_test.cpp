@@ -145,6 +145,16 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         {"1 MB frame inflating to 1 GiB", kUnattended,
          {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "10"}, {kRaw, BombFrame()}},
          {kReadLost, kRemoved}, "", ""},
+        // Another process rewrites the program while the AdminService starts it: it cannot.
+        {"rewritten after the hand-over", " -N -A -I \"127.0.0.1\"", {{kServe, kSetupPath}}, {},
+         "OK", Le32(16) + "????" + Z(kSetupPath) + Z("-EREG -A") + Le32(0)},
+        // The transfer folder a link to another folder: nothing is written there.
+        {"transfer folder a link", kUnattended,
+         {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
+         {"Unable to create " + kSetupPath}, "", ""},
+        // Install.log and Install.result hard links to a file outside: neither is written.
+        {"logs linked outside", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {}, "",
+         ""},
         {"file that cannot be created", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\no\\such\\folder\"",
          {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
          {"Unable to create C:\\no\\such\\folder\\Setup.exe"}, "", ""},
@@ -198,6 +208,21 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         const bool dropped = !local.empty() && local.rfind(kTransfer, 0) != 0;
         if (row.options == " -N -A")
             WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1\r\nignored\r\n");
+        if (row.name == "transfer folder a link") {
+            std::filesystem::remove_all(HostPath("C:\\elsewhere"));
+            MakeFolder("C:\\elsewhere");
+            MakeFolder("C:\\klv");
+            std::filesystem::remove_all(HostPath(kTransfer));
+            std::filesystem::create_directory_symlink(HostPath("C:\\elsewhere"),
+                                                      HostPath("C:\\klv\\transfer"));
+        }
+        const bool linkedLogs = row.name == "logs linked outside";
+        if (linkedLogs) {
+            WriteFile("C:\\outside\\kept.txt", "kept");
+            for (const char* name : {"Install.log", "Install.result"})
+                std::filesystem::create_hard_link(HostPath("C:\\outside\\kept.txt"),
+                                                  HostPath("C:\\orvane\\bin\\") + name);
+        }
         if (dropped) {
             MakeFolder("C:\\drop");
             WriteFile(kSetupPath, earlier);
@@ -312,6 +337,9 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
                       std::vector<std::string>(!row.handOver.empty(), row.handOver));
         }
+        if (row.name == "rewritten after the hand-over") { // refused: the program is held
+            EXPECT_NE(RunToEnd(Tool("marker.exe ") + local), 0);
+        }
         std::optional<long> peakKiB;
         WaitUntil(
             [&] {
@@ -355,6 +383,10 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             EXPECT_TRUE(Logged(line));
         for (const std::string& line : log_)
             EXPECT_EQ(line.find("No such file"), std::string::npos) << "server texts not logged";
+        if (linkedLogs) {
+            EXPECT_EQ(ReadFile("C:\\outside\\kept.txt"), "kept");
+            continue;
+        }
         // Install.result: OK, or FAILED with a line of Install.log.
         const std::string result = Result(), failed = "FAILED\t<time>\tsetup -N\t";
         const std::string why = result.substr(std::min(result.size(), failed.size()));

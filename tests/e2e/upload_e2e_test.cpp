@@ -1,5 +1,7 @@
 // Upload mode (-EFTPPUSH) under Wine: the exact PUSH_DATA messages of a named upload, -R, open
 // failures, an upload cut off, and the user's pick from C:\orvane\winsupport.
+#include <filesystem>
+
 #include "tests/e2e/session_test.h"
 #include "tests/support/bytes.h"
 
@@ -32,10 +34,10 @@ class UploadE2E : public SessionTest {
 };
 
 TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
-    constexpr int kFolder = -1, kMissing = -2, kOutside = -3, kCut = 12 * 1024 * 1024;
+    constexpr int kFolder = -1, kMissing = -2, kOutside = -3, kLinked = -4, kCut = 12 * 1024 * 1024;
     struct Row {
         std::string name;
-        int size;                            // or kFolder / kMissing / kOutside: no upload
+        int size; // or kFolder / kMissing / kOutside / kLinked (the folder a link): no upload
         std::string options = "", mode = ""; // -R or -F on top, and what they add to the mode
     };
     // clang-format off
@@ -43,7 +45,7 @@ TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
         {"up0.bin", 0}, {"up1099.bin", 1099, " -R", " -X"}, {"up2199.bin", 2199},
         {"up2200.bin", 2200, " -F \"up2200.bin\"", " -Fup2200.bin"},
         {"keepme", kFolder, " -R", " -X"}, // -R removes only after a successful open
-        {"nothere.bin", kMissing},
+        {"nothere.bin", kMissing}, {"linked.bin", kLinked, " -R", " -X"},
         {"..\\bin\\v.txt", kOutside, " -R", " -X"}, // a file there, but not the folder's
         {"big.bin", kCut, " -R", " -X"}, // reset by the server after 3 messages: -R keeps it
     };
@@ -61,6 +63,12 @@ TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
             MakeFolder(path);
         else if (row.size == kOutside)
             WriteFile("C:\\orvane\\bin\\v.txt", "not for the server");
+        if (row.size == kLinked) { // the file lies outside, behind the folder's link
+            WriteFile("C:\\outside\\" + row.name, "not for the server");
+            std::filesystem::remove_all(HostPath(kWinsupport));
+            std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
+                                                      HostPath("C:\\orvane\\winsupport"));
+        }
         ScriptServer server(11001);
         Start(server, " -EFTPPUSH -N -I \"127.0.0.1\"" + row.options, "-EFTPPUSHMODE" + row.mode);
         ASSERT_TRUE(server.SendType(PUSH_REQUEST, row.name));
@@ -75,13 +83,14 @@ TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
         }
         ExpectExitZero();
         EXPECT_EQ(Contains(log_, "ERROR Unable To Open File For Transfer: " + row.name),
-                  row.size == kFolder || row.size == kMissing);
+                  row.size == kFolder || row.size == kMissing || row.size == kLinked);
         EXPECT_EQ(Contains(log_, "ERROR Invalid File Name: " + row.name), row.size == kOutside);
         EXPECT_EQ(Contains(log_, "ERROR Transfer To Server Failed, File Kept: big.bin"),
                   row.size == kCut);
         EXPECT_EQ(FileExists(path),
                   row.size != kMissing && (row.size < 0 || row.size == kCut || row.mode != " -X"));
         EXPECT_TRUE(row.size != kCut || ReadFile(path) == content) << "kept whole";
+        EXPECT_TRUE(row.size != kLinked || ReadFile(path) == "not for the server");
     }
 }
 

@@ -4,9 +4,16 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "base/os_version.h"
+#include "install/held_check.h"
 #include "install/permissions.h"
 #include "install/version_args.h"
+#include "transport/guarded_file.h"
+#include "transport/sha256.h"
 #include "transport_test_support.h"
 
 namespace {
@@ -69,6 +76,75 @@ TEST(ReceivedProgram, StartedOnlyWithTheSignatureOfAProgramOrAPackage) {
         EXPECT_EQ(HasProgramSignature(path.c_str(), true), kind == 2) << content;
     }
     EXPECT_FALSE(HasProgramSignature(dir.File("none").c_str(), false));
+}
+
+// The file held for a start is read again in pieces of any size; it must give what the pieces
+// received gave, byte for byte and no longer.
+TEST(ReceivedProgram, StartedOnlyWhenTheHeldFileIsTheOneReceived) {
+    const std::string sent(200000, 'x');
+    FileDigest received;
+    received.size = sent.size();
+    Sha256(reinterpret_cast<const unsigned char*>(sent.data()), sent.size(), received.sha256);
+    std::string changed = sent, longer = sent + "y";
+    changed[150000] = 'z';
+    const std::pair<std::string, HeldVerdict> rows[] = {{sent, HeldVerdict::Same},
+                                                        {changed, HeldVerdict::Changed},
+                                                        {longer, HeldVerdict::Changed},
+                                                        {sent.substr(1), HeldVerdict::Changed},
+                                                        {"", HeldVerdict::Changed}};
+    for (const auto& [content, verdict] : rows) {
+        std::size_t at = 0;
+        auto reader = [&content, &at](unsigned char* into, std::size_t capacity) -> long long {
+            const std::size_t n = std::min<std::size_t>({capacity, 4093, content.size() - at});
+            std::memcpy(into, content.data() + at, n);
+            at += n;
+            return static_cast<long long>(n);
+        };
+        EXPECT_EQ(CompareWithReceived(reader, received), verdict) << content.size();
+    }
+    EXPECT_EQ(CompareWithReceived([](unsigned char*, std::size_t) { return -1LL; }, received),
+              HeldVerdict::Unreadable);
+}
+
+// No folder on the way and not the file may be a link; a written file has no other name. The
+// native half judges symbolic links as the Windows half judges reparse points.
+TEST(GuardedPath, RefusesLinksOnTheWayAndWritesToFilesWithAnotherName) {
+    EXPECT_EQ(FoldersOnTheWay("C:\\orvane\\bin\\Install.log"),
+              (std::vector<std::string>{"C:\\orvane", "C:\\orvane\\bin"}));
+    const unsigned long link = kReparsePointAttribute | 0x10;
+    EXPECT_EQ(JudgeGuardedPath({0x10, kNoAttributes}, 0x20, 1, true), GuardVerdict::Allowed);
+    EXPECT_EQ(JudgeGuardedPath({0x10, link}, 0x20, 1, false), GuardVerdict::LinkOnTheWay);
+    EXPECT_EQ(JudgeGuardedPath({0x10}, kReparsePointAttribute, 1, false), GuardVerdict::FileIsLink);
+    EXPECT_EQ(JudgeGuardedPath({0x10}, 0x20, 2, false), GuardVerdict::Allowed);
+    EXPECT_EQ(JudgeGuardedPath({0x10}, 0x20, 2, true), GuardVerdict::OtherHardLinks);
+
+    transport_test::ScratchFolder dir;
+    const std::string inside = dir.File("inside"), outside = dir.File("outside.txt");
+    std::filesystem::create_directory(inside);
+    std::filesystem::create_directory_symlink(inside, dir.File("linked"));
+    std::ofstream(outside) << "outside";
+    std::filesystem::create_hard_link(outside, dir.File("inside/hard.txt"));
+    std::filesystem::create_symlink(outside, dir.File("inside/soft.txt"));
+    const std::pair<std::string, bool> opens[] = {// path, whether "ab" opens it
+                                                  {"inside/new.txt", true},
+                                                  {"linked/new.txt", false},
+                                                  {"inside/hard.txt", false},
+                                                  {"inside/soft.txt", false}};
+    for (const auto& [name, opens_] : opens) {
+        std::FILE* file = OpenGuardedFile(dir.File(name.c_str()).c_str(), "ab");
+        EXPECT_EQ(file != nullptr, opens_) << name;
+        if (file)
+            std::fclose(file);
+    }
+    EXPECT_EQ(transport_test::ReadWholeFile(outside), "outside");
+    EXPECT_FALSE(RemoveGuardedFile(dir.File("inside/soft.txt").c_str()));
+    EXPECT_FALSE(RemoveGuardedFile(dir.File("linked/new.txt").c_str()));
+    EXPECT_TRUE(RemoveGuardedFile(dir.File("inside/hard.txt").c_str()));
+    EXPECT_EQ(transport_test::ReadWholeFile(outside), "outside");
+    EXPECT_FALSE(MoveGuardedFile(dir.File("inside/new.txt").c_str(),
+                                 dir.File("linked/moved.txt").c_str(), true));
+    EXPECT_TRUE(MoveGuardedFile(dir.File("inside/new.txt").c_str(),
+                                dir.File("inside/moved.txt").c_str(), false));
 }
 
 // The permission walk (install/permissions_win.cpp) takes this decision for every entry.

@@ -3,6 +3,7 @@
 
 #include "tools/adminservice/stand_in.h"
 #include "tools/adminservice/stand_in_policy.h"
+#include "transport/guarded_file.h"
 
 namespace {
 bool toConsole = false;
@@ -49,7 +50,7 @@ void StandInLog(const char* format, ...) {
     MakeFolders(kStandInLogFolder);
     char path[MAX_PATH];
     std::snprintf(path, sizeof path, "%s\\%s", kStandInLogFolder, kStandInLogName);
-    if (std::FILE* file = std::fopen(path, "ab")) {
+    if (std::FILE* file = OpenGuardedFile(path, "ab")) {
         std::fwrite(line, 1, n, file);
         std::fclose(file);
     }
