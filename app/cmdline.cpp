@@ -4,12 +4,10 @@
 
 #include "base/install_log.h"
 #include "base/options.h"
+#include "base/product_paths.h"
 #include "base/text_util.h"
 
 namespace {
-const char kInstalledProgram[] = "C:\\orvane\\bin\\Install.exe";
-const char kQuotedInstalledProgram[] = "\"C:\\orvane\\bin\\Install.exe\"";
-
 bool StartsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
@@ -17,27 +15,6 @@ bool StartsWith(const char* text, const char* prefix) {
 
 bool IsHelperCommandLine(const char* commandLine) {
     return std::strstr(commandLine, "-ADMIN") != nullptr;
-}
-
-std::size_t GetQuotedArgument(std::size_t pos, char* dest, std::size_t destSize,
-                              const char* commandLine) {
-    if (destSize > 0)
-        dest[0] = '\0';
-    std::size_t length = std::strlen(commandLine);
-    while (pos < length && commandLine[pos] != '"')
-        ++pos;
-    if (pos >= length)
-        return length; // no opening quote: the scan ends here
-    ++pos;
-    std::size_t copied = 0;
-    while (pos < length && commandLine[pos] != '"') {
-        if (copied + 1 < destSize)
-            dest[copied++] = commandLine[pos];
-        ++pos;
-    }
-    if (destSize > 0)
-        dest[copied] = '\0';
-    return pos; // the closing quote, or the end
 }
 
 Options ParseCommandLineText(char* commandLine) {

@@ -9,18 +9,19 @@
 #include <initializer_list>
 
 #include "base/install_log.h"
+#include "base/product_paths.h"
 #include "base/report_win.h"
 #include "base/run_result.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
-#include "install/run_setup.h"
+#include "install/run_setup_win.h"
 #include "session/protocol.h"
 #include "session/received_digest.h"
 #include "session/reception.h"
 #include "transport/system_library_win.h"
 #include "session/session_watch.h"
 #include "session/session_win.h"
-#include "transport/box_win.h"
+#include "base/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
 
@@ -67,7 +68,7 @@ void CreateProductFolders() {
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
-    for (const char* folder : {"C:\\KLV", "C:\\orvane\\winsupport", "C:\\KLV\\transfer"}) {
+    for (const char* folder : {kKlvFolder, kUploadFolder, kKlvTransferFolder}) {
         CreateDirectoryA(folder, &attributes);
         SetFileAttributesA(folder, FILE_ATTRIBUTE_NORMAL);
     }
@@ -92,7 +93,7 @@ void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
         SetOrvanePermissions();
     if (options.SetupMode)
         std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s",
-                      options.FullSetup ? "SetupImaging.exe" : "Setup.exe");
+                      ChooseSetupProgram(options.FullSetup).name);
     PostMessageA(window, WM_START_SESSION, wParam, lParam);
 }
 
@@ -296,7 +297,7 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         if (current)
             s.IgnoreSocketEvents = 1;
         ReleaseReadBuffer(main, &buffer);
-        ShowErrorBox("READ: Connection Lost", 0, 0);
+        ReportError("READ: Connection Lost", 0, 0);
         EndSession(main);
         return;
     }

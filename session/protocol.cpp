@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/options.h"
+#include "base/product_paths.h"
 #include "transport/klv_socket.h"
 
 const char kDataAcknowledgement[] = "NO NEED TO ARGUE";
@@ -34,7 +35,7 @@ bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outS
         written = std::snprintf(out, outSize, "-EFTPPUSHMODE");
     } else if (input.setupMode) {
         written = std::snprintf(out, outSize, "-EFTPMODE -F%s%s", kSetupServerFolder,
-                                input.fullSetup ? "SetupImaging.exe" : "Setup.exe");
+                                ChooseSetupProgram(input.fullSetup).name);
     } else {
         written = std::snprintf(out, outSize, "-EFTPMODE");
     }
