@@ -23,10 +23,10 @@ Options ParseCommandLineText(char* commandLine) {
     WriteInstallLogText(commandLine);
 
     if (std::strstr(commandLine, "EFULL"))
-        options.FullSetup = 1;
+        options.FullSetup = true;
     if (std::strcmp(commandLine, kInstalledProgram) == 0 ||
         std::strcmp(commandLine, kQuotedInstalledProgram) == 0)
-        options.ConfirmInstall = 1;
+        options.ConfirmInstall = true;
 
     std::size_t length = std::strlen(commandLine);
     for (std::size_t i = 0; i < length; ++i) {
@@ -34,17 +34,17 @@ Options ParseCommandLineText(char* commandLine) {
             continue;
         const char* at = commandLine + i;
         if (StartsWith(at, "-A")) {
-            options.UseAdminService = 1;
+            options.UseAdminService = true;
         } else if (StartsWith(at, "-T")) {
-            options.ShowTransferStatus = 1;
+            options.ShowTransferStatus = true;
         } else if (StartsWith(at, "-N")) {
             WriteInstallLog("No User Interaction");
-            options.UserInteraction = 0;
+            options.UserInteraction = false;
         } else if (StartsWith(at, "-EFTPPUSH")) {
-            options.SetupMode = 0;
-            options.PushMode = 1;
+            options.SetupMode = false;
+            options.PushMode = true;
         } else if (StartsWith(at, "-EFTP")) {
-            options.SetupMode = 0;
+            options.SetupMode = false;
         } else if (StartsWith(at, "-I")) {
             i = GetQuotedArgument(i, options.OptionServerAddress,
                                   sizeof options.OptionServerAddress, commandLine);
@@ -58,9 +58,9 @@ Options ParseCommandLineText(char* commandLine) {
             i = GetQuotedArgument(i, options.OptionLocalFolder, sizeof options.OptionLocalFolder,
                                   commandLine);
         } else if (StartsWith(at, "-R")) {
-            options.RemoveAfterTransfer = 1;
+            options.RemoveAfterTransfer = true;
         } else if (StartsWith(at, "-S")) {
-            options.RemoteCacheUnavailable = 1;
+            options.RemoteCacheUnavailable = true;
         }
     }
     return options;

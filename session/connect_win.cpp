@@ -171,7 +171,7 @@ void connectAndStartInstall(MainWindow& main) {
                 return;
             std::memcpy(s->ServerAddress, address, sizeof address);
         }
-        s->SessionReadBusy = 0;
+        s->SessionReadBusy = false;
         if (!options.UserInteraction)
             WriteInstallLog("connectAndStartInstall( IpAddress:%s )", s->ServerAddress);
         ConnectAttempt attempt{};

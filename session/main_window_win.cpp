@@ -45,7 +45,7 @@ void RestoreTimerResolution() {
 }
 
 void EndWithInvalidBufferType(MainWindow& main, Session& s) {
-    s.IgnoreSocketEvents = 1;
+    s.IgnoreSocketEvents = true;
     ReportFailure(main.options, main.window, "Invalid Buffer Type", "ERROR");
     EndSession(main);
 }
@@ -55,7 +55,7 @@ void EndFailedReception(MainWindow& main, Session& s, ReceptionResult result) {
     if (result == ReceptionResult::InvalidMessage) {
         EndWithInvalidBufferType(main, s);
     } else if (result == ReceptionResult::Failed) {
-        s.IgnoreSocketEvents = 1;
+        s.IgnoreSocketEvents = true;
         char text[sizeof s.ErrorText];
         std::memcpy(text, s.ErrorText, sizeof text); // the box may outlive the session
         ReportFailure(main.options, main.window, text, "ERROR");
@@ -244,7 +244,7 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         break;
     }
     case SERVER_ERROR:
-        s.IgnoreSocketEvents = 1;
+        s.IgnoreSocketEvents = true;
         if (options.UserInteraction)
             ShowBox(window, text, "ERROR", MB_OK);
         else
@@ -280,10 +280,10 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
 void ReadAndDispatch(MainWindow& main, Session& s) {
     if (s.SessionReadBusy)
         return;
-    s.SessionReadBusy = 1;
+    s.SessionReadBusy = true;
     MessageBuffer buffer;
     if (!TakeReadBuffer(main, &buffer)) {
-        s.SessionReadBusy = 0;
+        s.SessionReadBusy = false;
         return;
     }
     // The transport may show a box while it reads (a message loop): the session is looked at
@@ -295,7 +295,7 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
         // ending the session (and taking the box down) before the box is answered.
         if (current)
-            s.IgnoreSocketEvents = 1;
+            s.IgnoreSocketEvents = true;
         ReleaseReadBuffer(main, &buffer);
         ReportError("READ: Connection Lost", 0, 0);
         EndSession(main);
@@ -305,7 +305,7 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         ReleaseReadBuffer(main, &buffer);
         return;
     }
-    s.SessionReadBusy = 0;
+    s.SessionReadBusy = false;
     Dispatch(main, s, &buffer);
     ReleaseReadBuffer(main, &buffer);
 }
@@ -343,7 +343,7 @@ void OnSocketEvent(MainWindow& main, LPARAM lParam) {
         EndSession(main);
         break;
     default:
-        s->SessionReadBusy = 0;
+        s->SessionReadBusy = false;
         break;
     }
 }

@@ -51,8 +51,8 @@ bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outS
 }
 
 bool BuildModeCommandFromOptions(const Options& options, char* out, std::size_t outSize) {
-    ModeCommandInput input{options.SetupMode != 0, options.PushMode != 0,
-                           options.FullSetup != 0, options.RemoveAfterTransfer != 0,
+    ModeCommandInput input{options.SetupMode,      options.PushMode,
+                           options.FullSetup,      options.RemoveAfterTransfer,
                            options.OptionFileName, options.OptionServerFolder};
     return BuildModeCommand(input, out, outSize);
 }

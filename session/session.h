@@ -55,8 +55,8 @@ struct Session {
     char ServerAddress[kServerAddressTextCapacity] = {};
     char RequestedFileName[kRequestedFileNameCapacity] = {};
     char LocalFilePath[kLocalFilePathCapacity] = {};
-    int IgnoreSocketEvents = 0;
-    int SessionReadBusy = 0;
+    bool IgnoreSocketEvents = false;
+    bool SessionReadBusy = false;
     int FileCount = 0;
     // A choice dialog has been opened and no file choice sent since: the session waits for its
     // user (server messages stay ignored meanwhile), not for its own end.
