@@ -8,17 +8,18 @@
 #include "app/app_win.h"
 #include "app/cmdline.h"
 #include "app/label_geometry.h"
+#include "base/box.h"
+#include "base/box_win.h"
 #include "base/install_log.h"
 #include "base/options.h"
+#include "base/product_paths.h"
 #include "base/resource.h"
 #include "base/run_result.h"
 #include "base/time_limits.h"
-#include "install/admin_helper.h"
+#include "install/admin_helper_win.h"
 #include "install/admin_log.h"
 #include "session/session_watch.h"
 #include "session/session_win.h"
-#include "transport/box.h"
-#include "transport/box_win.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
 #include "transport/system_library_win.h"
@@ -154,7 +155,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
 
     EndTransferTiming(main.timing); // also after a quit that did not go through EndSession
-    WriteRunResult("c:\\orvane\\bin\\Install.result", RunModeText(options).c_str());
+    WriteRunResult(kRunResultFile, RunModeText(options).c_str());
     // The window may outlive the loop (a quit without WM_DESTROY): it must not reach main.
     if (IsWindow(window))
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);

@@ -8,11 +8,12 @@
 #include <ctime>
 #include <string>
 
+#include "base/product_paths.h"
 #include "base/text_util.h"
 
 namespace {
 std::string& LogPath() {
-    static std::string path = "c:\\orvane\\bin\\Install.log";
+    static std::string path = kInstallLogFile;
     return path;
 }
 

@@ -6,15 +6,15 @@ constexpr int kServerAddressCapacity = 100;
 constexpr int kOptionCapacity = 512;
 
 struct Options {
-    int SetupMode = 1;              // 1: fetch and run the setup program
-    int PushMode = 0;               // 1: upload mode ("-EFTPPUSH")
-    int UserInteraction = 1;        // 0 with "-N": no boxes, messages go to Install.log
-    int ConfirmInstall = 0;         // bare "C:\orvane\bin\Install.exe": ask before anything
-    int FullSetup = 0;              // "EFULL" anywhere: SetupImaging.exe instead of Setup.exe
-    int ShowTransferStatus = 0;     // "-T"
-    int UseAdminService = 0;        // "-A"
-    int RemoveAfterTransfer = 0;    // "-R"
-    int RemoteCacheUnavailable = 0; // "-S"
+    bool SetupMode = true;               // fetch and run the setup program
+    bool PushMode = false;               // upload mode ("-EFTPPUSH")
+    bool UserInteraction = true;         // false with "-N": no boxes, messages go to Install.log
+    bool ConfirmInstall = false;         // bare "C:\orvane\bin\Install.exe": ask before anything
+    bool FullSetup = false;              // "EFULL" anywhere: SetupImaging.exe instead of Setup.exe
+    bool ShowTransferStatus = false;     // "-T"
+    bool UseAdminService = false;        // "-A"
+    bool RemoveAfterTransfer = false;    // "-R"
+    bool RemoteCacheUnavailable = false; // "-S"
 
     char OptionServerAddress[kServerAddressCapacity] = {}; // "-I"
     char OptionFileName[kOptionCapacity] = {};             // "-F"

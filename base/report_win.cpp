@@ -1,8 +1,8 @@
 #include "base/report_win.h"
 
+#include "base/box_win.h"
 #include "base/install_log.h"
 #include "base/run_result.h"
-#include "transport/box_win.h"
 
 void ReportOrLog(const Options& options, HWND owner, const char* text, const char* caption) {
     if (options.UserInteraction)

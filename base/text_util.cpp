@@ -44,3 +44,24 @@ void EscapeControlBytes(const char* text, char* out, std::size_t outSize) {
     }
     out[used] = '\0';
 }
+
+std::size_t GetQuotedArgument(std::size_t pos, char* dest, std::size_t destSize,
+                              const char* commandLine) {
+    if (destSize > 0)
+        dest[0] = '\0';
+    std::size_t length = std::strlen(commandLine);
+    while (pos < length && commandLine[pos] != '"')
+        ++pos;
+    if (pos >= length)
+        return length; // no opening quote: the scan ends here
+    ++pos;
+    std::size_t copied = 0;
+    while (pos < length && commandLine[pos] != '"') {
+        if (copied + 1 < destSize)
+            dest[copied++] = commandLine[pos];
+        ++pos;
+    }
+    if (destSize > 0)
+        dest[copied] = '\0';
+    return pos; // the closing quote, or the end
+}

@@ -10,3 +10,7 @@ char* TrimBlanks(char* text);
 // from outside cannot end a log line or forge another; always zero-terminated, cut to
 // outSize - 1 characters without splitting an escape.
 void EscapeControlBytes(const char* text, char* out, std::size_t outSize);
+// Copies the next double-quoted run at or after `pos` into dest (cut to destSize - 1
+// characters); returns the position at which scanning resumes (past the end when no quote).
+std::size_t GetQuotedArgument(std::size_t pos, char* dest, std::size_t destSize,
+                              const char* commandLine);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/product_paths.h"
 #include "install/admin_request.h"
 #include "install/admin_session.h"
 #include "transport/framing.h"
@@ -94,7 +95,7 @@ int AdminServiceSetOrvanePermissions(int value) {
         return 0;
     }
     AdminRequestArea area;
-    BuildCreateProcessRequest(&area, "C:\\orvane\\bin\\Install.exe", "-ADMIN");
+    BuildCreateProcessRequest(&area, kInstalledProgram, "-ADMIN");
     SendRecord(s, &area);
     Wait(200);
     BuildSetPermissionsRequest(&area, value);

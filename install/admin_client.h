@@ -3,7 +3,6 @@
 #include "transport/klv_socket.h"
 
 constexpr unsigned short ADMIN_SERVICE_PORT = 13021;
-extern int AdminLogEnabled;
 
 // The port requests go to (13021); native tests point the client at a listener of their own.
 void SetAdminServicePort(unsigned short port);
@@ -14,5 +13,8 @@ KlvSocket connectToAdminService();
 int AdminServiceCreateProcessAsAdmin(const char* program, const char* arguments);
 int AdminServiceCreateProcessAsAdminUser(const char* program, const char* arguments, int option);
 int AdminServiceSetOrvanePermissions(int value);
+// The admin log is written while its switch file is there (checked by CheckAdminDebugging) or
+// once SetAdminLogEnabled(true) is called; tests switch it off again.
 void CheckAdminDebugging();
+void SetAdminLogEnabled(bool enabled);
 void WriteAdminLog(const char* format, ...) __attribute__((format(printf, 1, 2)));

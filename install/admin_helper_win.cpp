@@ -3,7 +3,7 @@
 // it and, for kind 5, grants the folder permissions; then the process ends.
 #include <winsock2.h> // WSAPROTOCOL_INFOA, before <windows.h>
 
-#include "install/admin_helper.h"
+#include "install/admin_helper_win.h"
 
 #include "base/install_log.h"
 #include "base/resource.h"

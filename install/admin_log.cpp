@@ -4,18 +4,19 @@
 #include <cstdio>
 #include <string>
 
+#include "base/product_paths.h"
 #include "install/admin_client.h"
 #include "transport/guarded_file.h"
 
-int AdminLogEnabled = 0;
-
 namespace {
+bool AdminLogEnabled = false; // the switch file was there at the last check
+
 std::string& LogFolder() {
-    static std::string folder = "C:\\orvane\\bin\\Services\\ErrorLogs";
+    static std::string folder = kAdminLogFolder;
     return folder;
 }
 std::string& SwitchFile() {
-    static std::string path = "c:\\orvane\\bin\\ADMIN_DEBUGGING_ON.txt";
+    static std::string path = kAdminDebuggingSwitch;
     return path;
 }
 } // namespace
@@ -35,7 +36,11 @@ void CheckAdminDebugging() {
     if (!file)
         return;
     std::fclose(file);
-    AdminLogEnabled = 1;
+    AdminLogEnabled = true;
+}
+
+void SetAdminLogEnabled(bool enabled) {
+    AdminLogEnabled = enabled;
 }
 
 namespace {

@@ -1,5 +1,5 @@
 // The admin log (AdminService.log), shared by the normal instance and the elevated helper.
-// WriteAdminLog, CheckAdminDebugging and AdminLogEnabled are declared in admin_client.h.
+// WriteAdminLog, CheckAdminDebugging and SetAdminLogEnabled are declared in admin_client.h.
 #pragma once
 #include <cstddef>
 

@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "base/install_log.h"
+#include "base/product_paths.h"
 #include "install/acl_merge.h"
 #include "install/permissions.h"
 
@@ -218,9 +219,9 @@ void SetFolderPermissions(const char* folder, int recurse) {
 
 void SetOrvanePermissions() {
     WriteInstallLog("SetOrvanePermissions");
-    SetFolderPermissions("C:\\KLV", 0);
-    SetFolderPermissions("C:\\KLV\\transfer", 0);
-    SetFolderPermissions("C:\\orvane", 0);
-    SetFolderPermissions("C:\\orvane\\bin", 0);
-    SetFolderPermissions("C:\\orvane\\zel", 1);
+    SetFolderPermissions(kKlvFolder, 0);
+    SetFolderPermissions(kKlvTransferFolder, 0);
+    SetFolderPermissions(kProductFolder, 0);
+    SetFolderPermissions(kProgramFolder, 0);
+    SetFolderPermissions(kZelFolder, 1);
 }

@@ -1,6 +1,6 @@
 // Starting the fetched setup program and received programs or packages: locally, through
 // the AdminService, or through the Halvek utility.
-#include "install/run_setup.h"
+#include "install/run_setup_win.h"
 
 #include <io.h>
 
@@ -10,20 +10,16 @@
 
 #include "base/install_log.h"
 #include "base/os_version.h"
+#include "base/product_paths.h"
 #include "base/report_win.h"
 #include "base/run_result.h"
 #include "install/admin_client.h"
 #include "install/program_trust_win.h"
 #include "install/version_args.h"
-#include "transport/box_win.h"
+#include "base/box_win.h"
 #include "transport/guarded_file.h"
 
 namespace {
-
-const char kSetupProgram[] = "C:\\klv\\transfer\\Setup.exe";
-const char kFullSetupProgram[] = "C:\\klv\\transfer\\SetupImaging.exe";
-const char kHalvekProgram[] = "C:\\klv\\transfer\\Halvek.exe";
-const char kHalvekMarker[] = "C:\\klv\\halvek\\RanForWebZel.txt";
 
 // Starts application (a full path, named to the system so that nothing else is searched for)
 // with the command line it, quoted when it holds a blank, and tail make.

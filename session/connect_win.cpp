@@ -16,7 +16,7 @@
 #include "session/session_win.h"
 #include "transport/system_library_win.h"
 #include "session/strip_control_chars.h"
-#include "transport/box_win.h"
+#include "base/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
 #include "transport/guarded_file.h"
@@ -92,15 +92,15 @@ bool ConnectDialog(MainWindow& main, ConnectAttempt& attempt) {
         INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), IDD_CONNECTING, main.window,
                                          ConnectDialogProc, reinterpret_cast<LPARAM>(&attempt));
         if (result == -1) {
-            ShowErrorBox("ConnectDialog()", 0, 1);
+            ReportError("ConnectDialog()", 0, 1);
             return false;
         }
         if (attempt.connected)
             return true;
         if (attempt.error == CONNECT_TIMED_OUT)
-            ShowErrorBox("Connection Request Timed Out.  \nPlease Check Server Address", 0, 0);
+            ReportError("Connection Request Timed Out.  \nPlease Check Server Address", 0, 0);
         else if (attempt.error != 0)
-            ShowWinsockError(attempt.error, "connect()");
+            ReportWinsockError(attempt.error, "connect()");
         return false;
     }
     int error = 0;
@@ -120,7 +120,7 @@ int ConnectToServer(MainWindow& main, Session& s, ConnectAttempt& attempt) {
     CloseAttemptSocket(socket); // left over from an attempt that failed
     *socket = KLVsocket(KLV_AF_INET, KLV_SOCK_STREAM, 0);
     if (*socket == KLV_INVALID_SOCKET) {
-        ShowWinsockError(KLVWSAGetLastError(), "socket()");
+        ReportWinsockError(KLVWSAGetLastError(), "socket()");
         return 0;
     }
     attempt.socket = socket;
@@ -177,7 +177,7 @@ void connectAndStartInstall(MainWindow& main) {
                 return;
             std::memcpy(s->ServerAddress, address, sizeof address);
         }
-        s->SessionReadBusy = 0;
+        s->SessionReadBusy = false;
         if (!options.UserInteraction)
             WriteInstallLog("connectAndStartInstall( IpAddress:%s )", s->ServerAddress);
         ConnectAttempt attempt{};

@@ -60,7 +60,7 @@ ChoiceResult SendFileChoice(Session& s, HWND dialog, int position) {
         ReportOrLog(s.options, dialog, text, "ERROR");
         return ChoiceResult::Refused;
     }
-    s.IgnoreSocketEvents = 0;
+    s.IgnoreSocketEvents = false;
     s.AwaitingUser = false;
     SendMessageString(s.ServerSocket, line, SEND_NOCOMPRESS);
     std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s", line);
@@ -139,7 +139,7 @@ void AddFileName(MainWindow& main, Session& s, char* name) {
     StripControlChars(name);
     if (IsPlainFileName(name)) {
         if (!ListHasRoom(kFileNamesPath, s.FileCount, name)) {
-            s.IgnoreSocketEvents = 1;
+            s.IgnoreSocketEvents = true;
             std::remove(kFileNamesPath);
             ReportFailure(main.options, main.window, "ERROR Too Many File Names", "ERROR");
             EndSession(main);
@@ -153,8 +153,8 @@ void AddFileName(MainWindow& main, Session& s, char* name) {
     RefusalText(text, sizeof text, name);
     // The session goes on: server messages wait while the box is up (a message handled inside
     // its loop would open the list beneath it), and reading resumes after it.
-    const int ignoring = s.IgnoreSocketEvents;
-    s.IgnoreSocketEvents = 1;
+    const bool ignoring = s.IgnoreSocketEvents;
+    s.IgnoreSocketEvents = true;
     const std::uint32_t generation = main.sessions.Generation();
     ReportOrLog(main.options, main.window, text, "ERROR");
     if (!main.sessions.IsCurrent(generation))
@@ -165,7 +165,7 @@ void AddFileName(MainWindow& main, Session& s, char* name) {
 }
 
 bool RunFileListDialog(MainWindow& main, Session& s, DLGPROC procedure) {
-    s.IgnoreSocketEvents = 1; // no server message is handled while the choice is open
+    s.IgnoreSocketEvents = true; // no server message is handled while the choice is open
     s.AwaitingUser = true;
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FILE_LIST),
                                      main.window, procedure, reinterpret_cast<LPARAM>(&main));

@@ -9,18 +9,19 @@
 #include <initializer_list>
 
 #include "base/install_log.h"
+#include "base/product_paths.h"
 #include "base/report_win.h"
 #include "base/run_result.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
-#include "install/run_setup.h"
+#include "install/run_setup_win.h"
 #include "session/protocol.h"
 #include "session/received_digest.h"
 #include "session/reception.h"
 #include "transport/system_library_win.h"
 #include "session/session_watch.h"
 #include "session/session_win.h"
-#include "transport/box_win.h"
+#include "base/box_win.h"
 #include "transport/framing.h"
 #include "transport/transport_errors.h"
 #include "transport/guarded_file.h"
@@ -45,7 +46,7 @@ void RestoreTimerResolution() {
 }
 
 void EndWithInvalidBufferType(MainWindow& main, Session& s) {
-    s.IgnoreSocketEvents = 1;
+    s.IgnoreSocketEvents = true;
     ReportFailure(main.options, main.window, "Invalid Buffer Type", "ERROR");
     EndSession(main);
 }
@@ -55,7 +56,7 @@ void EndFailedReception(MainWindow& main, Session& s, ReceptionResult result) {
     if (result == ReceptionResult::InvalidMessage) {
         EndWithInvalidBufferType(main, s);
     } else if (result == ReceptionResult::Failed) {
-        s.IgnoreSocketEvents = 1;
+        s.IgnoreSocketEvents = true;
         char text[sizeof s.ErrorText];
         std::memcpy(text, s.ErrorText, sizeof text); // the box may outlive the session
         ReportFailure(main.options, main.window, text, "ERROR");
@@ -68,7 +69,7 @@ void CreateProductFolders() {
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
-    for (const char* folder : {"C:\\KLV", "C:\\orvane\\winsupport", "C:\\KLV\\transfer"}) {
+    for (const char* folder : {kKlvFolder, kUploadFolder, kKlvTransferFolder}) {
         CreateDirectoryA(folder, &attributes);
         SetFileAttributesA(folder, FILE_ATTRIBUTE_NORMAL);
     }
@@ -90,7 +91,7 @@ void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
         SetOrvanePermissions();
     if (options.SetupMode)
         std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s",
-                      options.FullSetup ? "SetupImaging.exe" : "Setup.exe");
+                      ChooseSetupProgram(options.FullSetup).name);
     PostMessageA(window, WM_START_SESSION, wParam, lParam);
 }
 
@@ -251,7 +252,7 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         break;
     }
     case SERVER_ERROR:
-        s.IgnoreSocketEvents = 1;
+        s.IgnoreSocketEvents = true;
         if (options.UserInteraction)
             ShowBox(window, text, "ERROR", MB_OK);
         else
@@ -287,10 +288,10 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
 void ReadAndDispatch(MainWindow& main, Session& s) {
     if (s.SessionReadBusy)
         return;
-    s.SessionReadBusy = 1;
+    s.SessionReadBusy = true;
     MessageBuffer buffer;
     if (!TakeReadBuffer(main, &buffer)) {
-        s.SessionReadBusy = 0;
+        s.SessionReadBusy = false;
         return;
     }
     // The transport may show a box while it reads (a message loop): the session is looked at
@@ -302,9 +303,9 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
         // ending the session (and taking the box down) before the box is answered.
         if (current)
-            s.IgnoreSocketEvents = 1;
+            s.IgnoreSocketEvents = true;
         ReleaseReadBuffer(main, &buffer);
-        ShowErrorBox("READ: Connection Lost", 0, 0);
+        ReportError("READ: Connection Lost", 0, 0);
         EndSession(main);
         return;
     }
@@ -312,7 +313,7 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         ReleaseReadBuffer(main, &buffer);
         return;
     }
-    s.SessionReadBusy = 0;
+    s.SessionReadBusy = false;
     Dispatch(main, s, &buffer);
     ReleaseReadBuffer(main, &buffer);
 }
@@ -350,7 +351,7 @@ void OnSocketEvent(MainWindow& main, LPARAM lParam) {
         EndSession(main);
         break;
     default:
-        s->SessionReadBusy = 0;
+        s->SessionReadBusy = false;
         break;
     }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/options.h"
+#include "base/product_paths.h"
 #include "transport/klv_socket.h"
 
 const char kDataAcknowledgement[] = "NO NEED TO ARGUE";
@@ -34,7 +35,7 @@ bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outS
         written = std::snprintf(out, outSize, "-EFTPPUSHMODE");
     } else if (input.setupMode) {
         written = std::snprintf(out, outSize, "-EFTPMODE -F%s%s", kSetupServerFolder,
-                                input.fullSetup ? "SetupImaging.exe" : "Setup.exe");
+                                ChooseSetupProgram(input.fullSetup).name);
     } else {
         written = std::snprintf(out, outSize, "-EFTPMODE");
     }
@@ -50,8 +51,8 @@ bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outS
 }
 
 bool BuildModeCommandFromOptions(const Options& options, char* out, std::size_t outSize) {
-    ModeCommandInput input{options.SetupMode != 0, options.PushMode != 0,
-                           options.FullSetup != 0, options.RemoveAfterTransfer != 0,
+    ModeCommandInput input{options.SetupMode,      options.PushMode,
+                           options.FullSetup,      options.RemoveAfterTransfer,
                            options.OptionFileName, options.OptionServerFolder};
     return BuildModeCommand(input, out, outSize);
 }

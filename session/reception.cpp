@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/install_log.h"
+#include "base/product_paths.h"
 #include "session/protocol.h"
 #include "session/server_paths.h"
 #include "transport/guarded_file.h"
@@ -91,9 +92,7 @@ bool BuildLocalFilePath(const Session& s, const char* destination, char* out, st
         written = std::snprintf(out, outSize, "%s\\%s", options.OptionLocalFolder,
                                 options.OptionFileName);
     else if (options.SetupMode)
-        written = std::snprintf(out, outSize, "%s",
-                                options.FullSetup ? "C:\\klv\\transfer\\SetupImaging.exe"
-                                                  : "C:\\klv\\transfer\\Setup.exe");
+        written = std::snprintf(out, outSize, "%s", ChooseSetupProgram(options.FullSetup).received);
     else
         written = std::snprintf(out, outSize, "%s%s", destination, s.RequestedFileName);
     return written >= 0 && written < kLocalFilePathCapacity;

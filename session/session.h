@@ -9,16 +9,13 @@
 
 #include "base/file_digest.h"
 #include "base/options.h"
+#include "base/time_limits.h" // CONNECT_TIMEOUT_MS, SERVER_IDLE_LIMIT_MS
 #include "transport/klv_socket.h"
 #include "transport/sha256.h"
 
 constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
 constexpr unsigned WM_START_SESSION = 0x401; // WM_USER + 1
 constexpr unsigned CONNECT_TIMER_ID = 1;
-constexpr unsigned CONNECT_TIMEOUT_MS = 15000;
-// Without a user, a server that stays silent this long ends the run: an unattended install
-// never waits forever (the transport gives up on a stalled frame after the same time).
-constexpr unsigned SERVER_IDLE_LIMIT_MS = 60000;
 // Without a user, the one periodic check of the server-silence and inactivity limits
 // (base/time_limits.h, session_watch.h).
 constexpr unsigned INACTIVITY_TIMER_ID = 4;
@@ -60,8 +57,8 @@ struct Session {
     char ServerAddress[kServerAddressTextCapacity] = {};
     char RequestedFileName[kRequestedFileNameCapacity] = {};
     char LocalFilePath[kLocalFilePathCapacity] = {};
-    int IgnoreSocketEvents = 0;
-    int SessionReadBusy = 0;
+    bool IgnoreSocketEvents = false;
+    bool SessionReadBusy = false;
     int FileCount = 0;
     // A choice dialog has been opened and no file choice sent since: the session waits for its
     // user (server messages stay ignored meanwhile), not for its own end.

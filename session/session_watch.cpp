@@ -23,7 +23,7 @@ void NoteProgress(Session& session, std::int64_t nowMs) {
 }
 
 bool ConversationOver(const Session& session) {
-    return session.IgnoreSocketEvents != 0 && !session.AwaitingUser;
+    return session.IgnoreSocketEvents && !session.AwaitingUser;
 }
 
 WatchEnding CheckWatch(const Session& session, std::int64_t nowMs, std::int64_t silenceLimitMs,

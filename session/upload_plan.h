@@ -7,11 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "base/product_paths.h"
 #include "session/protocol.h"
 
 constexpr std::size_t kUploadPieceSize = 1100;
 constexpr std::size_t kUploadPathCapacity = 260;
-constexpr char kUploadFolder[] = "C:\\orvane\\winsupport";
 
 // "folder\name" into out; false (out emptied) when it does not fit outSize bytes.
 bool FormUploadPath(const char* folder, const char* name, char* out, std::size_t outSize);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/install_log.h"
+#include "base/product_paths.h"
 #include "base/report_win.h"
 #include "base/run_result.h"
 #include "session/file_list_dialog_ids.h"
@@ -28,7 +29,7 @@ void FillPushList(HWND dialog, Session& s) {
     HWND list = GetDlgItem(dialog, IDC_FILE_LIST);
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
     WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA("c:\\orvane\\winsupport\\*", &entry);
+    HANDLE search = FindFirstFileA(kUploadFolderFiles, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {

@@ -2,11 +2,11 @@
 // frame deadline the transport is given for the run.
 #include <windows.h>
 
+#include "base/box_win.h"
 #include "base/run_result.h"
 #include "base/time_limits.h"
 #include "session/session_watch.h"
 #include "session/session_win.h"
-#include "transport/box_win.h"
 #include "transport/framing.h"
 
 namespace {

@@ -118,7 +118,7 @@ void ReportTransportFailure(TransportFailure failure, const char* caption, const
         std::fprintf(stderr, "[%s] %s\n", caption, text);
 }
 
-void ShowErrorBox(const char* text, int number, int options) {
+void ReportError(const char* text, int number, int options) {
     const int systemError = LastSystemError(); // before anything else can change it
     char boxText[200];
     if (options & 1)
@@ -131,7 +131,7 @@ void ShowErrorBox(const char* text, int number, int options) {
     ReportTransportFailure(TransportFailure::Error, "Error", boxText);
 }
 
-void ShowWinsockError(int number, const char* text) {
+void ReportWinsockError(int number, const char* text) {
     char errorText[kWinsockErrorTextCapacity];
     char boxText[200];
     WinsockErrorText(number, errorText);

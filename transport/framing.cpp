@@ -67,7 +67,7 @@ void ReportSendFailure(KlvSocket s, long long unsent, int error, int options) {
     std::snprintf(text, sizeof text, "SendMessageWithSize <%d> num_tries=<%d> socket <%d>",
                   static_cast<int>(unsent), 0, static_cast<int>(s));
     if (!(options & SEND_QUIET))
-        ShowWinsockError(error, text);
+        ReportWinsockError(error, text);
 }
 
 // Makes sure the buffer has a data block of at least one byte.

@@ -6,7 +6,7 @@ int initWsockDLL() {
     alignas(8) unsigned char wsaData[1024]; // larger than any WSADATA layout
     const int result = KLVWSAStartup(0x0002, wsaData);
     if (result != 0) {
-        ShowErrorBox("KLVWSAStartup()", result, 0);
+        ReportError("KLVWSAStartup()", result, 0);
         return 0;
     }
     return 1;
@@ -15,7 +15,7 @@ int initWsockDLL() {
 int setSockNonBlocking(void* window, KlvSocket s, unsigned message) {
     const int result = KLVWSAAsyncSelect(s, window, message, KLV_FD_MASK);
     if (result != 0) {
-        ShowErrorBox("KLVWSAAsyncSelect()", result, 0);
+        ReportError("KLVWSAAsyncSelect()", result, 0);
         shutdownAndCloseSocket(s);
         return 0;
     }

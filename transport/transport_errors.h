@@ -4,16 +4,16 @@
 
 constexpr int kWinsockErrorTextCapacity = 73;
 
-void WinsockErrorText(int number, char* out);                 // out: at least 73 bytes
-void ShowErrorBox(const char* text, int number, int options); // options bit 1: last system error
-void ShowWinsockError(int number, const char* text);
+void WinsockErrorText(int number, char* out);                // out: at least 73 bytes
+void ReportError(const char* text, int number, int options); // options bit 1: last system error
+void ReportWinsockError(int number, const char* text);
 void LogWinsockError(int number, const char* text);
 int IsLibraryDebuggingOn();
 
 // What the transport reports, each with the caption and text of its box.
 enum class TransportFailure {
-    Error,        // "Error": ShowErrorBox
-    Winsock,      // "WinSock Error": ShowWinsockError
+    Error,        // "Error": ReportError
+    Winsock,      // "WinSock Error": ReportWinsockError
     MissingEntry, // "ERROR": the socket library lacks an entry point; the program ends
 };
 // The application decides how failures are shown (boxes); until it sets a sink (or after it

@@ -27,14 +27,14 @@ class AdminClientTest : public ::testing::Test {
         ASSERT_EQ(getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
         SetAdminServicePort(ntohs(address.sin_port));
         SetAdminLogLocations(folder_.path.c_str(), folder_.File("switch.txt").c_str());
-        AdminLogEnabled = 0;
+        SetAdminLogEnabled(false);
     }
     void TearDown() override {
         close(listener_);
         SetAdminServicePort(ADMIN_SERVICE_PORT);
         SetAdminLogLocations("C:\\orvane\\bin\\Services\\ErrorLogs",
                              "c:\\orvane\\bin\\ADMIN_DEBUGGING_ON.txt");
-        AdminLogEnabled = 0;
+        SetAdminLogEnabled(false);
         cleanupWinsock();
     }
     // The connection the client made (already queued), or -1.

@@ -1,7 +1,7 @@
 // Error texts, the failures the transport reports to its sink, and box log lines.
 #include <cerrno>
 
-#include "transport/box.h"
+#include "base/box.h"
 #include "transport/transport_errors.h"
 #include "transport_test_support.h"
 
@@ -57,7 +57,7 @@ TEST(TransportErrors, FailuresReachTheSink) {
     const std::string longest =
         "SendMessageWithSize <2147483647> num_tries=<0> socket <2147483647>";
     const struct {
-        char call; // E: ShowErrorBox, W: ShowWinsockError, A: setSockNonBlocking, S/Q: a send
+        char call; // E: ReportError, W: ReportWinsockError, A: setSockNonBlocking, S/Q: a send
         const char* text;
         int number, options;
         std::string report; // "<kind><caption>|<text>", empty: none
@@ -82,9 +82,9 @@ TEST(TransportErrors, FailuresReachTheSink) {
         SetTransportErrorSink(Record, &reports);
         errno = ENOENT;
         if (row.call == 'E')
-            ShowErrorBox(row.text, row.number, row.options);
+            ReportError(row.text, row.number, row.options);
         else if (row.call == 'W')
-            ShowWinsockError(row.number, row.text);
+            ReportWinsockError(row.number, row.text);
         else if (row.call == 'A')
             EXPECT_EQ(0, setSockNonBlocking(nullptr, 987654, 0x400));
         else // a send may be taken locally before the reset is seen
@@ -96,7 +96,7 @@ TEST(TransportErrors, FailuresReachTheSink) {
             EXPECT_EQ(row.report, report);
     }
     testing::internal::CaptureStderr();
-    ShowErrorBox("READ: Connection Lost", 0, 0);
+    ReportError("READ: Connection Lost", 0, 0);
     EXPECT_EQ("[Error] ERROR!\n\nREAD: Connection Lost\n", testing::internal::GetCapturedStderr());
 }
 

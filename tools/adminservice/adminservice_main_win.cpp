@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/adminservice/stand_in.h"
+#include "tools/adminservice/stand_in_win.h"
 #include "transport/system_library_win.h"
 #include "transport/transport_errors.h"
 

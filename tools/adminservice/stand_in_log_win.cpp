@@ -1,7 +1,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "tools/adminservice/stand_in.h"
+#include "tools/adminservice/stand_in_win.h"
 #include "tools/adminservice/stand_in_policy.h"
 #include "transport/guarded_file.h"
 

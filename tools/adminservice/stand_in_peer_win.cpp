@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "tools/adminservice/stand_in.h"
-#include "tools/adminservice/stand_in_peer.h"
+#include "tools/adminservice/stand_in_win.h"
+#include "tools/adminservice/stand_in_peer_win.h"
 #include "base/time_limits.h"
 #include "tools/adminservice/stand_in_policy.h"
 #include "transport/system_library_win.h"

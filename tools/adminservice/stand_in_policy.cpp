@@ -5,16 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/cmdline.h"
+#include "base/text_util.h"
 #include "install/admin_request.h"
 #include "install/version_args.h"
 
 namespace {
 constexpr std::uint32_t kListening = 2;
-constexpr const char* kMovedProgram = "c:\\orvane\\bin\\qorvath.exe";
-constexpr const char* kSetupProgram = "C:\\klv\\transfer\\Setup.exe";
-constexpr const char* kFullSetupProgram = "C:\\klv\\transfer\\SetupImaging.exe";
-constexpr const char* kUtilityProgram = "C:\\klv\\transfer\\Halvek.exe";
 constexpr const char* kInstallerPrefix = "msiexec /i ";
 
 bool SameText(const char* a, const char* b) {
@@ -97,7 +93,7 @@ bool ArgumentsFitProgram(const char* program, const char* arguments) {
         return OneOf(arguments, {"-EREG -A", "-N", "-N -T"});
     if (SameText(program, kFullSetupProgram))
         return OneOf(arguments, {"-EFULL -A", "-N", "-N -T"});
-    return SameText(program, kUtilityProgram) && std::strcmp(arguments, "-sp-A") == 0;
+    return SameText(program, kHalvekProgram) && std::strcmp(arguments, "-sp-A") == 0;
 }
 } // namespace
 

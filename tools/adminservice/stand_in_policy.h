@@ -5,10 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/product_paths.h"
 #include "base/text_util.h" // EscapeControlBytes, for the log
-
-constexpr const char* kInstalledProgram = "C:\\orvane\\bin\\Install.exe";
-constexpr const char* kTransferFolder = "C:\\klv\\transfer";
 
 // One row of the system's TCP connection table; addresses in network order as the system gives
 // them, ports in host order.

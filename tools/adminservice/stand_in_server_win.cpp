@@ -10,11 +10,11 @@
 #include <cstring>
 
 #include "install/admin_request.h"
-#include "tools/adminservice/helper_window.h"
-#include "tools/adminservice/stand_in.h"
-#include "tools/adminservice/stand_in_peer.h"
+#include "tools/adminservice/helper_window_win.h"
+#include "tools/adminservice/stand_in_win.h"
+#include "tools/adminservice/stand_in_peer_win.h"
 #include "tools/adminservice/stand_in_policy.h"
-#include "tools/adminservice/stand_in_trust.h"
+#include "tools/adminservice/stand_in_trust_win.h"
 #include "transport/system_library_win.h"
 #include "transport/byte_order.h"
 #include "transport/framing.h"

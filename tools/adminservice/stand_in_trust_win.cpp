@@ -1,8 +1,8 @@
 // The stand-in's signature check before a start, under the installer's policy.
-#include "tools/adminservice/stand_in_trust.h"
+#include "tools/adminservice/stand_in_trust_win.h"
 
 #include "install/program_trust_win.h"
-#include "tools/adminservice/stand_in.h"
+#include "tools/adminservice/stand_in_win.h"
 
 bool StandInTrusts(const char* kind, const char* command, const char* file, HANDLE* held) {
     const TrustPolicy policy = ReadTrustPolicy();

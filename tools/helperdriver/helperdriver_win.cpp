@@ -18,8 +18,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/product_paths.h"
 #include "install/admin_request.h"
-#include "tools/adminservice/helper_window.h"
+#include "tools/adminservice/helper_window_win.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
 
@@ -52,7 +53,7 @@ void Send(SOCKET s, std::string payload) {
 
 std::string Record1() {
     AdminRequestArea area;
-    BuildCreateProcessRequest(&area, "C:\\orvane\\bin\\Install.exe", "-ADMIN");
+    BuildCreateProcessRequest(&area, kInstalledProgram, "-ADMIN");
     return std::string(reinterpret_cast<char*>(area.bytes), area.length);
 }
 std::string Record5() {
@@ -96,12 +97,12 @@ int main(int argc, char** argv) {
         clientEnd = INVALID_SOCKET;
     }
 
-    char command[] = "C:\\orvane\\bin\\Install.exe -ADMIN";
+    std::string command = std::string(kInstalledProgram) + " -ADMIN";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION helper{};
-    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &helper)) {
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &helper)) {
         std::printf("helper not started (error %lu)\n", GetLastError());
         return 103;
     }

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 
+#include "base/product_paths.h"
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    CreateDirectoryA("C:\\orvane", nullptr);
-    CreateDirectoryA("C:\\orvane\\bin", nullptr);
+    CreateDirectoryA(kProductFolder, nullptr);
+    CreateDirectoryA(kProgramFolder, nullptr);
     std::FILE* mark = std::fopen("C:\\orvane\\bin\\SampleSetupRan.txt", "wb");
     if (mark == nullptr)
         return 1;

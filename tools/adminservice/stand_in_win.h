@@ -3,8 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include "base/product_paths.h"
+
 constexpr unsigned short kStandInPort = 13021;
-constexpr const char* kStandInLogFolder = "C:\\orvane\\bin\\Services\\ErrorLogs";
+constexpr const char* kStandInLogFolder = kAdminLogFolder;
 constexpr const char* kStandInLogName = "AdminServiceStandIn.log";
 constexpr DWORD kHelperWindowWaitMs = 10000;
 

@@ -1,9 +1,9 @@
 // Message boxes that close themselves without a user: a thread-local CBT hook catches the box
 // as it is created and gives it a timer; when the timer fires the box gets the command of its
 // default button, exactly as if it had been pressed.
-#include "transport/box_win.h"
+#include "base/box_win.h"
 
-#include "transport/box.h"
+#include "base/box.h"
 
 namespace {
 constexpr UINT_PTR kBoxTimerId = 0x4B4C;

@@ -1,4 +1,4 @@
-#include "transport/box.h"
+#include "base/box.h"
 
 #include <cstdio>
 
