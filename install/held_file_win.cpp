@@ -1,4 +1,4 @@
-#include "install/held_file.h"
+#include "install/held_file_win.h"
 
 #include "transport/guarded_file_win.h"
 

@@ -7,7 +7,7 @@
 
 #include "base/file_digest.h"
 #include "base/options.h"
-#include "install/held_file.h"
+#include "install/held_file_win.h"
 
 // What the caller does with its session after RunSetup.
 enum class AfterSetup {

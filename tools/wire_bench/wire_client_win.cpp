@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "install/held_file.h"
+#include "install/held_file_win.h"
 #include "transport/byte_order.h"
 
 #include "transport/framing.h"
