@@ -299,35 +299,34 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                     row.steps[0].first == kServeZip ? Compressible(size) : Content(size, size);
                 content.replace(0, 2, row.steps[0].first == kServeText ? "#!" : "MZ");
                 const bool shown = row.options.find("-T") != std::string::npos;
-                std::string status;
-                std::thread shot([&] {
-                    std::optional<Window> dialog =
-                        WaitForWindow("#32770", "Transfer Status", shown ? 20000 : 0);
-                    // The dialog may be on screen a moment before its texts are set.
-                    if (dialog)
-                        WaitUntil(
-                            [&] {
-                                if (auto now = WindowInfo(dialog->handle))
-                                    dialog = now;
-                                return !dialog->ControlText(IDC_TRANSFER_TEXT).empty();
-                            },
-                            5000);
-                    if (dialog) {
-                        status = dialog->ControlText(IDC_TRANSFER_TEXT) + "|" +
-                                 dialog->ControlText(IDC_TRANSFER_SECOND);
-                        Screenshot("setup_transfer_status_S",
-                                   "the Transfer Status dialog with -S: " + status);
-                    }
-                });
                 const int options = row.steps[0].first == kServeAes   ? 0x100
                                     : row.steps[0].first == kServeZip ? 0x040
                                                                       : 0x002;
                 std::vector<std::string> pieces;
                 for (std::size_t at = 0; at < size; at += 65536)
                     pieces.push_back(content.substr(at, 65536));
-                SendFile(*server, size, pieces, options);
+                // The first piece opens the Transfer Status dialog; the next one is held back
+                // until its texts are read, so that the dialog is still up.
+                const std::size_t first = pieces.size() > 1 ? 1 : pieces.size();
+                SendFile(*server, size, {pieces.begin(), pieces.begin() + first}, options);
+                std::string status;
+                std::optional<Window> dialog =
+                    WaitForWindow("#32770", "Transfer Status", shown ? 20000 : 0);
+                if (dialog) {
+                    WaitUntil(
+                        [&] {
+                            if (auto now = WindowInfo(dialog->handle))
+                                dialog = now;
+                            return !dialog->ControlText(IDC_TRANSFER_TEXT).empty();
+                        },
+                        5000);
+                    status = dialog->ControlText(IDC_TRANSFER_TEXT) + "|" +
+                             dialog->ControlText(IDC_TRANSFER_SECOND);
+                    Screenshot("setup_transfer_status_S",
+                               "the Transfer Status dialog with -S: " + status);
+                }
+                SendFile(*server, std::nullopt, {pieces.begin() + first, pieces.end()}, options);
                 acks += static_cast<int>(pieces.size());
-                shot.join();
                 EXPECT_EQ(status, shown ? "Transferring Setup.exe From Server|(Unavailable From "
                                           "Remote Cache)"
                                         : "");
