@@ -1,20 +1,16 @@
-// Fuzz target: a conversation as the session's message loop sees it, one decoded server message
-// after another, through ReadServerMessage and the reception handlers, the file list and the
-// upload plan. The received file goes to an in-memory sink that checks every write.
-//
-// Input: byte 0 the run (bit 0 a user, bit 1 -T, bit 2 setup mode, bit 3 -D "C:\drop" with
-// -F "Setup.exe", bit 4 EFULL, bit 5 upload size unknown, bits 6-7 the list position picked),
-// byte 1 the faults (low nibble: the n-th file write or upload send fails; high nibble: the
-// session ends inside the n-th acknowledgement, as when its failure box is up), then messages:
-// a 16-bit little-endian length and that many payload bytes (type byte first). A length with
-// its top bit set is a FILE_DATA piece of (length & 0x7fff) KiB of filler, as far as the
-// session takes in one message and 3.5 MiB of filler per input.
-//
-// Invariants: no crash or undefined behaviour; no file ever holds more bytes than FILE_SIZE;
-// after an ending that is not a completion no file is left, after a completion only the file
-// received, whole; the list holds exactly the names taken; the upload hands over the file's
-// bytes in order, then "DONE" exactly when the last piece was full. Memory is bounded: the
-// run's -malloc_limit_mb stops any allocation near a FILE_SIZE.
+// Fuzz target: a conversation as the session's message loop sees it, decoded server messages
+// through ReadServerMessage, the reception handlers, the file list and the upload plan; the
+// received file goes to an in-memory sink that checks every write.
+// Input: byte 0 the run (bits 0-5: a user, -T, setup mode, -D "C:\drop" -F "Setup.exe", EFULL,
+// upload size unknown; bits 6-7 the list position picked), byte 1 the faults (low nibble: the
+// n-th file write or upload send fails; high nibble: the session ends inside the n-th
+// acknowledgement), then messages: a 16-bit little-endian length and that many payload bytes. A
+// length with its top bit set is a FILE_DATA piece of (length & 0x7fff) KiB of filler (at most
+// one message's worth, 3.5 MiB per input).
+// Invariants: no crash or undefined behaviour; no file holds more than FILE_SIZE; after an ending
+// that is not a completion no file is left, after a completion only the file received, whole; the
+// list holds exactly the names taken; the upload hands over the file's bytes in order, then "DONE"
+// exactly when the last piece was full. -malloc_limit_mb stops any allocation near a FILE_SIZE.
 #include <unistd.h>
 
 #include <cstdio>

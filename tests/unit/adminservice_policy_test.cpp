@@ -90,20 +90,17 @@ TEST(StandInPolicy, PeersAreTheElevatedInstalledProgramFoundByTheirPort) {
     };
     std::uint32_t pid = 0;
     std::uint64_t made = 0;
-    EXPECT_EQ(FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50000,
-                                  &pid, &made),
-              PeerLookup::Found);
+    auto owner = [&](std::uint16_t port) {
+        return FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, port,
+                                   &pid, &made);
+    };
+    EXPECT_EQ(owner(50000), PeerLookup::Found);
     EXPECT_EQ(pid, 77u);
     EXPECT_EQ(made, 500u);
-    EXPECT_EQ(FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50001,
-                                  &pid, &made),
-              PeerLookup::NotFound)
-        << "a connection to another port is not the peer";
+    EXPECT_EQ(owner(50001), PeerLookup::NotFound) << "a connection to another port is not the peer";
     for (TcpOwnerRow& row : rows)
         row.ownerPid = 0;
-    EXPECT_EQ(FindConnectionOwner(rows.data(), rows.size(), servicePid, 13021, kLoopback, 50000,
-                                  &pid, &made),
-              PeerLookup::OwnersUnreported);
+    EXPECT_EQ(owner(50000), PeerLookup::OwnersUnreported);
 
     // Whether the owner is established: lookup, test build, connection made, process started.
     struct Owner {
