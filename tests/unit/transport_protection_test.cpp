@@ -5,6 +5,7 @@
 #include <openssl/provider.h>
 
 #include "klv_build_config.h"
+#include "transport/aes128.h"
 #include "transport/blowfish.h"
 #include "transport/crypto_path.h"
 #include "transport/protection.h"
@@ -35,7 +36,54 @@ Bytes OpenSsl(const char* name, const unsigned char* key, int keyLength, const B
     return out;
 }
 
+Bytes FromHex(const char* hex) {
+    Bytes out;
+    for (; hex[0] && hex[1]; hex += 2)
+        out.push_back(static_cast<unsigned char>(std::stoi(std::string(hex, 2), nullptr, 16)));
+    return out;
+}
+
 } // namespace
+
+// Published vectors on both paths: FIPS-197 C.1 as a CTR row (the counter is the block, the
+// input zero), NIST SP 800-38A F.5.1 (a carry out of the counter's last byte); FIPS 180-2 B.1
+// and B.2 for SHA-256.
+TEST(TransportProtection, PublishedVectors) {
+    const char* aes[][4] = {{"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
+                             "00000000000000000000000000000000",
+                             "69c4e0d86a7b0430d8cdb78070b4c55a"},
+                            {"2b7e151628aed2a6abf7158809cf4f3c", "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff",
+                             "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+                             "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710",
+                             "874d6191b620e3261bef6864990db6ce9806f66b7970fdff8617187bb9fffdff"
+                             "5ae4df3edbd5d35e5b4f09020db03eab1e031dda2fbe03d1792170a0f3009cee"}};
+    for (const auto& v : aes) {
+        Bytes key = FromHex(v[0]), counter = FromHex(v[1]), data = FromHex(v[2]);
+        Aes128Context context;
+        Aes128SetKey(&context, key.data());
+        Aes128CtrCrypt(&context, Bytes(counter).data(), data.data(), data.size());
+        EXPECT_EQ(FromHex(v[3]), data) << v[1];
+        if (!AesInstructionsInUse())
+            continue;
+        data = FromHex(v[2]);
+        Aes128NiContext ni;
+        Aes128NiSetKey(&ni, key.data());
+        Aes128NiCtrCrypt(&ni, counter.data(), data.data(), data.size());
+        EXPECT_EQ(FromHex(v[3]), data) << v[1] << " instructions";
+    }
+    const char* sha[][2] = {
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"}};
+    for (bool instructions : {false, true}) {
+        UseCryptoInstructions(instructions);
+        for (const auto& v : sha) {
+            Bytes digest(32);
+            Sha256(reinterpret_cast<const unsigned char*>(v[0]), std::strlen(v[0]), digest.data());
+            EXPECT_EQ(FromHex(v[1]), digest) << v[0] << instructions;
+        }
+    }
+}
 
 // Our modes against OpenSSL's on lengths 0..5000 and 1 MiB (block and 8-block edges, random
 // lengths; past 256 blocks the counter carries out of its last byte) with the build's keys (laid
