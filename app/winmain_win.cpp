@@ -137,6 +137,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     MainWindow main(options);
     main.dialogFont = dialogFont;
     main.showStatusLabel = ShowStatusLabel;
+    main.prepareProductFolders = PrepareProductFolders;
+    main.afterCompleteFile = AfterCompleteFile;
     HWND window =
         CreateWindowExA(0, "Install", MainWindowTitle(options), kMainWindowStyle, workArea.left,
                         workArea.top, workArea.right - workArea.left,

@@ -219,7 +219,7 @@ AfterSetup RunSetup(const Options& options, HWND owner,
     const bool fullSetup = options.FullSetup;
     const bool userInteraction = options.UserInteraction;
     const bool useAdminService = options.UseAdminService;
-    const char* command = fullSetup ? kFullSetupProgram : kSetupProgram;
+    const char* command = ChooseSetupProgram(fullSetup).received;
     if (!CheckedForStart(options, owner, command, false, held, received))
         return AfterSetup::Quit;
     char arguments[100] = {};

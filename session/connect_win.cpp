@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/install_log.h"
+#include "base/product_paths.h"
 #include "base/text_util.h"
 #include "klv_build_config.h"
 #include "session/connect_dialogs_ids.h"
@@ -166,14 +167,17 @@ void connectAndStartInstall(MainWindow& main) {
             ReadServerAddress(s->ServerAddress);
         } else {
             char address[kServerAddressTextCapacity] = {};
-            const std::uint32_t generation = main.sessions.Generation();
-            if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_IP_ADDRESS),
-                                main.window, IpAddressDialogProc,
-                                reinterpret_cast<LPARAM>(address)) != 1) {
+            INT_PTR answer = 0;
+            const bool current = main.sessions.Survives([&] {
+                answer = DialogBoxParamA(GetModuleHandleA(nullptr),
+                                         MAKEINTRESOURCEA(IDD_IP_ADDRESS), main.window,
+                                         IpAddressDialogProc, reinterpret_cast<LPARAM>(address));
+            });
+            if (answer != 1) {
                 PostQuitMessage(0);
                 return;
             }
-            if (!main.sessions.IsCurrent(generation))
+            if (!current)
                 return;
             std::memcpy(s->ServerAddress, address, sizeof address);
         }
@@ -181,10 +185,10 @@ void connectAndStartInstall(MainWindow& main) {
         if (!options.UserInteraction)
             WriteInstallLog("connectAndStartInstall( IpAddress:%s )", s->ServerAddress);
         ConnectAttempt attempt{};
-        const std::uint32_t generation = main.sessions.Generation();
-        if (StartConversation(main, *s, attempt))
-            return;
-        if (!main.sessions.IsCurrent(generation))
+        bool started = false;
+        const bool current =
+            main.sessions.Survives([&] { started = StartConversation(main, *s, attempt); });
+        if (started || !current)
             return;
         if (!options.UserInteraction) {
             WriteInstallLog("connectAndStartInstall(FAILED)");
@@ -311,7 +315,7 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 }
 
 void ReadServerAddress(char* destination) {
-    std::FILE* file = OpenGuardedFile("C:\\orvane\\bin\\IpAdd.txt", "r");
+    std::FILE* file = OpenGuardedFile(kServerAddressFile, "r");
     if (file == nullptr) {
         std::snprintf(destination, kServerAddressTextCapacity, "%s", KLV_DEFAULT_SERVER_ADDRESS);
         return;

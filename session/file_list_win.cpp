@@ -155,9 +155,7 @@ void AddFileName(MainWindow& main, Session& s, char* name) {
     // its loop would open the list beneath it), and reading resumes after it.
     const bool ignoring = s.IgnoreSocketEvents;
     s.IgnoreSocketEvents = true;
-    const std::uint32_t generation = main.sessions.Generation();
-    ReportOrLog(main.options, main.window, text, "ERROR");
-    if (!main.sessions.IsCurrent(generation))
+    if (!main.sessions.Survives([&] { ReportOrLog(main.options, main.window, text, "ERROR"); }))
         return;
     s.IgnoreSocketEvents = ignoring;
     if (main.options.UserInteraction && !ignoring)

@@ -1,22 +1,18 @@
 // The main window: preparation, the start of the session, socket events, reading and
-// dispatching server messages, the steps after a complete file and the end of the session.
+// dispatching server messages and the end of the session; the steps after a complete file
+// and the product's folders are start-up's hooks.
 #include <windows.h>
 
 #include <mmsystem.h>
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "base/install_log.h"
 #include "base/product_paths.h"
 #include "base/report_win.h"
 #include "base/run_result.h"
-#include "install/admin_client.h"
-#include "install/permissions.h"
-#include "install/run_setup_win.h"
 #include "session/protocol.h"
-#include "session/received_digest.h"
 #include "session/reception.h"
 #include "transport/system_library_win.h"
 #include "session/session_watch.h"
@@ -64,17 +60,6 @@ void EndFailedReception(MainWindow& main, Session& s, ReceptionResult result) {
     }
 }
 
-void CreateProductFolders() {
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
-    for (const char* folder : {kKlvFolder, kUploadFolder, kKlvTransferFolder}) {
-        CreateDirectoryA(folder, &attributes);
-        SetFileAttributesA(folder, FILE_ATTRIBUTE_NORMAL);
-    }
-}
-
 void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
     auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
     auto* main = static_cast<MainWindow*>(create->lpCreateParams);
@@ -86,9 +71,8 @@ void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
     Session& s = main->sessions.Start(options);
     InstallReceptionHooks(*main, s);
     RemoveGuardedFile("FileNames.txt");
-    CreateProductFolders();
-    if (AdminServiceSetOrvanePermissions(0) == 0)
-        SetOrvanePermissions();
+    if (main->prepareProductFolders)
+        main->prepareProductFolders();
     if (options.SetupMode)
         std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s",
                       ChooseSetupProgram(options.FullSetup).name);
@@ -140,58 +124,6 @@ void OnStartSession(MainWindow& main) {
         StartWatchTimer(main, *s);
     }
     connectAndStartInstall(main);
-}
-
-void AfterCompleteFile(MainWindow& main, Session& s) {
-    const Options& options = main.options;
-    HWND window = main.window;
-    // Held from here to its start: no other process can change it meanwhile.
-    HeldFile held;
-    held.Hold(s.LocalFilePath);
-    const FileDigest received = s.Received;
-    AddAceToFileSecurity(s.LocalFilePath, "Everyone", kGenericAll);
-    s.IgnoreSocketEvents = 1;
-    char line[kLogMessageCapacity];
-    DescribeReceivedFile(s.LocalFilePath, received, line, sizeof line);
-    WriteInstallLogText(line);
-    Session* session = &s;
-    auto closeConnection = [session] { CloseServerConnection(*session); };
-    if (options.SetupMode) {
-        if (RunSetup(options, window, closeConnection, held, &received) == AfterSetup::EndSession)
-            EndSession(main);
-        return;
-    }
-    const FileDigest* expected = &received;
-    if (std::strstr(s.LocalFilePath, "qorvath.exe") != nullptr) {
-        // A qorvath.exe already there is kept and started instead: held, but not the file
-        // received.
-        held.Release();
-        if (!MoveGuardedFile(s.LocalFilePath, "c:\\orvane\\bin\\qorvath.exe", false))
-            expected = nullptr;
-        std::snprintf(s.LocalFilePath, sizeof s.LocalFilePath, "%s",
-                      "c:\\orvane\\bin\\qorvath.exe");
-        held.Hold(s.LocalFilePath);
-    }
-    // The box and the starts below run message loops: they work on copies of the path, and
-    // the connection is closed only while the session is still the current one.
-    char path[kLocalFilePathCapacity];
-    std::memcpy(path, s.LocalFilePath, sizeof path);
-    char copy[kLocalFilePathCapacity];
-    std::memcpy(copy, s.LocalFilePath, sizeof copy);
-    const std::uint32_t generation = main.sessions.Generation();
-    SessionHost* host = &main.sessions;
-    auto closeIfCurrent = [host, session, generation] {
-        if (host->IsCurrent(generation))
-            CloseServerConnection(*session);
-    };
-    if (options.UserInteraction && options.OptionServerAddress[0] == '\0')
-        ShowBox(window, "File Transfer Complete!", "", MB_OK);
-    else
-        WriteInstallLog("File Transfer Complete!");
-    NoteRunSucceeded();
-    RunReceivedExe(options, path, window, closeIfCurrent, held, expected);
-    RunReceivedMsi(options, copy, window, closeIfCurrent, held, expected);
-    EndSession(main);
 }
 
 // The block of the last large message when one was kept, otherwise a fresh buffer.
@@ -247,8 +179,8 @@ void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         if (result == ReceptionResult::Continue || result == ReceptionResult::Complete)
             NoteFileData(s, before, SessionClockMs());
         ReleaseReadBuffer(main, buffer); // the piece is copied; release it before the long steps
-        if (result == ReceptionResult::Complete)
-            AfterCompleteFile(main, s);
+        if (result == ReceptionResult::Complete && main.afterCompleteFile)
+            main.afterCompleteFile(main, s);
         break;
     }
     case SERVER_ERROR:
@@ -296,9 +228,10 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
     }
     // The transport may show a box while it reads (a message loop): the session is looked at
     // again only if it is still the current one.
-    const std::uint32_t generation = main.sessions.Generation();
-    const bool read = KLVrecv(s.ServerSocket, &buffer, kServerMessageLimit, &main.keptInflate) != 0;
-    const bool current = main.sessions.IsCurrent(generation);
+    bool read = false;
+    const bool current = main.sessions.Survives([&] {
+        read = KLVrecv(s.ServerSocket, &buffer, kServerMessageLimit, &main.keptInflate) != 0;
+    });
     if (!read) {
         // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
         // ending the session (and taking the box down) before the box is answered.
@@ -327,9 +260,8 @@ void OnSocketEvent(MainWindow& main, LPARAM lParam) {
     if (error != 0) {
         char caption[40];
         const bool reconnect = PlanSocketEventError(error, caption, sizeof caption);
-        const std::uint32_t generation = main.sessions.Generation();
-        ReportFailure(main.options, main.window, kSocketEventErrorText, caption);
-        if (!main.sessions.IsCurrent(generation))
+        if (!main.sessions.Survives(
+                [&] { ReportFailure(main.options, main.window, kSocketEventErrorText, caption); }))
             return;
         if (reconnect) {
             CloseServerConnection(*s);
@@ -385,8 +317,7 @@ void EndSession(MainWindow& main) {
         RemoveGuardedFile("FileNames.txt");
     PostQuitMessage(0);
     if (options.SetupMode && options.UserInteraction)
-        RemoveGuardedFile(options.FullSetup ? "C:\\orvane\\bin\\SetupImaging.exe"
-                                            : "C:\\orvane\\bin\\Setup.exe");
+        RemoveGuardedFile(ChooseSetupProgram(options.FullSetup).installed);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

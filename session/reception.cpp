@@ -66,11 +66,10 @@ void RemoveReceiveFile(Session& s) {
 // Runs a hook that may end the session in a message loop; false when it did (or when the
 // generation moved on for another reason): the session must not be touched then.
 bool RunHook(Session& s, const std::function<void(Session&)>& hook) {
-    SessionHost& host = s.host;
-    const std::uint32_t generation = host.Generation();
-    if (hook)
-        hook(s);
-    return host.IsCurrent(generation);
+    return s.host.Survives([&] {
+        if (hook)
+            hook(s);
+    });
 }
 
 } // namespace

@@ -88,9 +88,9 @@ struct Session {
 };
 
 // Owns the current session. Its generation changes whenever a session starts or ends and when a
-// file's reception is over: a step that called something that may run a message loop (a box, a
-// modal dialog, a send that reports its failure in a box) remembers the generation first and
-// touches its session again only while IsCurrent says it may.
+// file's reception is over: a step that calls something that may run a message loop (a box, a
+// modal dialog, a send that reports its failure in a box) does it through Survives, and touches
+// its session again only when Survives says it may.
 class SessionHost {
   public:
     Session& Start(const Options& options); // options must outlive the session
@@ -101,6 +101,13 @@ class SessionHost {
     std::uint32_t Generation() const { return generation_; }
     bool IsCurrent(std::uint32_t generation) const {
         return session_ != nullptr && generation_ == generation;
+    }
+    // Runs step, which may run a message loop in which the session ends (or its file's
+    // reception is over); true when the session it started in is still the current one.
+    template <typename Step> bool Survives(Step&& step) {
+        const std::uint32_t generation = generation_;
+        step();
+        return IsCurrent(generation);
     }
 
   private:

@@ -21,6 +21,11 @@ struct MainWindow {
     HFONT dialogFont = nullptr; // the list of dialog 105
     // The status label, drawn by start-up's label window class.
     int (*showStatusLabel)(const char* text, HWND window, int repaintOnly) = nullptr;
+    // Start-up's work on the machine: the product's folders made and granted when the window
+    // is created, and the steps after a completely received file (which end the session or
+    // leave it to the setup program's outcome).
+    void (*prepareProductFolders)() = nullptr;
+    void (*afterCompleteFile)(MainWindow& main, Session& session) = nullptr;
     HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none
     SessionHost sessions;
     TransferTiming timing;

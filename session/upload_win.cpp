@@ -131,14 +131,16 @@ void PushFile(MainWindow& main, Session& s, const char* name) {
     // A failed send reports in a box (a message loop): the upload stops when the session has
     // ended meanwhile.
     SessionHost* host = &main.sessions;
-    const std::uint32_t generation = host->Generation();
     const KlvSocket socket = s.ServerSocket;
     Session* session = &s;
     UploadSink sink;
-    sink.send = [host, generation, socket, session](const unsigned char* bytes, int length) {
-        if (!host->IsCurrent(generation) ||
-            SendMessageWithSize(socket, const_cast<unsigned char*>(bytes), length,
-                                SEND_NOCOMPRESS | SEND_QUIET) != 1)
+    sink.send = [host, socket, session](const unsigned char* bytes, int length) {
+        bool sent = false;
+        if (!host->Survives([&] {
+                sent = SendMessageWithSize(socket, const_cast<unsigned char*>(bytes), length,
+                                           SEND_NOCOMPRESS | SEND_QUIET) == 1;
+            }) ||
+            !sent)
             return false;
         NoteProgress(*session, SessionClockMs());
         return true;

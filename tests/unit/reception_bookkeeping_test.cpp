@@ -222,7 +222,7 @@ TEST_F(Reception, OnlyMovingFileBytesAreProgress) {
         s_->IgnoreSocketEvents = row.ignoring;
         s_->AwaitingUser = row.awaitingUser;
         EXPECT_EQ(CheckWatch(*s_, 300000, 1000000, 300000, row.boxUp), row.ending);
-        s_->IgnoreSocketEvents = 0;
+        s_->IgnoreSocketEvents = false;
         s_->AwaitingUser = false;
     }
 }
