@@ -2,6 +2,17 @@
 #pragma once
 #include <cstddef>
 
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // Strips trailing blanks and tabs in place; returns text.
 char* TrimTrailingBlanks(char* text);
 // Strips trailing, then leading blanks and tabs in place (rest moved to the start); returns text.

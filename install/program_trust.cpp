@@ -4,19 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/text_util.h"
 #include "transport/sha256.h"
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // The system's answers that concern only the chain of certificates: the pin decides instead.
 constexpr std::uint32_t kChainAnswers[] = {
@@ -44,7 +35,7 @@ bool ParseThumbprint(const char* text, std::size_t length, Thumbprint* out) {
     for (std::size_t i = 0; i < length; ++i) {
         if (text[i] == ' ' || text[i] == '\t')
             continue;
-        int value = HexValue(text[i]);
+        int value = HexDigitValue(text[i]);
         if (value < 0 || digits == 64)
             return false;
         if (digits % 2 == 0)

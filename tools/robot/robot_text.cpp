@@ -4,19 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
+#include "base/text_util.h"
 
 std::string Escape(const std::string& text) {
     std::string result;
@@ -52,7 +40,7 @@ std::string Decode(const char* arg) {
         return arg;
     std::string result;
     for (const char* p = arg + 4; p[0] && p[1]; p += 2) {
-        int high = HexDigit(p[0]), low = HexDigit(p[1]);
+        int high = HexDigitValue(p[0]), low = HexDigitValue(p[1]);
         if (high < 0 || low < 0)
             break;
         result += static_cast<char>(high * 16 + low);
