@@ -180,7 +180,8 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
                                    (row.name == "Halvek.exe" ? t + row.name : row.command) +
                                    "\nCould not connect to AdminService!";
         for (int box = 0; !row.listening && box < 2; ++box)
-            ASSERT_TRUE(AnswerBox("ERROR", failed, kIdOk, box ? "" : "download_admin_failed"));
+            ASSERT_TRUE(
+                AnswerBox("ERROR", failed, kIdOk, box ? "" : "download_admin_failed_" + row.name));
         ExpectExitZero();
         if (service.joinable())
             service.join();
