@@ -10,6 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "transport/guarded_file_win.h"
+#include "transport/system_library_win.h"
+
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -18,14 +21,7 @@ constexpr int kLongestChain = 8;
 // A DLL of the system folder, loaded by its full path and released with this object.
 class SystemLibrary {
   public:
-    explicit SystemLibrary(const char* name) {
-        char path[MAX_PATH];
-        UINT length = GetSystemDirectoryA(path, MAX_PATH);
-        if (length == 0 || length + std::strlen(name) + 2 > MAX_PATH)
-            return;
-        std::snprintf(path + length, MAX_PATH - length, "\\%s", name);
-        module_ = LoadLibraryA(path);
-    }
+    explicit SystemLibrary(const char* name) : module_(LoadSystemLibrary(name)) {}
     ~SystemLibrary() {
         if (module_)
             FreeLibrary(module_);
@@ -154,8 +150,8 @@ TrustPolicy ReadTrustPolicy() {
 }
 
 HANDLE OpenHeldForCheck(const char* path) {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The same open as a held received file: read-only, sharing reading alone, no link followed.
+    return OpenGuardedHandle(path, GuardedUse::Read, FILE_SHARE_READ);
 }
 
 ProgramTrustCheck VerifyProgramTrust(const char* path, HANDLE file, const TrustPolicy& policy) {
