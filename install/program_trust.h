@@ -10,6 +10,7 @@
 // The policy: HKLM\<key>, value <value> (REG_MULTI_SZ), written by group policy.
 constexpr const char* kTrustPolicyKey = "SOFTWARE\\Policies\\GRAPHICAL ORVANE\\Install";
 constexpr const char* kTrustPolicyValue = "TrustedSigners";
+constexpr const char* kDestinationPolicyValue = "AllowedDestinations";
 
 // The SHA-256 of a certificate's DER encoding.
 struct Thumbprint {
