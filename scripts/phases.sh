@@ -52,8 +52,9 @@ quiet_phase() {
 # rewritten every second with what "progress log" says (the build's own "[ 42%]"); elsewhere a
 # line is added every 20 s. Returns the command's status.
 watch_run() {
-  local log=$1 progress=$2 status=0 pid next=20 now
+  local log=$1 progress=$2 status=0 pid next now
   shift 2
+  next=$(((SECONDS - PHASE_START) / 20 * 20 + 20)) # a phase may run more than one command
   mkdir -p "$(dirname "$log")"
   "$@" >"$log" 2>&1 </dev/null &
   pid=$!
