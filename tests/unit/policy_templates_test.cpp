@@ -26,199 +26,151 @@ struct Element {
     std::vector<Element> children;
 };
 
-// A well-formedness check of the XML these files use (no document type declaration): one root,
-// matching tags, quoted and unique attributes, known entity references, no stray '<' or '&'.
-class XmlReader {
-  public:
-    explicit XmlReader(std::string text) : s_(std::move(text)) {}
+// Well-formedness of the XML these files use (no DOCTYPE, CDATA or instructions past the
+// declaration): one root, matching tags, quoted unique attributes, known entities, no stray '<'.
+struct XmlReader {
+    std::string s;
+    std::size_t at = 0;
 
-    bool Parse(Element* root) {
-        if (s_.compare(0, 5, "<?xml") == 0 && !SkipPast("?>"))
-            return false;
-        if (!Misc() || !At('<') || !ReadElement(root) || !Misc())
-            return false;
-        return at_ == s_.size();
-    }
-
-  private:
-    bool At(char c) const { return at_ < s_.size() && s_[at_] == c; }
-    bool Starts(const char* text) const { return s_.compare(at_, std::strlen(text), text) == 0; }
-    bool SkipPast(const char* end) {
-        std::size_t found = s_.find(end, at_);
-        at_ = found == std::string::npos ? s_.size() : found + std::strlen(end);
-        return found != std::string::npos;
-    }
+    bool Starts(const char* text) const { return s.compare(at, std::strlen(text), text) == 0; }
+    bool Skip(const char* text) { return Starts(text) && (at += std::strlen(text)); }
     void Space() {
-        while (at_ < s_.size() && std::strchr(" \t\r\n", s_[at_]))
-            ++at_;
+        while (at < s.size() && std::strchr(" \t\r\n", s[at]))
+            ++at;
     }
-    bool Comment() { // at "<!--"
-        std::size_t end = s_.find("--", at_ + 4);
-        if (end == std::string::npos || s_.compare(end, 3, "-->") != 0)
-            return false;
-        at_ = end + 3;
-        return true;
-    }
-    bool Misc() { // blanks, comments and processing instructions outside the root
-        for (Space(); Starts("<!--") || Starts("<?"); Space())
-            if (Starts("<?") ? !SkipPast("?>") : !Comment())
+    bool Comments() { // and blanks; a comment has no "--" inside
+        for (Space(); Skip("<!--"); Space()) {
+            at = s.find("--", at);
+            if (at == std::string::npos || !Skip("-->"))
                 return false;
+        }
         return true;
     }
     bool Name(std::string* name) {
-        std::size_t start = at_;
-        while (at_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[at_])) ||
-                                   std::strchr("_:-.", s_[at_]) || (s_[at_] & 0x80)))
-            ++at_;
-        *name = s_.substr(start, at_ - start);
-        return at_ > start && !std::isdigit(static_cast<unsigned char>((*name)[0])) &&
-               (*name)[0] != '-' && (*name)[0] != '.';
+        const std::size_t start = at;
+        while (at < s.size() && (std::isalnum(static_cast<unsigned char>(s[at])) ||
+                                 std::strchr("_:-.", s[at]) || (s[at] & 0x80)))
+            ++at;
+        *name = s.substr(start, at - start);
+        return at > start && !std::strchr("-.0123456789", (*name)[0]);
     }
-    bool CharData(char stop) { // up to stop: entity references known, no '<', no control byte
-        static const std::regex reference("&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9a-fA-F]+);");
-        for (; at_ < s_.size() && s_[at_] != stop; ++at_) {
-            const unsigned char c = static_cast<unsigned char>(s_[at_]);
-            if (c == '<' || (c < 0x20 && c != '\t' && c != '\r' && c != '\n'))
-                return false;
-            std::smatch m;
-            if (c == '&' && !std::regex_search(s_.cbegin() + at_, s_.cend(), m, reference,
-                                               std::regex_constants::match_continuous))
+    bool Text(char stop) { // up to stop
+        static const std::regex entity("&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9a-fA-F]+);");
+        for (; at < s.size() && s[at] != stop; ++at) {
+            const unsigned char c = static_cast<unsigned char>(s[at]);
+            if (c == '<' || (c < 0x20 && !std::strchr("\t\r\n", c)) ||
+                (c == '&' && !std::regex_search(s.cbegin() + at, s.cend(), entity,
+                                                std::regex_constants::match_continuous)))
                 return false;
         }
-        return at_ < s_.size();
+        return at < s.size();
     }
-    bool ReadElement(Element* e) { // at '<'
-        ++at_;
-        if (!Name(&e->name))
+    bool ReadElement(Element* e) {
+        if (!Skip("<") || !Name(&e->name))
             return false;
-        for (;;) {
-            const std::size_t before = at_;
-            Space();
-            if (Starts("/>") || At('>'))
-                break;
-            std::string attribute;
-            if (at_ == before || !Name(&attribute))
+        for (std::size_t before = at; Space(), !Starts("/>") && !Starts(">"); before = at) {
+            std::string name;
+            if (at == before || !Name(&name) || (Space(), !Skip("=")))
                 return false;
             Space();
-            if (!At('='))
+            const char quote = at < s.size() ? s[at++] : 0;
+            const std::size_t start = at;
+            if ((quote != '"' && quote != '\'') || !Text(quote) || e->attributes.count(name))
                 return false;
-            ++at_;
-            Space();
-            if (!At('"') && !At('\''))
-                return false;
-            const char quote = s_[at_++];
-            const std::size_t start = at_;
-            if (!CharData(quote) || e->attributes.count(attribute))
-                return false;
-            e->attributes[attribute] = s_.substr(start, at_++ - start);
+            e->attributes[name] = s.substr(start, at++ - start);
         }
-        if (Starts("/>")) {
-            at_ += 2;
+        if (Skip("/>"))
             return true;
-        }
-        for (++at_;;) {
-            if (!CharData('<'))
-                return false;
-            if (Starts("</")) {
-                at_ += 2;
-                std::string closing;
-                if (!Name(&closing) || closing != e->name)
-                    return false;
-                Space();
-                return At('>') && ++at_;
-            }
-            if (Starts("<!--")        ? !Comment()
-                : Starts("<![CDATA[") ? !SkipPast("]]>")
-                : Starts("<?")        ? !SkipPast("?>")
+        for (++at; Text('<');) {
+            std::string closing;
+            if (Skip("</"))
+                return Name(&closing) && closing == e->name && (Space(), Skip(">"));
+            if (Starts("<!--") ? !Comments()
                                : (e->children.emplace_back(), !ReadElement(&e->children.back())))
                 return false;
         }
+        return false;
     }
-
-    std::string s_;
-    std::size_t at_ = 0;
+    bool Parse(Element* root) {
+        if (Skip("<?xml") && (at = s.find("?>", at)) == std::string::npos)
+            return false;
+        at = std::min(at + (Starts("?>") ? 2 : 0), s.size());
+        return Comments() && ReadElement(root) && Comments() && at == s.size();
+    }
 };
+
+bool Parses(const std::string& text, Element* root) {
+    return XmlReader{text}.Parse(root);
+}
 
 Element Load(const std::string& relative) {
     std::ifstream in(std::string(KLV_SOURCE_DIR) + "/" + relative, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     Element root;
-    EXPECT_TRUE(in.good() && XmlReader(text.str()).Parse(&root))
-        << relative << " is not well-formed";
+    EXPECT_TRUE(in.good() && Parses(text.str(), &root)) << relative << " is not well-formed";
     return root;
 }
 
-void Walk(const Element& e, const std::function<void(const Element&)>& visit) {
-    visit(e);
-    for (const Element& child : e.children)
-        Walk(child, visit);
-}
-std::vector<const Element*> All(const Element& root, const std::string& name) {
+// Every element named name (every element when name is empty), depth first.
+std::vector<const Element*> All(const Element& root, const std::string& name = "") {
     std::vector<const Element*> found;
-    Walk(root, [&](const Element& e) {
-        if (e.name == name)
+    std::function<void(const Element&)> walk = [&](const Element& e) {
+        if (name.empty() || e.name == name)
             found.push_back(&e);
-    });
+        for (const Element& child : e.children)
+            walk(child);
+    };
+    walk(root);
     return found;
 }
 
 TEST(PolicyTemplates, TheReaderRefusesMalformedXml) {
-    const char* rows[] = {
-        "<a><b></a></b>",     "<a>",           "<a x='1' x='2'/>", "<a x=1/>",
-        "<a x='<'/>",         "<a>&nbsp;</a>", "<a>R&D</a>",       "<a/><b/>",
-        "<a><!-- -- --></a>", "<1a/>",         "<a>\x01</a>",
-    };
-    for (const char* row : rows) {
+    for (const char* row : {"<a><b></a></b>", "<a>", "<a x='1' x='2'/>", "<a x=1/>", "<a x='<'/>",
+                            "<a>&nbsp;</a>", "<a>R&D</a>", "<a/><b/>", "<a><!-- -- --></a>",
+                            "<1a/>", "<a>\x01</a>", "<a x='1'y='2'/>"}) {
         Element root;
-        EXPECT_FALSE(XmlReader(row).Parse(&root)) << row;
+        EXPECT_FALSE(Parses(row, &root)) << row;
     }
     Element root;
-    EXPECT_TRUE(XmlReader("<?xml version='1.0'?><!-- c --><a:b x=\"&lt;&#38;&#x41;\"><c/>t"
-                          "<![CDATA[<]]></a:b>\n")
-                    .Parse(&root));
+    EXPECT_TRUE(
+        Parses("<?xml version='1.0'?><!-- c --><a:b x=\"&lt;&#38;&#x41;\"><c/>t</a:b>\n", &root));
 }
 
 TEST(PolicyTemplates, EveryNameTheTemplateUsesIsDefined) {
     const Element admx = Load("policy/orvane.admx"), adml = Load("policy/en-US/orvane.adml");
-    std::map<std::string, std::set<std::string>> defined; // kind -> ids
+    std::map<std::string, std::set<std::string>> defined; // kind -> names
+    std::map<std::string, std::set<std::string>> boxes;   // presentation -> the elements it shows
     for (const Element* s : All(adml, "string"))
         defined["string"].insert(s->attributes.at("id"));
-    for (const Element* p : All(adml, "presentation"))
+    for (const Element* p : All(adml, "presentation")) {
         defined["presentation"].insert(p->attributes.at("id"));
+        for (const Element& box : p->children)
+            boxes["$(presentation." + p->attributes.at("id") + ")"].insert(
+                box.attributes.at("refId"));
+    }
     for (const Element* c : All(admx, "category"))
-        defined["category"].insert(c->attributes.at("name"));
+        defined["parentCategory"].insert(c->attributes.at("name"));
     for (const Element* d : All(admx, "definition"))
         defined["supportedOn"].insert(d->attributes.at("name"));
     const std::regex reference("\\$\\((string|presentation)\\.([^)]*)\\)");
     int references = 0;
-    Walk(admx, [&](const Element& e) {
-        for (const auto& attribute : e.attributes)
+    for (const Element* e : All(admx)) {
+        for (const auto& attribute : e->attributes)
             for (std::sregex_iterator m(attribute.second.begin(), attribute.second.end(),
                                         reference);
                  m != std::sregex_iterator(); ++m, ++references)
                 EXPECT_TRUE(defined[(*m)[1]].count((*m)[2])) << (*m)[0] << " is not in the ADML";
-        auto ref = e.attributes.find("ref"); // a category's parent, a policy's platforms
-        if (ref != e.attributes.end()) {
-            EXPECT_TRUE(
-                defined[e.name == "parentCategory" ? "category" : e.name].count(ref->second))
-                << e.name << " " << ref->second;
-        }
-    });
+        const auto ref = e->attributes.find("ref"); // a category's parent, a policy's platforms
+        EXPECT_TRUE(ref == e->attributes.end() || defined[e->name].count(ref->second)) << e->name;
+    }
     EXPECT_GE(references, 8);
-    // Each policy's boxes are its own elements, one for one.
-    for (const Element* policy : All(admx, "policy")) {
-        std::set<std::string> elements, boxes;
-        for (const Element& child : policy->children)
-            for (const Element& element :
-                 child.name == "elements" ? child.children : std::vector<Element>{})
+    for (const Element* policy : All(admx, "policy")) { // its boxes are its elements, one for one
+        std::set<std::string> elements;
+        for (const Element* list : All(*policy, "elements"))
+            for (const Element& element : list->children)
                 elements.insert(element.attributes.at("id"));
-        const std::string id = policy->attributes.at("presentation");
-        for (const Element* p : All(adml, "presentation"))
-            if ("$(presentation." + p->attributes.at("id") + ")" == id)
-                for (const Element& box : p->children)
-                    boxes.insert(box.attributes.at("refId"));
-        EXPECT_EQ(elements, boxes) << policy->attributes.at("name");
+        EXPECT_EQ(elements, boxes[policy->attributes.at("presentation")]);
     }
 }
 
@@ -226,15 +178,16 @@ TEST(PolicyTemplates, PoliciesAreTheValuesTheProgramReads) {
     const Element admx = Load("policy/orvane.admx");
     std::set<std::pair<std::string, std::string>> written;
     for (const Element* policy : All(admx, "policy")) {
-        EXPECT_EQ(policy->attributes.at("class"), "Machine");      // HKEY_LOCAL_MACHINE
-        for (const Element* element : All(*policy, "multiText")) { // REG_MULTI_SZ
-            auto key = element->attributes.find("key");
+        EXPECT_EQ(policy->attributes.at("class"), "Machine"); // HKEY_LOCAL_MACHINE
+        EXPECT_EQ(policy->attributes.count("valueName"), 0u); // nothing but its list
+        ASSERT_EQ(All(*policy, "elements").size(), 1u);
+        for (const Element& element : All(*policy, "elements")[0]->children) {
+            EXPECT_EQ(element.name, "multiText"); // REG_MULTI_SZ
+            auto key = element.attributes.find("key");
             written.insert(
-                {key != element->attributes.end() ? key->second : policy->attributes.at("key"),
-                 element->attributes.at("valueName")});
+                {key != element.attributes.end() ? key->second : policy->attributes.at("key"),
+                 element.attributes.at("valueName")});
         }
-        EXPECT_EQ(policy->attributes.count("valueName"), 0u) << "a policy of its own value";
-        EXPECT_EQ(All(*policy, "elements").at(0)->children.size(), 1u);
     }
     const std::set<std::pair<std::string, std::string>> read = {
         {kTrustPolicyKey, kTrustPolicyValue}, {kTrustPolicyKey, kDestinationPolicyValue}};
