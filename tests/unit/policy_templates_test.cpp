@@ -8,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -54,13 +53,19 @@ struct XmlReader {
         *name = s.substr(start, at - start);
         return at > start && !std::strchr("-.0123456789", (*name)[0]);
     }
+    bool Entity() const { // at '&': "&name;" of a known entity or a character number
+        const std::size_t end = s.find(';', at);
+        const std::string name = s.substr(at + 1, end == std::string::npos ? 0 : end - at - 1);
+        const std::size_t digits = name.rfind("#x", 0) == 0 ? 2 : name.rfind('#', 0) == 0;
+        return std::set<std::string>{"amp", "lt", "gt", "quot", "apos"}.count(name) ||
+               (digits && name.size() > digits &&
+                name.find_first_not_of(digits == 2 ? "0123456789abcdefABCDEF" : "0123456789",
+                                       digits) == std::string::npos);
+    }
     bool Text(char stop) { // up to stop
-        static const std::regex entity("&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9a-fA-F]+);");
         for (; at < s.size() && s[at] != stop; ++at) {
             const unsigned char c = static_cast<unsigned char>(s[at]);
-            if (c == '<' || (c < 0x20 && !std::strchr("\t\r\n", c)) ||
-                (c == '&' && !std::regex_search(s.cbegin() + at, s.cend(), entity,
-                                                std::regex_constants::match_continuous)))
+            if (c == '<' || (c < 0x20 && !std::strchr("\t\r\n", c)) || (c == '&' && !Entity()))
                 return false;
         }
         return at < s.size();
@@ -153,14 +158,19 @@ TEST(PolicyTemplates, EveryNameTheTemplateUsesIsDefined) {
         defined["parentCategory"].insert(c->attributes.at("name"));
     for (const Element* d : All(admx, "definition"))
         defined["supportedOn"].insert(d->attributes.at("name"));
-    const std::regex reference("\\$\\((string|presentation)\\.([^)]*)\\)");
     int references = 0;
     for (const Element* e : All(admx)) {
-        for (const auto& attribute : e->attributes)
-            for (std::sregex_iterator m(attribute.second.begin(), attribute.second.end(),
-                                        reference);
-                 m != std::sregex_iterator(); ++m, ++references)
-                EXPECT_TRUE(defined[(*m)[1]].count((*m)[2])) << (*m)[0] << " is not in the ADML";
+        for (const auto& attribute : e->attributes) // "$(string.name)", "$(presentation.name)"
+            for (std::size_t at = 0; (at = attribute.second.find("$(", at)) != std::string::npos;
+                 ++references) {
+                const std::size_t dot = attribute.second.find('.', at),
+                                  end = attribute.second.find(')', at);
+                const std::string kind = attribute.second.substr(at + 2, dot - at - 2);
+                EXPECT_TRUE(dot < end && end != std::string::npos &&
+                            defined[kind].count(attribute.second.substr(dot + 1, end - dot - 1)))
+                    << attribute.second << " is not in the ADML";
+                at = end;
+            }
         const auto ref = e->attributes.find("ref"); // a category's parent, a policy's platforms
         EXPECT_TRUE(ref == e->attributes.end() || defined[e->name].count(ref->second)) << e->name;
     }
