@@ -28,16 +28,22 @@ std::string Narrow(const wchar_t* name, std::size_t length) {
     return std::string(text, n > 0 ? n : 0);
 }
 
-// The entries of the folder the handle refers to, names as the listing gives them.
-std::vector<std::wstring> ListFolder(HANDLE folder) {
-    std::vector<std::wstring> names;
+struct Listed {
+    std::wstring name;
+    unsigned long attributes;
+};
+
+// The entries of the folder the handle refers to, as the listing gives them.
+std::vector<Listed> ListFolder(HANDLE folder) {
+    std::vector<Listed> names;
     alignas(8) unsigned char block[16384];
     FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
     while (GetFileInformationByHandleEx(folder, kind, block, sizeof block)) {
         kind = FileIdBothDirectoryInfo;
         for (std::size_t at = 0;;) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(block + at);
-            names.emplace_back(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
+            names.push_back({std::wstring(entry->FileName, entry->FileNameLength / sizeof(WCHAR)),
+                             entry->FileAttributes});
             if (entry->NextEntryOffset == 0)
                 break;
             at += entry->NextEntryOffset;
@@ -46,14 +52,26 @@ std::vector<std::wstring> ListFolder(HANDLE folder) {
     return names;
 }
 
+// Whether the entry's handle is the entry of the folder, not what a link there leads to.
+bool IsEntryOf(HANDLE entry, const std::string& folderPath, const std::string& name) {
+    char final[MAX_PATH * 2];
+    return FinalPathOf(entry, final, sizeof final) &&
+           SameFinalPath(folderPath + "\\" + name, final);
+}
+
 void WalkFolder(HANDLE folder, bool recurse, int depth) {
-    for (const std::wstring& name : ListFolder(folder)) {
+    char folderPath[MAX_PATH * 2];
+    if (!FinalPathOf(folder, folderPath, sizeof folderPath))
+        return;
+    for (const Listed& listed : ListFolder(folder)) {
+        const std::wstring& name = listed.name;
         const std::string narrow = Narrow(name.data(), name.size());
         if (name == L".") {
             AddAceToObjectSecurity(folder, "Everyone", kGenericAll);
             continue;
         }
-        if (name == L"..")
+        // What the listing says counts too: a link is never opened.
+        if (ChooseWalkStep(narrow.c_str(), listed.attributes, 1, recurse) == WalkStep::Skip)
             continue;
         HANDLE entry =
             OpenInFolder(folder, name.c_str(), kFolderAccess, kShareAll, InFolder::OpenEntry);
@@ -63,10 +81,11 @@ void WalkFolder(HANDLE folder, bool recurse, int depth) {
         if (entry == INVALID_HANDLE_VALUE)
             continue;
         BY_HANDLE_FILE_INFORMATION info{};
-        const WalkStep step = GetFileInformationByHandle(entry, &info)
-                                  ? ChooseWalkStep(narrow.c_str(), info.dwFileAttributes,
-                                                   info.nNumberOfLinks, recurse)
-                                  : WalkStep::Skip;
+        const WalkStep step =
+            GetFileInformationByHandle(entry, &info) && IsEntryOf(entry, folderPath, narrow)
+                ? ChooseWalkStep(narrow.c_str(), info.dwFileAttributes, info.nNumberOfLinks,
+                                 recurse)
+                : WalkStep::Skip;
         if (step != WalkStep::Skip)
             AddAceToObjectSecurity(entry, "Everyone", kGenericAll);
         if (step == WalkStep::GrantAndDescend && depth < kDeepest)
