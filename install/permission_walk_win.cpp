@@ -19,6 +19,7 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kGrantAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES;
 constexpr DWORD kFolderAccess = kGrantAccess | FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+constexpr std::size_t kPathCapacity = 260;
 constexpr int kDeepest = 64; // folders within folders; a loop needs a link, which is skipped
 
 std::string Narrow(const wchar_t* name, std::size_t length) {
@@ -68,6 +69,15 @@ void WalkFolder(HANDLE folder, bool recurse, int depth) {
         const std::string narrow = Narrow(name.data(), name.size());
         if (name == L".") {
             AddAceToObjectSecurity(folder, "Everyone", kGenericAll);
+            continue;
+        }
+        // The entry's final path must be shown to be the folder's entry: one the system may not
+        // spell out in full is skipped, with a line.
+        const std::string shown =
+            std::string(folderPath).compare(0, 4, "\\\\?\\") == 0 ? folderPath + 4 : folderPath;
+        if (shown.size() + 1 + narrow.size() >= kPathCapacity) {
+            WriteInstallLog("SetFolderPermissions() path too long, skipped: %.200s\\%.200s",
+                            shown.c_str(), narrow.c_str());
             continue;
         }
         // What the listing says counts too: a link is never opened.

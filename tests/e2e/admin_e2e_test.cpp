@@ -129,14 +129,15 @@ TEST_F(AdminE2E, SingleFilesAndOverlongPathsGetPermissionsOrALine) {
     EXPECT_EQ(log_.size(), 1u);
     EXPECT_TRUE(Logged("GetFileSecurity() failed. Error ..."));
 
-    // Entries are opened by name relative to their folder's handle: a folder path and a name
-    // longer than 260 bytes together get the grant like any other.
+    // A path longer than the 260-byte buffer is skipped with a line, never overrun.
     const std::string folder = "C:\\work\\" + std::string(120, 'f');
     WriteFile(folder + "\\" + std::string(140, 'g'), "x");
     WriteFile(folder + "\\short.txt", "x");
     EXPECT_EQ(Call("folder " + folder + " 0"), 0);
     EXPECT_EQ(FileMode(folder + "\\short.txt"), 0777u);
-    EXPECT_EQ(FileMode(folder + "\\" + std::string(140, 'g')), 0777u);
+    EXPECT_NE(FileMode(folder + "\\" + std::string(140, 'g')), 0777u);
+    log_ = InstallLogMessages();
+    EXPECT_TRUE(Logged("SetFolderPermissions() path too long, skipped: ..."));
 }
 
 TEST_F(AdminE2E, HandedOverConnectionsEndTheHelperByThemselves) {
