@@ -20,21 +20,6 @@
 #include "session/session_win.h"
 #include "transport/guarded_file.h"
 
-namespace {
-
-void CreateProductFolders() {
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
-    for (const char* folder : {kKlvFolder, kUploadFolder, kKlvTransferFolder}) {
-        CreateDirectoryA(folder, &attributes);
-        SetFileAttributesA(folder, FILE_ATTRIBUTE_NORMAL);
-    }
-}
-
-} // namespace
-
 void PrepareProductFolders() {
     CreateProductFolders();
     if (AdminServiceSetOrvanePermissions(0) == 0)

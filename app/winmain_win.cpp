@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/app_win.h"
+#include "transport/guarded_scope.h"
 #include "app/cmdline.h"
 #include "app/label_geometry.h"
 #include "base/box.h"
@@ -128,6 +129,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     const Options options = ParseCommandLine();
     SetBoxPolicy(options.UserInteraction ? 0 : UnattendedBoxTimeoutMs(), ReportBoxOfRun);
+    // Files received into the -D folder are kept from links as those of the product's folders.
+    char localFolder[MAX_PATH * 2];
+    const DWORD n =
+        GetFullPathNameA(options.OptionLocalFolder, sizeof localFolder, localFolder, nullptr);
+    if (options.OptionLocalFolder[0] != '\0' && n > 0 && n < sizeof localFolder)
+        AddGuardedFolder(localFolder);
 
     RECT workArea{};
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);

@@ -1,5 +1,5 @@
-// "Everyone" full-access entries: one object (AddAceToFileSecurity), one folder listing
-// (SetFolderPermissions) and the product's folders (SetOrvanePermissions).
+// "Everyone" full-access entries on one object, through its open handle
+// (AddAceToObjectSecurity) or by its path (AddAceToFileSecurity).
 #include <windows.h>
 
 #include <cstdio>
@@ -7,12 +7,13 @@
 #include <initializer_list>
 
 #include "base/install_log.h"
-#include "base/product_paths.h"
 #include "install/acl_merge.h"
 #include "install/permissions.h"
+#include "install/permissions_win.h"
+#include "transport/guarded_scope.h"
+#include "transport/relative_file_win.h"
 
 namespace {
-constexpr std::size_t kPathCapacity = 260;
 
 // The list primitives of the platform, with the process heap for working memory.
 class Win32AclPrimitives : public AclPrimitives {
@@ -55,13 +56,10 @@ struct WorkingMemory {
     void* domain = nullptr;
     void* oldDescriptor = nullptr;
     void* dacl = nullptr;
-    HANDLE object = INVALID_HANDLE_VALUE;
     ~WorkingMemory() {
         for (void* block : {sid, domain, oldDescriptor, dacl})
             if (block)
                 p.Release(block);
-        if (object != INVALID_HANDLE_VALUE)
-            CloseHandle(object);
     }
 };
 
@@ -71,11 +69,11 @@ void LogError(const char* format) {
 
 using SetControlFunction = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
                                          SECURITY_DESCRIPTOR_CONTROL);
-} // namespace
+int GrantOnObject(WorkingMemory& memory, HANDLE object, unsigned long mask);
 
-int AddAceToFileSecurity(const char* path, const char* account, unsigned long mask) {
-    Win32AclPrimitives p;
-    WorkingMemory memory{p};
+// The account's SID into memory, then the grant on the object.
+int GrantForAccount(WorkingMemory& memory, HANDLE object, const char* account, unsigned long mask) {
+    Win32AclPrimitives& p = memory.p;
     DWORD sidSize = 0, domainSize = 0;
     SID_NAME_USE use;
     if (LookupAccountNameA(nullptr, account, nullptr, &sidSize, nullptr, &domainSize, &use))
@@ -100,26 +98,13 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
         return 0;
     }
 
-    // The object itself, never what a junction or symbolic link points at: a reparse point is
-    // left alone, whether its own attributes or the opened object show it.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kAttributeReparsePoint))
-        return 0;
-    memory.object = CreateFileA(
-        path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (memory.object == INVALID_HANDLE_VALUE) {
-        LogError("GetFileSecurity() failed. Error %d\n");
-        return 0;
-    }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(memory.object, &information) ||
-        (information.dwFileAttributes & kAttributeReparsePoint))
-        return 0;
+    return GrantOnObject(memory, object, mask);
+}
 
+int GrantOnObject(WorkingMemory& memory, HANDLE object, unsigned long mask) {
+    Win32AclPrimitives& p = memory.p;
     DWORD descriptorSize = 0;
-    if (GetKernelObjectSecurity(memory.object, DACL_SECURITY_INFORMATION, nullptr, 0,
-                                &descriptorSize))
+    if (GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &descriptorSize))
         return 0;
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         LogError("GetFileSecurity() failed. Error %d\n");
@@ -130,7 +115,7 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
         LogError("HeapAlloc() failed. Error %d\n");
         return 0;
     }
-    if (!GetKernelObjectSecurity(memory.object, DACL_SECURITY_INFORMATION, memory.oldDescriptor,
+    if (!GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, memory.oldDescriptor,
                                  descriptorSize, &descriptorSize)) {
         LogError("GetFileSecurity() failed. Error %d\n");
         return 0;
@@ -177,51 +162,41 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
         }
     }
 
-    if (!SetKernelObjectSecurity(memory.object, DACL_SECURITY_INFORMATION, &descriptor)) {
+    if (!SetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, &descriptor)) {
         LogError("SetFileSecurity() failed. Error %d\n");
         return 0;
     }
     return 1;
 }
 
-void SetFolderPermissions(const char* folder, int recurse) {
-    // A folder that is itself a junction or symbolic link lists someone else's files.
-    const DWORD own = GetFileAttributesA(folder);
-    if (own == INVALID_FILE_ATTRIBUTES || (own & kAttributeReparsePoint))
-        return;
-    char pattern[kPathCapacity];
-    int n = std::snprintf(pattern, sizeof pattern, "%s\\*", folder);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof pattern) {
-        WriteInstallLog("SetFolderPermissions() path too long, skipped: %.200s", folder);
-        return;
-    }
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const WalkStep step = ChooseWalkStep(entry.cFileName, entry.dwFileAttributes, recurse != 0);
-        if (step == WalkStep::Skip)
-            continue;
-        char path[kPathCapacity];
-        n = std::snprintf(path, sizeof path, "%s\\%s", folder, entry.cFileName);
-        if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) {
-            WriteInstallLog("SetFolderPermissions() path too long, skipped: %.200s\\%.200s", folder,
-                            entry.cFileName);
-            continue;
-        }
-        AddAceToFileSecurity(path, "Everyone", kGenericAll);
-        if (step == WalkStep::GrantAndDescend)
-            SetFolderPermissions(path, recurse);
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
+} // namespace
+
+int AddAceToObjectSecurity(HANDLE object, const char* account, unsigned long mask) {
+    Win32AclPrimitives p;
+    WorkingMemory memory{p};
+    return GrantForAccount(memory, object, account, mask);
 }
 
-void SetOrvanePermissions() {
-    WriteInstallLog("SetOrvanePermissions");
-    SetFolderPermissions(kKlvFolder, 0);
-    SetFolderPermissions(kKlvTransferFolder, 0);
-    SetFolderPermissions(kProductFolder, 0);
-    SetFolderPermissions(kProgramFolder, 0);
-    SetFolderPermissions(kZelFolder, 1);
+int AddAceToFileSecurity(const char* path, const char* account, unsigned long mask) {
+    // The object itself, never what a junction or symbolic link points at: a reparse point is
+    // left alone, and so is a handle whose final path is not the path asked for.
+    HANDLE object =
+        CreateFileA(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (object == INVALID_HANDLE_VALUE) {
+        LogError("GetFileSecurity() failed. Error %d\n");
+        return 0;
+    }
+    char full[MAX_PATH * 2], final[MAX_PATH * 2];
+    BY_HANDLE_FILE_INFORMATION information{};
+    const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    const bool same = n > 0 && n < sizeof full && FinalPathOf(object, final, sizeof final) &&
+                      SameFinalPath(full, final);
+    int granted = 0;
+    if (same && GetFileInformationByHandle(object, &information) &&
+        !(information.dwFileAttributes & kAttributeReparsePoint))
+        granted = AddAceToObjectSecurity(object, account, mask);
+    CloseHandle(object);
+    return granted;
 }

@@ -17,7 +17,11 @@ constexpr std::uint32_t kChainAnswers[] = {
     0x800B010A, // a chain that cannot be built
     0x800B010D, // a test root
     0x800B0112, // an intermediate the system does not trust
+    0x80092012, // no revocation check could be made
+    0x80092013, // the revocation server is offline (only the cache is asked)
 };
+constexpr std::uint32_t kRevokedAnswer = 0x800B010C;
+constexpr const char* kCodeSigningUsage = "1.3.6.1.5.5.7.3.3";
 constexpr std::uint32_t kNotSignedAnswers[] = {
     0x800B0100, // no signature
     0x800B0003, // a kind of file the system cannot verify
@@ -86,6 +90,8 @@ std::string TrustPolicyLine(const TrustPolicy& policy) {
 SignatureAnswer ClassifySignatureResult(std::uint32_t result) {
     if (result == 0)
         return SignatureAnswer::Intact;
+    if (result == kRevokedAnswer)
+        return SignatureAnswer::Revoked;
     for (std::uint32_t chain : kChainAnswers)
         if (result == chain)
             return SignatureAnswer::Intact;
@@ -95,18 +101,39 @@ SignatureAnswer ClassifySignatureResult(std::uint32_t result) {
     return SignatureAnswer::Broken;
 }
 
+SignerUsage UsageOf(bool listed, const std::vector<std::string>& identifiers) {
+    SignerUsage usage;
+    usage.listed = listed;
+    for (const std::string& identifier : identifiers)
+        if (identifier == kCodeSigningUsage)
+            usage.codeSigning = true;
+    return usage;
+}
+
 TrustVerdict DecideTrust(const TrustPolicy& policy, SignatureAnswer answer,
-                         const std::vector<Thumbprint>& chain) {
+                         const std::vector<ChainCertificate>& chain, SignerUsage usage) {
     if (policy.signers.empty())
         return TrustVerdict::NoValidSigner;
     if (answer == SignatureAnswer::Broken)
         return TrustVerdict::DoesNotMatch;
     if (answer == SignatureAnswer::NotSigned || chain.empty())
         return TrustVerdict::NotSigned;
-    for (const Thumbprint& certificate : chain)
+    if (answer == SignatureAnswer::Revoked)
+        return TrustVerdict::Revoked;
+    for (const ChainCertificate& certificate : chain)
+        if (certificate.status & kCertRevoked)
+            return TrustVerdict::Revoked;
+    if (chain.front().status & kCertNotTimeValid)
+        return TrustVerdict::Expired;
+    if (usage.listed && !usage.codeSigning)
+        return TrustVerdict::NotCodeSigning;
+    for (const ChainCertificate& certificate : chain) {
         for (const Thumbprint& pinned : policy.signers)
-            if (certificate == pinned)
+            if (certificate.thumbprint == pinned)
                 return TrustVerdict::Accepted;
+        if (certificate.status & kCertNotSignatureValid)
+            break; // what lies above did not issue this one
+    }
     return TrustVerdict::SignerNotTrusted;
 }
 
@@ -121,6 +148,15 @@ std::string UntrustedProgramLine(const char* path, TrustVerdict verdict, const T
         break;
     case TrustVerdict::SignerNotTrusted:
         reason = "signer not trusted: " + (signer ? ThumbprintText(*signer) : std::string());
+        break;
+    case TrustVerdict::Revoked:
+        reason = "certificate revoked";
+        break;
+    case TrustVerdict::Expired:
+        reason = "certificate expired";
+        break;
+    case TrustVerdict::NotCodeSigning:
+        reason = "certificate not for code signing";
         break;
     case TrustVerdict::NoValidSigner:
     case TrustVerdict::Accepted:

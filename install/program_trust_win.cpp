@@ -43,15 +43,10 @@ struct TrustFunctions {
     LONG(WINAPI* verify)(HWND, GUID*, LPVOID);
     CRYPT_PROVIDER_DATA*(WINAPI* providerData)(HANDLE);
     CRYPT_PROVIDER_SGNR*(WINAPI* signer)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
-    HCERTSTORE(WINAPI* openStore)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
-    BOOL(WINAPI* closeStore)(HCERTSTORE, DWORD);
-    PCCERT_CONTEXT(WINAPI* findCertificate)
-    (HCERTSTORE, DWORD, DWORD, DWORD, const void*, PCCERT_CONTEXT);
-    PCCERT_CONTEXT(WINAPI* nextCertificate)(HCERTSTORE, PCCERT_CONTEXT);
-    PCCERT_CONTEXT(WINAPI* duplicate)(PCCERT_CONTEXT);
-    BOOL(WINAPI* release)(PCCERT_CONTEXT);
-    BOOL(WINAPI* sameName)(DWORD, PCERT_NAME_BLOB, PCERT_NAME_BLOB);
-    BOOL(WINAPI* signedBy)(HCRYPTPROV_LEGACY, DWORD, const BYTE*, DWORD, PCERT_PUBLIC_KEY_INFO);
+    CRYPT_PROVIDER_CERT*(WINAPI* certificate)(CRYPT_PROVIDER_SGNR*, DWORD);
+    PCERT_EXTENSION(WINAPI* findExtension)(LPCSTR, DWORD, CERT_EXTENSION[]);
+    BOOL(WINAPI* decode)(DWORD, LPCSTR, const BYTE*, DWORD, DWORD, void*, DWORD*);
+    LONG(WINAPI* timeValidity)(LPFILETIME, PCERT_INFO);
     DWORD(WINAPI* nameOf)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPSTR, DWORD);
 };
 
@@ -59,14 +54,10 @@ bool Load(const SystemLibrary& wintrust, const SystemLibrary& crypt32, TrustFunc
     return wintrust.Get("WinVerifyTrust", &f->verify) &&
            wintrust.Get("WTHelperProvDataFromStateData", &f->providerData) &&
            wintrust.Get("WTHelperGetProvSignerFromChain", &f->signer) &&
-           crypt32.Get("CertOpenStore", &f->openStore) &&
-           crypt32.Get("CertCloseStore", &f->closeStore) &&
-           crypt32.Get("CertFindCertificateInStore", &f->findCertificate) &&
-           crypt32.Get("CertEnumCertificatesInStore", &f->nextCertificate) &&
-           crypt32.Get("CertDuplicateCertificateContext", &f->duplicate) &&
-           crypt32.Get("CertFreeCertificateContext", &f->release) &&
-           crypt32.Get("CertCompareCertificateName", &f->sameName) &&
-           crypt32.Get("CryptVerifyCertificateSignature", &f->signedBy) &&
+           wintrust.Get("WTHelperGetProvCertFromChain", &f->certificate) &&
+           crypt32.Get("CertFindExtension", &f->findExtension) &&
+           crypt32.Get("CryptDecodeObject", &f->decode) &&
+           crypt32.Get("CertVerifyTimeValidity", &f->timeValidity) &&
            crypt32.Get("CertGetNameStringA", &f->nameOf);
 }
 
@@ -74,54 +65,57 @@ Thumbprint ThumbprintOf(PCCERT_CONTEXT certificate) {
     return CertificateThumbprint(certificate->pbCertEncoded, certificate->cbCertEncoded);
 }
 
-// The embedded certificate that issued `child` and whose key verifies its signature.
-PCCERT_CONTEXT IssuerOf(const TrustFunctions& f, HCERTSTORE store, PCCERT_CONTEXT child) {
-    for (PCCERT_CONTEXT c = f.nextCertificate(store, nullptr); c; c = f.nextCertificate(store, c)) {
-        if (f.sameName(kEncoding, &c->pCertInfo->Subject, &child->pCertInfo->Issuer) &&
-            f.signedBy(0, kEncoding, child->pbCertEncoded, child->cbCertEncoded,
-                       &c->pCertInfo->SubjectPublicKeyInfo)) {
-            PCCERT_CONTEXT issuer = f.duplicate(c);
-            f.release(c);
-            return issuer;
-        }
-    }
-    return nullptr;
+// The uses the certificate's enhanced key usage extension allows (none listed: no extension).
+SignerUsage UsageOfCertificate(const TrustFunctions& f, PCCERT_CONTEXT certificate) {
+    const CERT_INFO* info = certificate->pCertInfo;
+    PCERT_EXTENSION extension =
+        f.findExtension(szOID_ENHANCED_KEY_USAGE, info->cExtension, info->rgExtension);
+    if (!extension)
+        return UsageOf(false, {});
+    DWORD size = 0;
+    if (!f.decode(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                  extension->Value.cbData, 0, nullptr, &size))
+        return UsageOf(true, {}); // listed, but nothing readable: no code signing
+    std::vector<unsigned char> block(size);
+    auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(block.data());
+    if (!f.decode(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                  extension->Value.cbData, 0, usage, &size))
+        return UsageOf(true, {});
+    std::vector<std::string> identifiers;
+    for (DWORD i = 0; i < usage->cUsageIdentifier; ++i)
+        identifiers.push_back(usage->rgpszUsageIdentifier[i]);
+    return UsageOf(true, identifiers);
 }
 
-// The signer's certificate and the embedded ones that issued it, in order; its common name.
-std::vector<Thumbprint> SignerChain(const TrustFunctions& f, HANDLE state, std::string* name) {
-    std::vector<Thumbprint> chain;
+// The chain the system built and verified for the signer, its certificates' error bits, what
+// the signer's certificate allows and its common name.
+std::vector<ChainCertificate> VerifiedChain(const TrustFunctions& f, HANDLE state,
+                                            SignerUsage* usage, std::string* name) {
+    std::vector<ChainCertificate> chain;
     CRYPT_PROVIDER_DATA* data = state ? f.providerData(state) : nullptr;
     CRYPT_PROVIDER_SGNR* signer = data ? f.signer(data, 0, FALSE, 0) : nullptr;
-    if (!signer || !signer->psSigner || !data->hMsg)
+    if (!signer)
         return chain;
-    HCERTSTORE store = f.openStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, data->hMsg);
-    if (!store)
-        return chain;
-    CERT_INFO wanted{};
-    wanted.Issuer = signer->psSigner->Issuer;
-    wanted.SerialNumber = signer->psSigner->SerialNumber;
-    PCCERT_CONTEXT current =
-        f.findCertificate(store, kEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
-    if (current) {
-        char common[256] = "";
-        f.nameOf(current, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), common,
-                 sizeof common);
-        *name = common;
-        chain.push_back(ThumbprintOf(current));
+    for (DWORD i = 0; i < signer->csCertChain && i < kLongestChain; ++i) {
+        CRYPT_PROVIDER_CERT* link = f.certificate(signer, i);
+        if (!link || !link->pCert)
+            break;
+        ChainCertificate certificate;
+        certificate.thumbprint = ThumbprintOf(link->pCert);
+        if (link->pChainElement)
+            certificate.status = link->pChainElement->TrustStatus.dwErrorStatus;
+        if (i == 0) {
+            // As of the signature's timestamp when one covers it, else as of now.
+            if (f.timeValidity(&signer->sftVerifyAsOf, link->pCert->pCertInfo) != 0)
+                certificate.status |= kCertNotTimeValid;
+            *usage = UsageOfCertificate(f, link->pCert);
+            char common[256] = "";
+            f.nameOf(link->pCert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
+                     common, sizeof common);
+            *name = common;
+        }
+        chain.push_back(certificate);
     }
-    for (int depth = 1; current && depth < kLongestChain; ++depth) {
-        if (f.sameName(kEncoding, &current->pCertInfo->Issuer, &current->pCertInfo->Subject))
-            break; // issued by itself
-        PCCERT_CONTEXT issuer = IssuerOf(f, store, current);
-        f.release(current);
-        current = issuer;
-        if (current)
-            chain.push_back(ThumbprintOf(current));
-    }
-    if (current)
-        f.release(current);
-    f.closeStore(store, 0);
     return chain;
 }
 
@@ -157,7 +151,8 @@ HANDLE OpenHeldForCheck(const char* path) {
 ProgramTrustCheck VerifyProgramTrust(const char* path, HANDLE file, const TrustPolicy& policy) {
     ProgramTrustCheck check;
     SignatureAnswer answer = SignatureAnswer::NotSigned;
-    std::vector<Thumbprint> chain;
+    std::vector<ChainCertificate> chain;
+    SignerUsage usage;
     std::string commonName;
     SystemLibrary wintrust("wintrust.dll"), crypt32("crypt32.dll");
     TrustFunctions f{};
@@ -172,17 +167,18 @@ ProgramTrustCheck VerifyProgramTrust(const char* path, HANDLE file, const TrustP
         WINTRUST_DATA data{};
         data.cbStruct = sizeof data;
         data.dwUIChoice = WTD_UI_NONE;
-        data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        // Revocation from what the system already holds: nothing is fetched.
+        data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
         data.dwUnionChoice = WTD_CHOICE_FILE;
         data.pFile = &fileInfo;
         data.dwStateAction = WTD_STATEACTION_VERIFY;
-        data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+        data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN | WTD_CACHE_ONLY_URL_RETRIEVAL;
         GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
         const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
         const std::uint32_t result = static_cast<std::uint32_t>(f.verify(noWindow, &action, &data));
         answer = ClassifySignatureResult(result);
-        if (answer == SignatureAnswer::Intact)
-            chain = SignerChain(f, data.hWVTStateData, &commonName);
+        if (answer == SignatureAnswer::Intact || answer == SignatureAnswer::Revoked)
+            chain = VerifiedChain(f, data.hWVTStateData, &usage, &commonName);
         data.dwStateAction = WTD_STATEACTION_CLOSE;
         f.verify(noWindow, &action, &data);
         if (result != 0) {
@@ -197,10 +193,10 @@ ProgramTrustCheck VerifyProgramTrust(const char* path, HANDLE file, const TrustP
     } else if (!policy.signers.empty()) {
         check.detail = std::string("Signature of ") + path + ": could not be checked";
     }
-    const TrustVerdict verdict = DecideTrust(policy, answer, chain);
+    const TrustVerdict verdict = DecideTrust(policy, answer, chain, usage);
     check.accepted = verdict == TrustVerdict::Accepted;
-    check.line = check.accepted
-                     ? SignedProgramLine(path, commonName.c_str(), chain.front())
-                     : UntrustedProgramLine(path, verdict, chain.empty() ? nullptr : &chain[0]);
+    const Thumbprint* signer = chain.empty() ? nullptr : &chain.front().thumbprint;
+    check.line = check.accepted ? SignedProgramLine(path, commonName.c_str(), *signer)
+                                : UntrustedProgramLine(path, verdict, signer);
     return check;
 }

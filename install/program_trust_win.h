@@ -19,8 +19,10 @@ struct ProgramTrustCheck {
 
 // Verifies the program or package at path, read through file (opened for reading; the caller
 // holds it from this check to the start). The signature must verify (no user interface, no
-// network retrieval, no revocation check) and a certificate of its signer's chain must be
-// pinned by policy. wintrust and crypt32 come from the system folder.
+// network retrieval; revocation as far as the system's cache knows it), the signer's
+// certificate must have been valid when the signature was made and allow code signing, and a
+// certificate of the chain the system verified must be pinned by policy. wintrust and crypt32
+// come from the system folder.
 ProgramTrustCheck VerifyProgramTrust(const char* path, HANDLE file, const TrustPolicy& policy);
 
 // Opens path for reading, sharing reading only (no writing, no deleting) until closed.

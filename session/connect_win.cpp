@@ -315,8 +315,11 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 }
 
 void ReadServerAddress(char* destination) {
-    std::FILE* file = OpenGuardedFile(kServerAddressFile, "r");
+    const char* refusal = nullptr;
+    std::FILE* file = OpenGuardedFile(kServerAddressFile, "r", &refusal);
     if (file == nullptr) {
+        if (refusal)
+            WriteInstallLog("%s not read: %s", kServerAddressFile, refusal);
         std::snprintf(destination, kServerAddressTextCapacity, "%s", KLV_DEFAULT_SERVER_ADDRESS);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include "session/session.h"
 #include "session/strip_control_chars.h"
+#include "base/install_log.h"
 #include "transport/guarded_file.h"
 
 bool ListHasRoom(const char* path, int fileCount, const char* name) {
@@ -20,9 +21,13 @@ bool ListHasRoom(const char* path, int fileCount, const char* name) {
 }
 
 bool AppendFileNameLine(const char* path, const char* name) {
-    std::FILE* file = OpenGuardedFile(path, "a");
-    if (!file)
+    const char* refusal = nullptr;
+    std::FILE* file = OpenGuardedFile(path, "a", &refusal);
+    if (!file) {
+        if (refusal)
+            WriteInstallLog("%s not written: %s", path, refusal);
         return false;
+    }
     std::fprintf(file, "%s\n", name);
     std::fclose(file);
     return true;
@@ -48,9 +53,13 @@ bool ReadListLine(std::FILE* file, char* out, std::size_t outSize) {
 
 std::vector<std::string> ReadListLines(const char* path) {
     std::vector<std::string> lines;
-    std::FILE* file = OpenGuardedFile(path, "r");
-    if (!file)
+    const char* refusal = nullptr;
+    std::FILE* file = OpenGuardedFile(path, "r", &refusal);
+    if (!file) {
+        if (refusal)
+            WriteInstallLog("%s not read: %s", path, refusal);
         return lines;
+    }
     char line[kListLineCapacity];
     while (ReadListLine(file, line, sizeof line))
         lines.emplace_back(line);

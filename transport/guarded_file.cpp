@@ -22,13 +22,28 @@ std::vector<std::string> FoldersOnTheWay(const std::string& fullPath) {
 }
 
 GuardVerdict JudgeGuardedPath(const std::vector<unsigned long>& folderAttributes,
-                              unsigned long fileAttributes, unsigned long linkCount, bool writing) {
+                              unsigned long fileAttributes, unsigned long linkCount,
+                              bool singleName) {
     for (unsigned long attributes : folderAttributes)
         if (IsLink(attributes))
             return GuardVerdict::LinkOnTheWay;
     if (IsLink(fileAttributes))
         return GuardVerdict::FileIsLink;
-    if (writing && linkCount > 1)
+    if (singleName && linkCount > 1)
         return GuardVerdict::OtherHardLinks;
     return GuardVerdict::Allowed;
+}
+
+const char* RefusalText(GuardVerdict verdict) {
+    switch (verdict) {
+    case GuardVerdict::LinkOnTheWay:
+        return "a folder on its way is a link";
+    case GuardVerdict::FileIsLink:
+        return "it is a link";
+    case GuardVerdict::OtherHardLinks:
+        return "it has another name (hard link)";
+    case GuardVerdict::Allowed:
+        break;
+    }
+    return nullptr;
 }

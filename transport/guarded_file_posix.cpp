@@ -1,14 +1,17 @@
 // The native counterpart of the guarded opens: a symbolic link counts as a reparse point, the
-// same decision applies.
+// same decision applies; the opened file must be the one its path names now (device and
+// inode), as the Windows half compares the handle's final path.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "transport/guarded_file.h"
+#include "transport/guarded_scope.h"
 
 namespace {
 
@@ -48,21 +51,42 @@ bool FileIsClear(const std::string& full, bool writing) {
 
 } // namespace
 
-std::FILE* OpenGuardedFile(const char* path, const char* mode) {
+std::FILE* OpenGuardedFile(const char* path, const char* mode, const char** refusal) {
+    const char* ignored = nullptr;
+    if (!refusal)
+        refusal = &ignored;
+    *refusal = nullptr;
     const std::string full = FullPath(path);
-    if (!WayIsClear(full))
+    if (!InGuardedScope(full, GuardedFolders()))
+        return std::fopen(full.c_str(), mode);
+    if (!WayIsClear(full)) {
+        *refusal = RefusalText(GuardVerdict::LinkOnTheWay);
         return nullptr;
+    }
     const bool writing = mode[0] == 'w' || mode[0] == 'a';
     int flags = O_NOFOLLOW | (writing ? O_WRONLY | O_CREAT : O_RDONLY);
     if (mode[0] == 'a')
         flags |= O_APPEND;
     const int descriptor = open(full.c_str(), flags, 0666);
-    if (descriptor == -1)
+    if (descriptor == -1) {
+        if (errno == ELOOP)
+            *refusal = RefusalText(GuardVerdict::FileIsLink);
         return nullptr;
-    struct stat info {};
-    if (fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode) ||
-        JudgeGuardedPath(WayAttributes(full), 0, static_cast<unsigned long>(info.st_nlink),
-                         writing) != GuardVerdict::Allowed ||
+    }
+    struct stat info {
+    }, named{};
+    const bool statted = fstat(descriptor, &info) == 0;
+    const GuardVerdict verdict =
+        statted ? JudgeGuardedPath(WayAttributes(full), 0,
+                                   static_cast<unsigned long>(info.st_nlink), true)
+                : GuardVerdict::Allowed;
+    const bool same = lstat(full.c_str(), &named) == 0 && named.st_dev == info.st_dev &&
+                      named.st_ino == info.st_ino;
+    if (verdict != GuardVerdict::Allowed)
+        *refusal = RefusalText(verdict);
+    else if (statted && !same)
+        *refusal = kOpenedAnotherFile;
+    if (!statted || S_ISDIR(info.st_mode) || verdict != GuardVerdict::Allowed || !same ||
         (mode[0] == 'w' && ftruncate(descriptor, 0) != 0)) {
         close(descriptor);
         return nullptr;
@@ -75,6 +99,8 @@ std::FILE* OpenGuardedFile(const char* path, const char* mode) {
 
 bool RemoveGuardedFile(const char* path) {
     const std::string full = FullPath(path);
+    if (!InGuardedScope(full, GuardedFolders()))
+        return unlink(full.c_str()) == 0;
     return FileIsClear(full, false) && unlink(full.c_str()) == 0;
 }
 

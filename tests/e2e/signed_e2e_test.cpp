@@ -82,6 +82,8 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         {"only a malformed entry: refused", {signer.substr(1)}, "Signed.exe", untrusted + "policy names no valid signer)"},
         {"issuer pinned, upper case and a blank: started", {"junk", issuer}, "Signed.exe", accepted},
         {"pinned signer, with a user: started locally", {signer}, "Signed.exe", accepted, true},
+        {"issuer pinned, a server certificate: refused", {issuer}, "ServerAuth.exe", untrusted + "certificate not for code signing)"},
+        {"issuer pinned, an expired signer: refused", {issuer}, "Expired.exe", untrusted + "certificate expired)"},
     };
     // clang-format on
     for (const Row& row : rows) {

@@ -59,36 +59,60 @@ TEST(ProgramTrust, AnswerChainAndPolicyDecideTheStart) {
     pinsIssuer.signers = {issuer};
     const char* p = "C:\\klv\\transfer\\Setup.exe";
     const std::string untrusted = std::string("ERROR Untrusted Program: ") + p + " (";
+    const ChainCertificate s{signer, 0}, i{issuer, 0}, expired{signer, kCertNotTimeValid},
+        revoked{signer, kCertRevoked}, revokedIssuer{issuer, kCertRevoked},
+        forged{signer, kCertNotSignatureValid};
+    const SignerUsage any = UsageOf(false, {});
+    const SignerUsage code = UsageOf(true, {"1.3.6.1.5.5.7.3.1", "1.3.6.1.5.5.7.3.3"});
+    const SignerUsage server = UsageOf(true, {"1.3.6.1.5.5.7.3.1"});
+    const SignerUsage nothing = UsageOf(true, {});
+    const SignerUsage prefix = UsageOf(true, {"1.3.6.1.5.5.7.3.31"});
     // clang-format off
-    const struct { TrustPolicy policy; std::uint32_t answer; std::vector<Thumbprint> chain; std::string line; } rows[] = {
-        {pinsSigner, 0, {signer}, std::string("Signed ") + p + " by Pub\\x0A SHA-256 " + kHex},
-        {pinsSigner, 0x800B0109, {signer, issuer}, "Signed ..."},  // untrusted root
-        {pinsSigner, 0x800B0101, {signer}, "Signed ..."},          // expired
-        {pinsSigner, 0x800B010A, {signer}, "Signed ..."},          // chain not built
-        {pinsIssuer, 0, {signer, issuer}, "Signed ..."},
-        {pinsIssuer, 0, {signer}, untrusted + "signer not trusted: " + kHex + ")"},
-        {pinsIssuer, 0, {issuer, signer}, "Signed ..."},
-        {pinsSigner, 0, {}, untrusted + "not signed)"},
-        {pinsSigner, 0x800B0100, {}, untrusted + "not signed)"},
-        {pinsSigner, 0x800B0003, {}, untrusted + "not signed)"},   // a package not verifiable
-        {pinsSigner, 0x80096010, {signer}, untrusted + "signature does not match the file)"},
-        {pinsSigner, 0x80096004, {signer}, untrusted + "signature does not match the file)"},
-        {pinsSigner, 0x800B0111, {signer}, untrusted + "signature does not match the file)"},
-        {empty, 0, {signer}, untrusted + "policy names no valid signer)"},
+    const struct { TrustPolicy policy; std::uint32_t answer; std::vector<ChainCertificate> chain; SignerUsage usage; std::string line; } rows[] = {
+        {pinsSigner, 0, {s}, any, std::string("Signed ") + p + " by Pub\\x0A SHA-256 " + kHex},
+        {pinsSigner, 0x800B0109, {s, i}, any, "Signed ..."},  // untrusted root
+        {pinsSigner, 0x800B0101, {s, {issuer, kCertNotTimeValid}}, any, "Signed ..."}, // an expired issuer
+        {pinsSigner, 0x800B010A, {s}, any, "Signed ..."},     // chain not built
+        {pinsIssuer, 0, {s, i}, code, "Signed ..."},
+        {pinsIssuer, 0, {s}, any, untrusted + "signer not trusted: " + kHex + ")"},
+        {pinsIssuer, 0, {i, s}, any, "Signed ..."},
+        {pinsSigner, 0, {}, any, untrusted + "not signed)"},
+        {pinsSigner, 0x800B0100, {}, any, untrusted + "not signed)"},
+        {pinsSigner, 0x800B0003, {}, any, untrusted + "not signed)"},   // a package not verifiable
+        {pinsSigner, 0x80096010, {s}, any, untrusted + "signature does not match the file)"},
+        {pinsSigner, 0x80096004, {s}, any, untrusted + "signature does not match the file)"},
+        {pinsSigner, 0x800B0111, {s}, any, untrusted + "signature does not match the file)"},
+        {empty, 0, {s}, any, untrusted + "policy names no valid signer)"},
+        // The signer's certificate as the verified chain shows it, whatever the answer says.
+        {pinsSigner, 0, {expired}, any, untrusted + "certificate expired)"},
+        {pinsIssuer, 0x800B0101, {expired, i}, code, untrusted + "certificate expired)"},
+        {pinsIssuer, 0, {s, i}, server, untrusted + "certificate not for code signing)"},
+        {pinsSigner, 0, {s}, nothing, untrusted + "certificate not for code signing)"},
+        {pinsSigner, 0, {s}, prefix, untrusted + "certificate not for code signing)"},
+        // Revocation: the system's answer or a mark in the chain refuses; unknown offline is
+        // an answer about the chain alone.
+        {pinsSigner, 0x800B010C, {s}, any, untrusted + "certificate revoked)"},
+        {pinsSigner, 0, {revoked}, any, untrusted + "certificate revoked)"},
+        {pinsSigner, 0, {s, revokedIssuer}, any, untrusted + "certificate revoked)"},
+        {pinsSigner, 0x80092013, {s, i}, code, "Signed ..."},
+        {pinsSigner, 0x80092012, {s}, any, "Signed ..."},
+        // A signer whose issuer's signature on it fails was not issued by that issuer.
+        {pinsIssuer, 0, {forged, i}, any, untrusted + "signer not trusted: " + kHex + ")"},
+        {pinsSigner, 0, {forged, i}, any, "Signed ..."},
     };
     // clang-format on
     for (const auto& row : rows) {
         const TrustVerdict verdict =
-            DecideTrust(row.policy, ClassifySignatureResult(row.answer), row.chain);
-        const std::string line =
-            verdict == TrustVerdict::Accepted
-                ? SignedProgramLine(p, "Pub\n", row.chain.front())
-                : UntrustedProgramLine(p, verdict, row.chain.empty() ? nullptr : &row.chain[0]);
+            DecideTrust(row.policy, ClassifySignatureResult(row.answer), row.chain, row.usage);
+        const Thumbprint* first = row.chain.empty() ? nullptr : &row.chain[0].thumbprint;
+        const std::string line = verdict == TrustVerdict::Accepted
+                                     ? SignedProgramLine(p, "Pub\n", *first)
+                                     : UntrustedProgramLine(p, verdict, first);
         if (row.line.size() > 3 && row.line.compare(row.line.size() - 3, 3, "...") == 0)
             EXPECT_EQ(line.substr(0, row.line.size() - 3), row.line.substr(0, row.line.size() - 3))
                 << std::hex << row.answer;
         else
-            EXPECT_EQ(line, row.line) << std::hex << row.answer;
+            EXPECT_EQ(line, row.line) << std::hex << row.answer << " " << &row - rows;
     }
 }
 

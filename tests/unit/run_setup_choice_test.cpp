@@ -10,6 +10,7 @@
 #include "install/permissions.h"
 #include "install/version_args.h"
 #include "transport/guarded_file.h"
+#include "transport/guarded_scope.h"
 #include "transport/sha256.h"
 #include "transport_test_support.h"
 
@@ -103,28 +104,41 @@ TEST(ReceivedProgram, StartedOnlyWhenTheHeldFileIsTheOneReceived) {
               HeldVerdict::Unreadable);
 }
 
-// No folder on the way and not the file may be a link; a written file has no other name. The
-// native half judges symbolic links as the Windows half judges reparse points.
-TEST(GuardedPath, RefusesLinksOnTheWayAndWritesToFilesWithAnotherName) {
+// No folder on the way and not the file may be a link; a file read or written has no other
+// name; outside the guarded folders a file opens plainly. The native half judges symbolic
+// links as the Windows half judges reparse points.
+TEST(GuardedPath, RefusesLinksOnTheWayAndFilesWithAnotherName) {
     EXPECT_EQ(FoldersOnTheWay("C:\\orvane\\bin\\Install.log"),
               (std::vector<std::string>{"C:\\orvane", "C:\\orvane\\bin"}));
     EXPECT_EQ(JudgeGuardedPath({0x10, kNoAttributes}, 0x20, 1, true), GuardVerdict::Allowed);
+    EXPECT_EQ(JudgeGuardedPath({0x10}, 0x20, 2, true), GuardVerdict::OtherHardLinks);
+    EXPECT_EQ(JudgeGuardedPath({0x10}, 0x20, 2, false), GuardVerdict::Allowed);
 
-    transport_test::ScratchFolder dir;
+    transport_test::ScratchFolder dir, elsewhere;
+    AddGuardedFolder(dir.path);
     const std::string inside = dir.File("inside"), outside = dir.File("outside.txt");
     std::filesystem::create_directory(inside);
     std::filesystem::create_directory_symlink(inside, dir.File("linked"));
     std::ofstream(outside) << "outside";
     std::filesystem::create_hard_link(outside, dir.File("inside/hard.txt"));
     std::filesystem::create_symlink(outside, dir.File("inside/soft.txt"));
-    const std::pair<std::string, bool> opens[] = {// path, whether "ab" opens it
-                                                  {"inside/new.txt", true},
-                                                  {"linked/new.txt", false},
-                                                  {"inside/hard.txt", false},
-                                                  {"inside/soft.txt", false}};
-    for (const auto& [name, opens_] : opens) {
-        std::FILE* file = OpenGuardedFile(dir.File(name.c_str()).c_str(), "ab");
-        EXPECT_EQ(file != nullptr, opens_) << name;
+    std::filesystem::create_symlink(outside, elsewhere.File("soft.txt"));
+    std::filesystem::create_hard_link(outside, elsewhere.File("hard.txt"));
+    const struct {
+        std::string path;
+        const char* mode;
+        bool opens;
+    } opens[] = {
+        {dir.File("inside/new.txt"), "ab", true},   {dir.File("linked/new.txt"), "ab", false},
+        {dir.File("inside/hard.txt"), "ab", false}, {dir.File("inside/soft.txt"), "ab", false},
+        {dir.File("inside/hard.txt"), "rb", false}, // an upload of a file named elsewhere too
+        {dir.File("inside/soft.txt"), "rb", false}, {dir.File("inside/new.txt"), "rb", true},
+        {elsewhere.File("soft.txt"), "rb", true}, // outside the guarded folders: plain
+        {elsewhere.File("hard.txt"), "rb", true},
+    };
+    for (const auto& row : opens) {
+        std::FILE* file = OpenGuardedFile(row.path.c_str(), row.mode);
+        EXPECT_EQ(file != nullptr, row.opens) << row.path << " " << row.mode;
         if (file)
             std::fclose(file);
     }
@@ -139,15 +153,73 @@ TEST(GuardedPath, RefusesLinksOnTheWayAndWritesToFilesWithAnotherName) {
                                 dir.File("inside/moved.txt").c_str(), false));
 }
 
-// The permission walk (install/permissions_win.cpp) takes this decision for every entry.
-TEST(PermissionWalk, SkipsTheParentAndReparsePointsAndDescendsOnlyIntoFolders) {
-    const unsigned long dir = kAttributeDirectory, link = kAttributeReparsePoint;
-    EXPECT_EQ(ChooseWalkStep("..", dir, true), WalkStep::Skip);
-    EXPECT_EQ(ChooseWalkStep(".", dir, true), WalkStep::Grant);
-    EXPECT_EQ(ChooseWalkStep("deep", dir, false), WalkStep::Grant);
-    EXPECT_EQ(ChooseWalkStep("deep", dir, true), WalkStep::GrantAndDescend);
-    EXPECT_EQ(ChooseWalkStep("junction", dir | link, true), WalkStep::Skip);
-    EXPECT_EQ(ChooseWalkStep("link.txt", link, false), WalkStep::Skip);
+// The final path the system reports for an open handle against the path asked for, and which
+// paths lie at or below the guarded folders, in any spelling.
+TEST(GuardedPath, FinalPathAndScopeInAnySpelling) {
+    const struct {
+        const char* asked;
+        const char* final;
+        bool same;
+    } finals[] = {
+        {"C:\\orvane\\bin\\Install.log", "\\\\?\\C:\\orvane\\bin\\Install.log", true},
+        {"C:\\klv\\transfer\\Setup.exe", "\\\\?\\C:\\KLV\\Transfer\\SETUP.EXE", true},
+        {"C:\\KLV\\transfer\\Setup.exe", "C:\\KLV\\transfer\\Setup.exe", true},
+        {"C:/KLV//transfer/./Setup.exe", "\\\\?\\C:\\KLV\\transfer\\Setup.exe", true},
+        {"\\\\srv\\share\\a.txt", "\\\\?\\UNC\\srv\\share\\a.txt", true},
+        // A folder swapped for a link while the open waited: the handle is another file.
+        {"C:\\KLV\\transfer\\Setup.exe", "\\\\?\\C:\\Windows\\System32\\Setup.exe", false},
+        {"C:\\KLV\\transfer\\Setup.exe", "\\\\?\\C:\\KLV\\transfer\\Setup.exe2", false},
+        {"C:\\KLV\\transfer\\Setup.exe", "\\\\?\\D:\\KLV\\transfer\\Setup.exe", false},
+        {"C:\\KLV\\transfer\\Setup.exe", "", false},
+    };
+    for (const auto& row : finals)
+        EXPECT_EQ(SameFinalPath(row.asked, row.final), row.same) << row.asked << " " << row.final;
+
+    const std::vector<std::string> folders = {"C:\\orvane", "C:\\KLV", "D:\\Data\\In\\"};
+    const struct {
+        const char* path;
+        bool guarded;
+    } scopes[] = {
+        {"C:\\orvane\\bin\\IpAdd.txt", true},
+        {"c:\\ORVANE", true},
+        {"C:\\klv\\transfer\\Setup.exe", true},
+        {"\\\\?\\C:\\Klv\\Transfer\\x.exe", true},
+        {"C:/klv/transfer/x.exe", true},
+        {"C:\\Users\\u\\..\\..\\KLV\\x", true},
+        {"D:\\data\\in\\a.bin", true},
+        {"C:\\KLV2\\x.exe", false},
+        {"C:\\orvanex", false},
+        {"C:\\KLV\\..\\x.exe", false},
+        {"C:\\Users\\u\\Documents\\FileNames.txt", false},
+        {"D:\\Data\\Inbox\\a.bin", false},
+    };
+    for (const auto& row : scopes)
+        EXPECT_EQ(InGuardedScope(row.path, folders), row.guarded) << row.path;
+}
+
+// The permission walk takes this decision for every entry, from what the entry's own handle
+// reports (attributes, link count).
+TEST(PermissionWalk, SkipsTheParentLinksAndSecondNamesAndDescendsOnlyIntoFolders) {
+    const unsigned long dir = kAttributeDirectory, link = kAttributeReparsePoint, file = 0x20;
+    const struct {
+        const char* name;
+        unsigned long attributes, links;
+        bool recurse;
+        WalkStep step;
+    } rows[] = {
+        {"..", dir, 1, true, WalkStep::Skip},
+        {".", dir, 1, true, WalkStep::Grant},
+        {"deep", dir, 1, false, WalkStep::Grant},
+        {"deep", dir, 1, true, WalkStep::GrantAndDescend},
+        {"junction", dir | link, 1, true, WalkStep::Skip},
+        {"link.txt", link, 1, false, WalkStep::Skip},
+        {"Install.exe", file, 1, false, WalkStep::Grant},
+        {"hosts", file, 2, false, WalkStep::Skip}, // a hard link to a file elsewhere
+        {"sam", file, 5, true, WalkStep::Skip},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ChooseWalkStep(row.name, row.attributes, row.links, row.recurse), row.step)
+            << row.name << " " << row.links;
 }
 
 } // namespace
