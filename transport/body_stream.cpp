@@ -20,11 +20,11 @@ BodyStream::BodyStream(int compressed, int protection, std::int32_t bodyLength,
     if (!streams_)
         return;
     Sha256Init(&digest_);
+    // The first guess of the inflate block follows the claimed length only up to 1 MiB: a header
+    // alone never makes the receiver reserve much (the block grows as the output comes).
+    const std::size_t guessInput = payloadLength_ < (1u << 20) ? payloadLength_ : (1u << 20);
     if (compressed_ && payloadLength_ > 0)
-        inflating_ =
-            inflater_.Begin(inflateBlock ? inflateBlock : &fresh_, payloadLength_, maxLength);
-    else if (compressed_)
-        inflating_ = false;
+        inflating_ = inflater_.Begin(inflateBlock ? inflateBlock : &fresh_, guessInput, maxLength);
 }
 
 BodyStream::~BodyStream() {
