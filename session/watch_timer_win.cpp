@@ -1,5 +1,5 @@
 // Without a user: the one periodic check of the server-silence and inactivity limits, and the
-// frame deadline the transport is given for the run.
+// rate window the transport is given for the run.
 #include <windows.h>
 
 #include "base/box_win.h"
@@ -29,9 +29,9 @@ void StartWatchTimer(MainWindow& main, Session& s) {
     const int silence = SilenceLimitMs(), inactivity = InactivityLimitMs();
     const int shortest = silence < inactivity ? silence : inactivity;
     StartProgressWatch(s, SessionClockMs());
-    // While a frame is read or sent no timer runs: the transport itself ends a frame that is
-    // not through within the inactivity limit.
-    SetTransportFrameDeadline(inactivity);
+    // While a frame is read or sent no timer runs: the transport itself ends a frame that has
+    // had no byte for the stall limit or, past the inactivity limit, averages under 256 B/s.
+    SetTransportRateWindow(inactivity);
     SetTimer(main.window, INACTIVITY_TIMER_ID, shortest < 4000 ? shortest / 4 : 1000, nullptr);
 }
 

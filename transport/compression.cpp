@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "transport/framing.h"
+#include "transport/inflate_stream.h"
 
 namespace {
 
@@ -99,67 +100,92 @@ bool GiveRoom(MessageBuffer* block, std::size_t room, std::size_t keep) {
 
 } // namespace
 
-bool UncompressIntoBlock(MessageBuffer* buffer, MessageBuffer* into, std::int64_t maxLength) {
-    if (buffer->length <= 0)
-        return true;
+bool BlockInflater::Begin(MessageBuffer* into, std::size_t inputLength, std::int64_t maxLength) {
+    into_ = into;
+    total_ = 0;
+    ended_ = false;
+    refused_ = false;
     if (maxLength > kMaxMessageLength)
         maxLength = kMaxMessageLength;
     if (maxLength < 0)
         maxLength = 0;
-    z_stream* inflating = t_inflate.Get();
-    if (!inflating)
-        return false;
-    z_stream& stream = *inflating;
-    const std::size_t received = static_cast<std::size_t>(buffer->length);
+    maxLength_ = static_cast<std::size_t>(maxLength);
+    stream_ = t_inflate.Get();
+    if (!stream_)
+        return Refuse();
     // One byte more than the limit is allowed for so that passing the limit can be seen, and a
     // block always keeps a byte for the zero after its payload.
-    std::size_t ceiling = static_cast<std::size_t>(maxLength) + 1;
-    if (ceiling > static_cast<std::size_t>(kMaxMessageLength) - 1)
-        ceiling = static_cast<std::size_t>(kMaxMessageLength) - 1;
+    ceiling_ = maxLength_ + 1;
+    if (ceiling_ > static_cast<std::size_t>(kMaxMessageLength) - 1)
+        ceiling_ = static_cast<std::size_t>(kMaxMessageLength) - 1;
     // A block kept from an earlier message is used as it is when it is large enough for the
     // first guess (four times the input, at least 64 KiB); otherwise it starts at that guess and
     // grows geometrically, so the total time stays linear in the result's size.
-    std::size_t guess = received * 4 < 65536 ? 65536 : received * 4;
-    if (guess > ceiling)
-        guess = ceiling;
-    std::size_t room = into->data && into->capacity > 1 ? into->capacity - 1 : 0;
-    if (room > ceiling)
-        room = ceiling;
-    if (room < guess) {
+    std::size_t guess = inputLength * 4 < 65536 ? 65536 : inputLength * 4;
+    if (guess > ceiling_)
+        guess = ceiling_;
+    room_ = into->data && into->capacity > 1 ? into->capacity - 1 : 0;
+    if (room_ > ceiling_)
+        room_ = ceiling_;
+    if (room_ < guess) {
         if (!GiveRoom(into, guess, 0))
-            return false;
-        room = guess;
+            return Refuse();
+        room_ = guess;
     }
-    stream.next_in = buffer->data;
-    stream.avail_in = static_cast<uInt>(received);
-    std::size_t total = 0;
+    return true;
+}
+
+bool BlockInflater::Feed(const unsigned char* in, std::size_t length) {
+    if (refused_ || ended_ || length == 0)
+        return !refused_;
+    z_stream& stream = *stream_;
+    stream.next_in = const_cast<unsigned char*>(in);
+    stream.avail_in = static_cast<uInt>(length);
     for (;;) {
-        if (total == room) {
-            if (room >= ceiling)
-                return false; // the result would pass the limit
-            const std::size_t grown = room * 2 > ceiling ? ceiling : room * 2;
-            if (!GiveRoom(into, grown, total))
-                return false;
-            room = grown;
+        if (total_ == room_) {
+            if (room_ >= ceiling_)
+                return Refuse(); // the result would pass the limit
+            const std::size_t grown = room_ * 2 > ceiling_ ? ceiling_ : room_ * 2;
+            if (!GiveRoom(into_, grown, total_))
+                return Refuse();
+            room_ = grown;
         }
-        const std::size_t space = room - total;
+        const std::size_t space = room_ - total_;
         const uInt window = space > 0x40000000u ? 0x40000000u : static_cast<uInt>(space);
-        stream.next_out = into->data + total;
+        stream.next_out = into_->data + total_;
         stream.avail_out = window;
         const int status = inflate(&stream, Z_PARTIAL_FLUSH);
         const std::size_t produced = window - stream.avail_out;
-        total += produced;
-        if (produced == 0 || status == Z_STREAM_END || (status != Z_OK && status != Z_BUF_ERROR))
+        total_ += produced;
+        if (status == Z_STREAM_END || (status != Z_OK && status != Z_BUF_ERROR)) {
+            ended_ = true; // the stream is over, or the bytes are no zlib stream past here
+            break;
+        }
+        if (stream.avail_out > 0) // all input taken: the rest comes with the next bytes
             break;
     }
-    if (total > static_cast<std::size_t>(maxLength))
+    return true;
+}
+
+bool BlockInflater::Finish(MessageBuffer* buffer) {
+    if (refused_ || total_ > maxLength_)
         return false;
-    if (total > received) { // the blocks trade places
-        const MessageBuffer payload{into->capacity, static_cast<std::int32_t>(total), into->data};
-        *into = MessageBuffer{buffer->capacity, 0, buffer->data};
+    if (total_ > static_cast<std::size_t>(buffer->length)) { // the blocks trade places
+        const MessageBuffer payload{into_->capacity, static_cast<std::int32_t>(total_),
+                                    into_->data};
+        *into_ = MessageBuffer{buffer->capacity, 0, buffer->data};
         *buffer = payload;
     }
     return true;
+}
+
+bool UncompressIntoBlock(MessageBuffer* buffer, MessageBuffer* into, std::int64_t maxLength) {
+    if (buffer->length <= 0)
+        return true;
+    BlockInflater inflater;
+    const std::size_t received = static_cast<std::size_t>(buffer->length);
+    return inflater.Begin(into, received, maxLength) && inflater.Feed(buffer->data, received) &&
+           inflater.Finish(buffer);
 }
 
 bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length,

@@ -1,66 +1,19 @@
 // Frames on a TCP stream: send one message, take one in.
 #include "transport/framing.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "transport/byte_order.h"
+#include "transport/frame_read.h"
 #include "transport/protection.h"
 #include "transport/transport_errors.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kWsaeNoBufs = 10055;
 constexpr int kWsaeMsgSize = 10040;
-// The body block grows by at least this much. The slack above 1 MiB lets a 1 MiB piece with
-// its type byte and check value arrive in the first block, without a second block and copy.
-constexpr std::int32_t kBodyStep = (1 << 20) + 64;
-
-int g_stallLimitMs = kDefaultStallLimitMs;
-int g_frameDeadlineMs = 0; // 0: a frame may take as long as its bytes keep coming
-
-enum class Wait { Ready, NotYet, Stalled };
-
-// Read by tests from another thread while a send waits.
-std::atomic<long long> g_waitCount{0};
-
-long long MsSince(Clock::time_point then) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count();
-}
-
-// How long the frame begun at frameStart may still wait: the stall limit since its last
-// progress, and the frame deadline (when one is set) since its start.
-long long WaitLeftMs(Clock::time_point frameStart, Clock::time_point lastProgress) {
-    long long left = g_stallLimitMs - MsSince(lastProgress);
-    if (g_frameDeadlineMs > 0) {
-        const long long untilDeadline = g_frameDeadlineMs - MsSince(frameStart);
-        if (untilDeadline < left)
-            left = untilDeadline;
-    }
-    return left;
-}
-
-// Waits for the socket to become readable or writable, at most capMs (or until the frame has
-// made no progress for the stall limit, or has passed its deadline). A wait that ends early
-// (NotYet) is followed by another call of the socket, never by a spin: the wait itself blocks.
-Wait WaitForSocket(KlvSocket s, bool forWrite, Clock::time_point frameStart,
-                   Clock::time_point lastProgress, int capMs) {
-    ++g_waitCount;
-    long long wait = WaitLeftMs(frameStart, lastProgress);
-    if (wait <= 0)
-        return Wait::Stalled;
-    if (capMs >= 0 && wait > capMs)
-        wait = capMs;
-    const int r = KLVwaitSocket(s, forWrite, static_cast<int>(wait));
-    if (r != 0)
-        return Wait::Ready; // ready, or an error the next socket call reports
-    return WaitLeftMs(frameStart, lastProgress) <= 0 ? Wait::Stalled : Wait::NotYet;
-}
 
 void ReportSendFailure(KlvSocket s, long long unsent, int error, int options) {
     char text[120];
@@ -82,116 +35,7 @@ bool EnsureData(MessageBuffer* buffer) {
     return true;
 }
 
-// The read block always holds this many bytes more than the body it is given: one for the zero
-// that follows every payload (a text payload is then a C string), nine to spare, as receive
-// blocks have always had. A body of more than kMaxMessageLength - kBodySlack bytes is therefore
-// refused at its header: its block would not fit the buffer's 32-bit capacity.
-constexpr std::int32_t kBodySlack = 10;
-// ReadFrameBytes and ReadHeader: no byte of a frame was waiting.
-constexpr int kNothingWaiting = -1;
-
-// When a frame's first byte arrived and when it last made progress.
-struct FrameClock {
-    Clock::time_point start = Clock::now();
-    Clock::time_point lastProgress = start;
-};
-
-// Reads up to count bytes of a frame into `into`: the one read/wait loop of a receive. It reads
-// first and waits for the socket only when nothing is there inside a frame, so bytes that are
-// already there are taken without a wait. Before the frame's first byte (started false) it does
-// not wait but returns kNothingWaiting. Returns the count read, or 0 when the peer closed the
-// connection or the read failed (logged under `step`, a stall as 10060).
-int ReadFrameBytes(KlvSocket s, unsigned char* into, int count, bool started, FrameClock* clock,
-                   const char* step) {
-    for (;;) {
-        const int n = KLVrecvBytes(s, reinterpret_cast<char*>(into), count, 0);
-        if (n > 0) {
-            clock->lastProgress = Clock::now();
-            if (!started)
-                clock->start = clock->lastProgress;
-            return n;
-        }
-        if (n == 0)
-            return 0;
-        const int error = KLVWSAGetLastError();
-        if (error != KLV_WSAEWOULDBLOCK) {
-            LogWinsockError(error, step);
-            return 0;
-        }
-        if (!started)
-            return kNothingWaiting;
-        if (WaitForSocket(s, false, clock->start, clock->lastProgress, -1) == Wait::Stalled) {
-            LogWinsockError(KLV_WSAETIMEDOUT, step);
-            return 0;
-        }
-    }
-}
-
-// Header step: 1 with the whole header read, kNothingWaiting when no byte was there, 0 when the
-// connection failed. Once its first byte is in, the header is completed or the connection given
-// up; that byte starts the frame's clock.
-int ReadHeader(KlvSocket s, unsigned char* header, FrameClock* clock) {
-    int got = 0;
-    while (got < kFrameHeaderSize) {
-        const int n =
-            ReadFrameBytes(s, header + got, kFrameHeaderSize - got, got > 0, clock, "1-KLVrecv()");
-        if (n <= 0)
-            return n;
-        got += n;
-    }
-    return 1;
-}
-
-// Body step: straight into the caller's block, which grows as the bytes arrive (a header alone
-// never makes the receiver reserve its whole claimed length). False when the connection failed
-// or memory ran out; buffer->length is set only once the body is complete.
-bool ReadBody(KlvSocket s, MessageBuffer* buffer, std::int32_t bodyLength, FrameClock* clock) {
-    const std::int64_t needed = static_cast<std::int64_t>(bodyLength) + kBodySlack;
-    std::int32_t received = 0;
-    while (received < bodyLength) {
-        std::int64_t room = static_cast<std::int64_t>(buffer->capacity) - kBodySlack - received;
-        if (room <= 0) {
-            std::int64_t grown = static_cast<std::int64_t>(buffer->capacity) * 2;
-            if (grown < static_cast<std::int64_t>(received) + kBodyStep)
-                grown = static_cast<std::int64_t>(received) + kBodyStep;
-            if (grown > needed)
-                grown = needed;
-            unsigned char* block = static_cast<unsigned char*>(
-                std::realloc(buffer->data, static_cast<std::size_t>(grown)));
-            if (!block)
-                return false;
-            buffer->data = block;
-            buffer->capacity = static_cast<std::int32_t>(grown);
-            room = grown - kBodySlack - received;
-        }
-        const std::int32_t remaining = bodyLength - received;
-        const int ask = room < remaining ? static_cast<int>(room) : remaining;
-        const int n = ReadFrameBytes(s, buffer->data + received, ask, true, clock, "2-KLVrecv()");
-        if (n <= 0)
-            return false;
-        received += n;
-    }
-    buffer->length = bodyLength;
-    return true;
-}
-
 } // namespace
-
-long long TransportWaitCount() {
-    return g_waitCount.load();
-}
-
-int SetTransportStallLimit(int milliseconds) {
-    const int previous = g_stallLimitMs;
-    g_stallLimitMs = milliseconds;
-    return previous;
-}
-
-int SetTransportFrameDeadline(int milliseconds) {
-    const int previous = g_frameDeadlineMs;
-    g_frameDeadlineMs = milliseconds > 0 ? milliseconds : 0;
-    return previous;
-}
 
 bool InitMessageBuffer(MessageBuffer* buffer) {
     buffer->data = static_cast<unsigned char*>(std::malloc(4));
@@ -267,20 +111,20 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
     }
     std::size_t sent = 0;
     int error = 0;
-    const auto start = Clock::now();
-    auto lastProgress = start;
+    FrameProgress progress;
+    progress.startMs = progress.lastByteMs = frame_io::NowMs();
     while (sent < total) {
         const std::size_t remaining = total - sent;
         const int ask = remaining > 0x40000000u ? 0x40000000 : static_cast<int>(remaining);
         const int n = KLVsend(s, reinterpret_cast<const char*>(frame + sent), ask, 0);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
-            lastProgress = Clock::now();
+            frame_io::NoteBytes(&progress, n);
             continue;
         }
         if (n < 0 && (error = KLVWSAGetLastError()) == KLV_WSAEWOULDBLOCK) {
-            // Wait for room instead of spinning; give up when nothing moves for the stall limit.
-            if (WaitForSocket(s, true, start, lastProgress, -1) == Wait::Stalled) {
+            // Wait for room instead of spinning; give up when the frame is out of its budget.
+            if (frame_io::WaitForSocket(s, true, progress) == frame_io::Wait::Stalled) {
                 error = KLV_WSAETIMEDOUT;
                 break;
             }
@@ -331,19 +175,20 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
     buffer->data[0] = 0;
     buffer->length = 0;
     unsigned char header[kFrameHeaderSize];
-    FrameClock clock;
-    const int headerRead = ReadHeader(s, header, &clock);
+    FrameProgress frame;
+    const int headerRead = frame_io::ReadHeader(s, header, &frame);
     if (headerRead != 1)
-        return headerRead == kNothingWaiting ? 1 : 0;
+        return headerRead == frame_io::kNothingWaiting ? 1 : 0;
     const std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(header + 2));
     if (bodyLength == KEEPALIVE_LENGTH)
         return 1; // keep-alive: nothing to deliver
-    if (bodyLength < 0 || static_cast<std::int64_t>(bodyLength) + kBodySlack > kMaxMessageLength ||
+    if (bodyLength < 0 ||
+        static_cast<std::int64_t>(bodyLength) + frame_io::kBodySlack > kMaxMessageLength ||
         bodyLength > maxLength + kCheckValueSize)
         return 0;
-    if (!ReadBody(s, buffer, bodyLength, &clock))
+    Unwrapped result = Unwrapped::Payload;
+    if (!frame_io::ReadBody(s, buffer, header, maxLength, inflateBlock, &frame, &result))
         return 0;
-    const Unwrapped result = UnwrapMessage(buffer, header[0], header[1], maxLength, inflateBlock);
     return result == Unwrapped::Payload ? 1 : 0;
 }
 

@@ -90,12 +90,24 @@ bool UncompressIntoBlock(MessageBuffer* buffer, MessageBuffer* into, std::int64_
 
 // The no-progress limit of sends and receives (tests shorten it); returns the previous value.
 int SetTransportStallLimit(int milliseconds);
-// A frame must be complete within this time of its first byte, a send within this time of its
-// start, or it fails as a stalled one does; 0 (the start value) sets no deadline. Returns the
-// previous value.
-int SetTransportFrameDeadline(int milliseconds);
+// Past this time since a frame's first byte (a send: its start), a frame whose average rate
+// since that byte is under 256 bytes per second fails as a stalled one does; 0 (the start value)
+// sets no such budget. Returns the previous value.
+int SetTransportRateWindow(int milliseconds);
 // How often sends and receives have waited for their socket so far (tests compare it).
 long long TransportWaitCount();
+
+// Where a received body's check value digest, decryption and inflation run: on the whole body
+// once it is in (Whole, as a reference), between reads, on a second thread, or (Auto, the start
+// value) on a second thread for bodies of 128 KiB or more where the machine has more than one
+// core and between reads otherwise. Blowfish frames are always taken whole. Returns the
+// previous value.
+enum class ReceiveWork { Whole, BetweenReads, WorkerThread, Auto };
+ReceiveWork SetReceiveWork(ReceiveWork work);
+// The worker takes at most this many bytes at a time.
+constexpr std::size_t kReceiveWorkStep = 64 << 10;
+// Bytes of the last streamed body that had been worked on when its last byte was read.
+long long LastFrameWorkedAhead();
 
 // Builds the bytes SendMessageWithSize puts on the wire for this payload and these options,
 // without sending (payload may be changed by compression as in a send). Returns false when the

@@ -120,6 +120,10 @@ void BlowfishCfbDecrypt(unsigned char* data, std::size_t length, int keySelector
 
 void AesCtrCrypt(unsigned char* data, std::size_t length) {
     unsigned char counter[16] = {0};
+    AesCtrCryptAt(counter, data, length);
+}
+
+void AesCtrCryptAt(unsigned char counter[16], unsigned char* data, std::size_t length) {
     if (AesInstructionsInUse())
         Aes128NiCtrCrypt(&AesNiSchedule(), counter, data, length);
     else
@@ -130,8 +134,12 @@ unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length) 
     // One area per thread: a peer and a client in one test process may protect at once.
     static thread_local unsigned char checkValue[kCheckValueSize];
     Sha256(data, length, checkValue);
-    BlowfishCfbEncrypt(checkValue, sizeof checkValue, kCheckValueKeySelector);
+    CheckValueOfDigest(checkValue);
     return checkValue;
+}
+
+void CheckValueOfDigest(unsigned char digest[32]) {
+    BlowfishCfbEncrypt(digest, kCheckValueSize, kCheckValueKeySelector);
 }
 
 int UnprotectMessage(unsigned char* body, std::size_t length, int protection) {

@@ -8,7 +8,12 @@ constexpr int kCheckValueKeySelector = 1;
 
 void BlowfishCfbEncrypt(unsigned char* data, std::size_t length, int keySelector);
 void AesCtrCrypt(unsigned char* data, std::size_t length);
+// AES-128-CTR going on from `counter` (the block after the last one used), for a message taken
+// in range by range: every range but the last must be a multiple of 16 bytes.
+void AesCtrCryptAt(unsigned char counter[16], unsigned char* data, std::size_t length);
 unsigned char* ComputeCheckValue(const unsigned char* data, std::size_t length);
+// The check value from a finished digest of the payload (SHA-256, then Blowfish-CFB64).
+void CheckValueOfDigest(unsigned char digest[32]);
 int UnprotectMessage(unsigned char* body, std::size_t length, int protection);
 
 // Blowfish-CFB64 decryption (the ciphertext feeds back), zero vector, position 0.

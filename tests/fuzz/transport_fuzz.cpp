@@ -1,9 +1,13 @@
 // Fuzz target: arbitrary bytes as a received stream of frames (through KLVrecv over a socket
-// pair), every delivered message taken apart with the readers, plus decompression and the
+// pair, worked on as the bytes come and compared with the same stream received whole), every
+// delivered message taken apart with the readers, plus decompression and the
 // protection check on the raw bytes. Byte 0 chooses the readers' plan (two bits a step: byte,
-// integer, string to 1, 4, 100 or 260 bytes) and the protection byte; the rest is the stream.
+// integer, string to 1, 4, 100 or 260 bytes), the protection byte, and with its top bit a
+// second thread for the streamed work; the rest is the stream.
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "transport/frame_stream.h"
 #include "transport/framing.h"
@@ -41,11 +45,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned plan = data[0];
     const unsigned char* stream = data + 1;
     const std::size_t streamSize = size - 1;
-    ReceiveFrameStream(stream, streamSize, [&](const StreamFrame& frame) {
-        if (frame.payload[frame.payloadLength] != 0)
-            std::abort();
-        TakeApart(frame.payload, frame.payloadLength, plan);
-    });
+    // Streamed (between reads, or on a second thread) and then whole: the same frames, the same
+    // payloads, the same first failing frame.
+    std::vector<std::string> streamed, whole;
+    int streamedFailed = -1, wholeFailed = -1;
+    const ReceiveWork previous =
+        SetReceiveWork(plan & 0x80 ? ReceiveWork::WorkerThread : ReceiveWork::BetweenReads);
+    const bool streamedWhole = ReceiveFrameStream(
+        stream, streamSize,
+        [&](const StreamFrame& frame) {
+            if (frame.payload[frame.payloadLength] != 0)
+                std::abort();
+            streamed.emplace_back(reinterpret_cast<const char*>(frame.payload),
+                                  static_cast<std::size_t>(frame.payloadLength));
+            TakeApart(frame.payload, frame.payloadLength, plan);
+        },
+        &streamedFailed);
+    SetReceiveWork(ReceiveWork::Whole);
+    const bool wasWhole = ReceiveFrameStream(
+        stream, streamSize,
+        [&](const StreamFrame& frame) {
+            whole.emplace_back(reinterpret_cast<const char*>(frame.payload),
+                               static_cast<std::size_t>(frame.payloadLength));
+        },
+        &wholeFailed);
+    SetReceiveWork(previous);
+    if (streamedWhole != wasWhole || streamed != whole || streamedFailed != wholeFailed)
+        std::abort(); // the streamed receive made something else of the bytes
     // Decompression and the protection check straight on the bytes.
     auto* block = static_cast<unsigned char*>(std::malloc(streamSize));
     std::memcpy(block, stream, streamSize);

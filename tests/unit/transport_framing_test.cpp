@@ -9,55 +9,19 @@
 
 namespace {
 
+using transport_test::Built;
 using transport_test::Header;
+using transport_test::KeptBlocks;
 using transport_test::LoopbackPair;
 using transport_test::Random;
+using transport_test::Receive;
+using transport_test::Received;
 using transport_test::Repetitive;
 using Clock = std::chrono::steady_clock;
 
 int Send(KlvSocket s, std::string payload, int options) {
     return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(&payload[0]),
                                static_cast<std::int32_t>(payload.size()), options);
-}
-
-std::string Built(std::string payload, int options) {
-    unsigned char* frame = nullptr;
-    std::size_t length = 0;
-    EXPECT_TRUE(BuildFrame(reinterpret_cast<unsigned char*>(&payload[0]),
-                           static_cast<std::int32_t>(payload.size()), options, &frame, &length));
-    const std::string bytes(reinterpret_cast<char*>(frame), length);
-    std::free(frame);
-    return bytes;
-}
-
-struct Received {
-    int result;
-    std::string payload;
-};
-
-// The blocks a reader of many messages keeps between them, as the main window does: the last
-// large read block and the block compressed messages are inflated into.
-struct KeptBlocks {
-    MessageBuffer read{0, 0, nullptr}, inflate{0, 0, nullptr};
-    ~KeptBlocks() {
-        FreeMessageBuffer(&read);
-        FreeMessageBuffer(&inflate);
-    }
-};
-
-// One receive into a fresh buffer, or through the kept blocks when given.
-Received Receive(KlvSocket s, std::int64_t limit = kMaxMessageLength, KeptBlocks* kept = nullptr) {
-    MessageBuffer buffer{0, 0, nullptr};
-    if (kept)
-        std::swap(buffer, kept->read);
-    EXPECT_TRUE(buffer.data != nullptr || InitMessageBuffer(&buffer));
-    Received r{KLVrecv(s, &buffer, limit, kept ? &kept->inflate : nullptr), ""};
-    r.payload.assign(reinterpret_cast<char*>(buffer.data), static_cast<std::size_t>(buffer.length));
-    EXPECT_TRUE(r.result != 1 || buffer.data[buffer.length] == 0); // always zero-terminated
-    if (kept && WorthKeeping(buffer))
-        std::swap(buffer, kept->read);
-    FreeMessageBuffer(&buffer);
-    return r;
 }
 
 } // namespace
@@ -130,7 +94,7 @@ TEST(TransportFraming, ReceivePhases) {
         bool close;                     // the peer closes after the first bytes
         int result, minWaits, maxWaits;
         bool stalls;
-        int deadlineMs = 0; // the frame's deadline, if any
+        int deadlineMs = 0; // the frame's rate window, if any
     } rows[] = {
         {frame.size(), {}, false, 1, 0, 0, false},
         {2, {6, 20000}, false, 1, 3, 6, false},
@@ -138,8 +102,9 @@ TEST(TransportFraming, ReceivePhases) {
         {3, {}, false, 0, 1, 2, true},
         {1006, {}, true, 0, 0, 0, false},
         {1006, {}, false, 0, 1, 2, true},
-        // A body byte every 60 ms keeps the stall limit away, not the deadline (the header is
-        // there at once, so the deadline meets the body however slow the machine is).
+        // A body byte every 60 ms keeps the stall limit away, not the rate budget: 14 bytes in
+        // 0.5 s is far under 256 B/s once the window is over (the header is there at once, so
+        // the window ends while the body trickles, however slow the machine is).
         {6, {7, 8, 9, 10, 11, 12, 13, 14}, false, 0, 1, 9, true, 250},
     };
     for (const auto& row : rows) {
@@ -169,12 +134,12 @@ TEST(TransportFraming, ReceivePhases) {
                 from = to;
             }
         });
-        const int noDeadline = SetTransportFrameDeadline(row.deadlineMs);
+        const int noWindow = SetTransportRateWindow(row.deadlineMs);
         const auto start = Clock::now();
         const Received r = Receive(pair.Client());
         const auto took = Clock::now() - start;
         received = true;
-        SetTransportFrameDeadline(noDeadline);
+        SetTransportRateWindow(noWindow);
         writer.join();
         EXPECT_EQ(row.result, r.result);
         EXPECT_EQ(row.result == 1, r.payload == body);
@@ -206,8 +171,10 @@ TEST(TransportFraming, ReceivePhases) {
 // a stream that inflates to fewer bytes, stay the payload. Refused: an altered checked frame, a
 // body with no payload before its check value, a length that is negative or whose block would not
 // fit, a body past the caller's limit, and a payload that would inflate past it. The table runs
-// once with fresh blocks and once through blocks kept from row to row, so that blocks of larger
-// messages and of refused ones are reused for the rows after them.
+// with fresh blocks and through blocks kept from row to row, so that blocks of larger messages
+// and of refused ones are reused for the rows after them, each way with the body worked on
+// whole, between reads and on a second thread (transport_streamed_receive_test.cpp runs these
+// rows in pieces).
 TEST(TransportFraming, ReceivedFrames) {
     const std::string checked = Built("checked payload", SEND_AES_CHECK), random = Random(3033, 4);
     const std::string bomb = Built(std::string(8 << 20, 'b'), 0);
@@ -245,7 +212,13 @@ TEST(TransportFraming, ReceivedFrames) {
         {flipped(52), none, 0, ""},
         {Header(0, 4, 32) + std::string(32, '\x11'), none, 0, ""},
     };
-    for (const bool keep : {false, true}) {
+    for (const int run : {0, 1, 2, 3, 4, 5}) {
+        const bool keep = run % 2 == 1;
+        // The body worked on whole once it is in, between reads, and on a second thread.
+        const ReceiveWork work = run < 2   ? ReceiveWork::Whole
+                                 : run < 4 ? ReceiveWork::BetweenReads
+                                           : ReceiveWork::WorkerThread;
+        const ReceiveWork previousWork = SetReceiveWork(work);
         KeptBlocks blocks;
         KeptBlocks* kept = keep ? &blocks : nullptr;
         for (const auto& row : rows) {
@@ -260,6 +233,7 @@ TEST(TransportFraming, ReceivedFrames) {
                 EXPECT_EQ("abc", Receive(pair.Client(), none, kept).payload);
             }
         }
+        SetReceiveWork(previousWork);
     }
     // Refused at the header: the receive never waits for such a body.
     const int previous = SetTransportStallLimit(300);

@@ -103,6 +103,47 @@ inline std::string Header(unsigned char compressed, unsigned char protection, st
            testbytes::Le32(static_cast<std::uint32_t>(length));
 }
 
+inline std::string Built(std::string payload, int options) {
+    unsigned char* frame = nullptr;
+    std::size_t length = 0;
+    EXPECT_TRUE(BuildFrame(reinterpret_cast<unsigned char*>(&payload[0]),
+                           static_cast<std::int32_t>(payload.size()), options, &frame, &length));
+    const std::string bytes(reinterpret_cast<char*>(frame), length);
+    std::free(frame);
+    return bytes;
+}
+
+struct Received {
+    int result;
+    std::string payload;
+};
+
+// The blocks a reader of many messages keeps between them, as the main window does: the last
+// large read block and the block compressed messages are inflated into.
+struct KeptBlocks {
+    MessageBuffer read{0, 0, nullptr}, inflate{0, 0, nullptr};
+    ~KeptBlocks() {
+        FreeMessageBuffer(&read);
+        FreeMessageBuffer(&inflate);
+    }
+};
+
+// One receive into a fresh buffer, or through the kept blocks when given.
+inline Received Receive(KlvSocket s, std::int64_t limit = kMaxMessageLength,
+                        KeptBlocks* kept = nullptr) {
+    MessageBuffer buffer{0, 0, nullptr};
+    if (kept)
+        std::swap(buffer, kept->read);
+    EXPECT_TRUE(buffer.data != nullptr || InitMessageBuffer(&buffer));
+    Received r{KLVrecv(s, &buffer, limit, kept ? &kept->inflate : nullptr), ""};
+    r.payload.assign(reinterpret_cast<char*>(buffer.data), static_cast<std::size_t>(buffer.length));
+    EXPECT_TRUE(r.result != 1 || buffer.data[buffer.length] == 0); // always zero-terminated
+    if (kept && WorthKeeping(buffer))
+        std::swap(buffer, kept->read);
+    FreeMessageBuffer(&buffer);
+    return r;
+}
+
 // A scratch folder under /tmp, removed with its files at the end.
 struct ScratchFolder {
     char pattern[24] = "/tmp/klv_test_XXXXXX";

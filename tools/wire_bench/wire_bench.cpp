@@ -199,8 +199,8 @@ struct Options {
     int repeat = 3;
     double scale = 1;
     bool download = true, upload = true;
-    std::size_t piece = 0; // only this download piece size (bytes), 0: all
-    bool compressed = false;
+    std::size_t piece = 0;                      // only this download piece size (bytes), 0: all
+    bool compressed = false, bothForms = false; // bothForms: uncompressed, then compressed
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -208,8 +208,9 @@ Options ParseOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--compressed") {
-            o.compressed = true;
+        if (arg == "--compressed" || arg == "--all-forms") {
+            o.compressed = arg == "--compressed";
+            o.bothForms = arg == "--all-forms";
         } else if (arg == "--install" && value) {
             o.install = value;
             ++i;
@@ -231,7 +232,8 @@ Options ParseOptions(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: wire_bench [--repeat N] [--scale F] [--only download|upload]\n"
-                         "                  [--piece 4|64|1024] [--install PATH] [--compressed]\n"
+                         "                  [--piece 4|64|1024] [--install PATH] "
+                         "[--compressed|--all-forms]\n"
                          "  --repeat  runs of each program per figure, median shown (default 3)\n"
                          "  --scale   multiplies the transfer sizes (default 1: 4 MiB, 64 MiB\n"
                          "            and 256 MiB downloads, 16 MiB upload)\n"
@@ -239,6 +241,7 @@ Options ParseOptions(int argc, char** argv) {
                          "  --piece   only the downloads with this piece size (KiB)\n"
                          "  --install the Install.exe to measure (default: this build's)\n"
                          "  --compressed  downloads of program bytes in compressed pieces\n"
+                         "  --all-forms   each download uncompressed, then --compressed\n"
                          "Run it under xvfb-run -a; it holds %s while it runs.\n",
                          "/tmp/orvane-e2e.lock");
             std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
@@ -271,9 +274,10 @@ int main(int argc, char** argv) {
         return std::max<std::size_t>(1, static_cast<std::size_t>(bytes * options.scale));
     };
     // The setup program served: incompressible bytes, or program bytes with --compressed.
+    bool compressed = options.compressed;
     auto writeSetup = [&](std::size_t size) {
         const std::string path = serveRoot + "/usr/orvane/bin/Setup.exe";
-        if (options.compressed)
+        if (compressed)
             WriteProgramContent(host, path, size);
         else
             WriteContent(path, size, 7);
@@ -304,41 +308,47 @@ int main(int argc, char** argv) {
         for (const auto& s : sizes) {
             if (options.piece != 0 && s.piece != options.piece)
                 continue;
-            writeSetup(s.size);
-            for (const char* protect : {"none", "aes-check"}) {
-                Server server(host, serveRoot, s.piece, protect, options.compressed);
-                std::vector<double> install, client;
-                for (int i = 0; i < options.repeat; ++i) {
-                    // Turn about, so that neither program always runs first on a busy machine.
-                    for (const bool ofInstall : {i % 2 == 0, i % 2 != 0}) {
-                        const double ms = Download(host, server, ofInstall, s.size);
-                        if (ms > 0)
-                            (ofInstall ? install : client).push_back(MBps(s.size, ms));
+            for (const bool form : {false, true}) {
+                if (options.bothForms ? false : form != options.compressed)
+                    continue;
+                compressed = options.bothForms ? form : options.compressed;
+                writeSetup(s.size);
+                for (const char* protect : {"none", "aes-check"}) {
+                    Server server(host, serveRoot, s.piece, protect, compressed);
+                    std::vector<double> install, client;
+                    for (int i = 0; i < options.repeat; ++i) {
+                        // Turn about, so that neither program always runs first on a busy machine.
+                        for (const bool ofInstall : {i % 2 == 0, i % 2 != 0}) {
+                            const double ms = Download(host, server, ofInstall, s.size);
+                            if (ms > 0)
+                                (ofInstall ? install : client).push_back(MBps(s.size, ms));
+                        }
                     }
-                }
-                std::printf("| %zu KiB | %s | %g MiB | %s | %s | %s |\n", s.piece / 1024,
-                            std::strcmp(protect, "none") == 0 ? "plain" : "AES + check",
-                            s.size / 1048576.0, Rates(install).c_str(), Rates(client).c_str(),
-                            Ratio(install, client).c_str());
-                std::fflush(stdout);
-                if (s.piece == (1u << 20)) {
-                    const bool plain = std::strcmp(protect, "none") == 0;
-                    (plain ? plainLargest : protectedLargest) = Median(install);
-                    (plain ? clientPlainLargest : clientProtectedLargest) = Median(client);
-                }
-                // Peak memory in runs of their own, so that following the process does not
-                // slow one side of the timed runs: the largest plain download, then the same
-                // program receiving a single byte (what it needs without the data).
-                long peak = 0;
-                if (s.piece == (1u << 20) && std::strcmp(protect, "none") == 0)
-                    Download(host, server, true, s.size, &peak);
-                if (peak > 0) {
-                    writeSetup(1);
-                    long basePeak = 0;
-                    Download(host, server, true, 1, &basePeak);
-                    writeSetup(s.size);
-                    if (basePeak > 0)
-                        peakGrowthKiB = peak - basePeak;
+                    std::printf("| %zu KiB | %s%s | %g MiB | %s | %s | %s |\n", s.piece / 1024,
+                                std::strcmp(protect, "none") == 0 ? "plain" : "AES + check",
+                                compressed ? ", compressed" : "", s.size / 1048576.0,
+                                Rates(install).c_str(), Rates(client).c_str(),
+                                Ratio(install, client).c_str());
+                    std::fflush(stdout);
+                    if (s.piece == (1u << 20) && !compressed) {
+                        const bool plain = std::strcmp(protect, "none") == 0;
+                        (plain ? plainLargest : protectedLargest) = Median(install);
+                        (plain ? clientPlainLargest : clientProtectedLargest) = Median(client);
+                    }
+                    // Peak memory in runs of their own, so that following the process does not
+                    // slow one side of the timed runs: the largest plain download, then the same
+                    // program receiving a single byte (what it needs without the data).
+                    long peak = 0;
+                    if (s.piece == (1u << 20) && std::strcmp(protect, "none") == 0)
+                        Download(host, server, true, s.size, &peak);
+                    if (peak > 0) {
+                        writeSetup(1);
+                        long basePeak = 0;
+                        Download(host, server, true, 1, &basePeak);
+                        writeSetup(s.size);
+                        if (basePeak > 0)
+                            peakGrowthKiB = peak - basePeak;
+                    }
                 }
             }
         }

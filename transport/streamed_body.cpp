@@ -1,0 +1,209 @@
+// The body of a received frame: read into the caller's block and worked on as it arrives (check
+// value digest, AES-128-CTR, inflation), on a second thread where the machine has more than one
+// core, between reads otherwise. The worker works on the frame's own block, up to where the
+// reader has got, and is joined before the receive returns on every path.
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "transport/body_stream.h"
+#include "transport/byte_order.h"
+#include "transport/frame_read.h"
+
+namespace {
+
+// The body block grows by at least this much. The slack above 1 MiB lets a 1 MiB piece with
+// its type byte and check value arrive in the first block, without a second block and copy.
+constexpr std::int32_t kBodyStep = (1 << 20) + 64;
+// Below this a body is worked on between reads even where a second core is there: starting a
+// thread costs more than the work it would take off the reader.
+constexpr std::int32_t kWorkerThreshold = 128 << 10;
+
+std::atomic<int> g_receiveWork{static_cast<int>(ReceiveWork::Auto)};
+std::atomic<long long> g_workedAhead{0};
+
+bool SeveralCores() {
+    static const bool several = std::thread::hardware_concurrency() > 1;
+    return several;
+}
+
+// The worker's share of one frame: the reader says how far the body has come, the worker works
+// up to there in steps of at most kReceiveWorkStep and says how far it has got.
+class BodyWorker {
+  public:
+    BodyWorker(BodyStream* work, unsigned char* body) : work_(work), body_(body) {}
+    ~BodyWorker() { Stop(false); }
+    bool Start() {
+        try {
+            thread_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            return false; // no thread: the reader works between its reads
+        }
+        return true;
+    }
+    void Arrived(std::size_t received) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_ = received;
+        }
+        wake_.notify_all();
+    }
+    // Moves the body's block: waits for the step in hand and keeps the worker out meanwhile.
+    bool Grow(MessageBuffer* buffer, std::size_t size) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return !inFlight_; });
+        void* block = std::realloc(buffer->data, size);
+        if (!block)
+            return false;
+        buffer->data = static_cast<unsigned char*>(block);
+        buffer->capacity = static_cast<std::int32_t>(size);
+        body_ = buffer->data;
+        return true;
+    }
+    std::size_t Done() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return done_;
+    }
+    // complete: works up to the end of what has arrived first; otherwise drops the rest.
+    void Stop(bool complete) {
+        if (!thread_.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+            abandon_ = !complete;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+  private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            const std::size_t end = abandon_ ? done_ : work_->WorkableEnd(received_);
+            if (end > done_) {
+                const std::size_t from = done_, to = std::min(end, from + kReceiveWorkStep);
+                unsigned char* body = body_;
+                inFlight_ = true;
+                lock.unlock();
+                work_->Work(body, from, to);
+                lock.lock();
+                done_ = to;
+                inFlight_ = false;
+                wake_.notify_all();
+                continue;
+            }
+            if (closing_)
+                return;
+            wake_.wait(lock);
+        }
+    }
+
+    BodyStream* work_;
+    unsigned char* body_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::size_t received_ = 0, done_ = 0;
+    bool inFlight_ = false, closing_ = false, abandon_ = false;
+    std::thread thread_;
+};
+
+// Room for the next bytes: the block grows geometrically up to the body and its slack.
+std::size_t GrownSize(const MessageBuffer& buffer, std::int32_t received, std::int32_t bodyLength) {
+    const std::int64_t needed = static_cast<std::int64_t>(bodyLength) + frame_io::kBodySlack;
+    std::int64_t grown = static_cast<std::int64_t>(buffer.capacity) * 2;
+    if (grown < static_cast<std::int64_t>(received) + kBodyStep)
+        grown = static_cast<std::int64_t>(received) + kBodyStep;
+    return static_cast<std::size_t>(grown > needed ? needed : grown);
+}
+
+} // namespace
+
+ReceiveWork SetReceiveWork(ReceiveWork work) {
+    return static_cast<ReceiveWork>(g_receiveWork.exchange(static_cast<int>(work)));
+}
+
+long long LastFrameWorkedAhead() {
+    return g_workedAhead.load();
+}
+
+namespace frame_io {
+
+bool ReadBody(KlvSocket s, MessageBuffer* buffer, const unsigned char* header,
+              std::int64_t maxLength, MessageBuffer* inflateBlock, FrameProgress* frame,
+              Unwrapped* result) {
+    const std::int32_t bodyLength = static_cast<std::int32_t>(LoadLe32(header + 2));
+    const ReceiveWork mode = static_cast<ReceiveWork>(g_receiveWork.load());
+    BodyStream work(header[0], header[1], bodyLength, maxLength, inflateBlock);
+    const bool streams = work.Streams() && mode != ReceiveWork::Whole;
+    g_workedAhead = 0;
+    const bool threaded =
+        streams &&
+        (mode == ReceiveWork::WorkerThread ||
+         (mode == ReceiveWork::Auto && SeveralCores() && bodyLength >= kWorkerThreshold));
+    std::unique_ptr<BodyWorker> worker;
+    std::size_t done = 0; // worked on between reads
+    std::int32_t received = 0;
+    while (received < bodyLength) {
+        const std::int64_t room =
+            static_cast<std::int64_t>(buffer->capacity) - kBodySlack - received;
+        if (room <= 0) {
+            const std::size_t size = GrownSize(*buffer, received, bodyLength);
+            if (worker) {
+                if (!worker->Grow(buffer, size))
+                    return false;
+            } else {
+                void* block = std::realloc(buffer->data, size);
+                if (!block)
+                    return false;
+                buffer->data = static_cast<unsigned char*>(block);
+                buffer->capacity = static_cast<std::int32_t>(size);
+            }
+            continue;
+        }
+        const std::int32_t remaining = bodyLength - received;
+        const int ask = room < remaining ? static_cast<int>(room) : remaining;
+        const int n = ReadFrameBytes(s, buffer->data + received, ask, frame, "2-KLVrecv()");
+        if (n <= 0)
+            return false; // the worker, if any, is stopped and joined on the way out
+        received += n;
+        if (!streams || received == bodyLength)
+            continue;
+        if (threaded && !worker) { // the body is still on its way: hand the work over
+            worker.reset(new BodyWorker(&work, buffer->data));
+            if (!worker->Start())
+                worker.reset();
+        }
+        if (worker) {
+            worker->Arrived(static_cast<std::size_t>(received));
+        } else {
+            const std::size_t end = work.WorkableEnd(static_cast<std::size_t>(received));
+            work.Work(buffer->data, done, end);
+            done = std::max(done, end);
+        }
+    }
+    buffer->length = bodyLength;
+    if (!streams) {
+        *result = UnwrapMessage(buffer, header[0], header[1], maxLength, inflateBlock);
+        return true;
+    }
+    if (worker) {
+        done = worker->Done();
+        g_workedAhead = static_cast<long long>(done);
+        worker->Arrived(static_cast<std::size_t>(bodyLength));
+        worker->Stop(true);
+    } else {
+        g_workedAhead = static_cast<long long>(done);
+        work.Work(buffer->data, done, work.WorkableEnd(static_cast<std::size_t>(bodyLength)));
+    }
+    *result = work.Finish(buffer);
+    return true;
+}
+
+} // namespace frame_io
