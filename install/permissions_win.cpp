@@ -10,6 +10,7 @@
 #include "base/product_paths.h"
 #include "install/acl_merge.h"
 #include "install/permissions.h"
+#include "install/permissions_win.h"
 
 namespace {
 constexpr std::size_t kPathCapacity = 260;
@@ -71,52 +72,39 @@ void LogError(const char* format) {
 
 using SetControlFunction = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
                                          SECURITY_DESCRIPTOR_CONTROL);
-} // namespace
 
-int AddAceToFileSecurity(const char* path, const char* account, unsigned long mask) {
-    Win32AclPrimitives p;
-    WorkingMemory memory{p};
+// The account's SID into memory.sid (and its domain into memory.domain); false after logging.
+bool LookUpAccount(WorkingMemory& memory, const char* account) {
+    Win32AclPrimitives& p = memory.p;
     DWORD sidSize = 0, domainSize = 0;
     SID_NAME_USE use;
     if (LookupAccountNameA(nullptr, account, nullptr, &sidSize, nullptr, &domainSize, &use))
-        return 0;
+        return false;
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         LogError("LookupAccountName() failed. Error %d");
-        return 0;
+        return false;
     }
     memory.sid = p.Allocate(sidSize);
     if (!memory.sid) {
         LogError("HeapAlloc() failed. Error %d");
-        return 0;
+        return false;
     }
     memory.domain = p.Allocate(domainSize);
     if (!memory.domain) {
         LogError("HeapAlloc() failed. Error %d\n");
-        return 0;
+        return false;
     }
     if (!LookupAccountNameA(nullptr, account, memory.sid, &sidSize,
                             static_cast<char*>(memory.domain), &domainSize, &use)) {
         LogError("LookupAccountName() failed. Error %d\n");
-        return 0;
+        return false;
     }
+    return true;
+}
 
-    // The object itself, never what a junction or symbolic link points at: a reparse point is
-    // left alone, whether its own attributes or the opened object show it.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kAttributeReparsePoint))
-        return 0;
-    memory.object = CreateFileA(
-        path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (memory.object == INVALID_HANDLE_VALUE) {
-        LogError("GetFileSecurity() failed. Error %d\n");
-        return 0;
-    }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(memory.object, &information) ||
-        (information.dwFileAttributes & kAttributeReparsePoint))
-        return 0;
-
+// The grant itself on an object opened with READ_CONTROL and WRITE_DAC.
+int GrantOnHandle(WorkingMemory& memory, unsigned long mask) {
+    Win32AclPrimitives& p = memory.p;
     DWORD descriptorSize = 0;
     if (GetKernelObjectSecurity(memory.object, DACL_SECURITY_INFORMATION, nullptr, 0,
                                 &descriptorSize))
@@ -182,6 +170,44 @@ int AddAceToFileSecurity(const char* path, const char* account, unsigned long ma
         return 0;
     }
     return 1;
+}
+} // namespace
+
+int AddAceToFileSecurity(const char* path, const char* account, unsigned long mask) {
+    Win32AclPrimitives p;
+    WorkingMemory memory{p};
+    if (!LookUpAccount(memory, account))
+        return 0;
+
+    // The object itself, never what a junction or symbolic link points at: a reparse point is
+    // left alone, whether its own attributes or the opened object show it.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kAttributeReparsePoint))
+        return 0;
+    memory.object = CreateFileA(
+        path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (memory.object == INVALID_HANDLE_VALUE) {
+        LogError("GetFileSecurity() failed. Error %d\n");
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(memory.object, &information) ||
+        (information.dwFileAttributes & kAttributeReparsePoint))
+        return 0;
+
+    return GrantOnHandle(memory, mask);
+}
+
+int AddAceToOpenFile(HANDLE object, const char* account, unsigned long mask) {
+    Win32AclPrimitives p;
+    WorkingMemory memory{p};
+    if (!LookUpAccount(memory, account))
+        return 0;
+    memory.object = object;
+    const int granted = GrantOnHandle(memory, mask);
+    memory.object = INVALID_HANDLE_VALUE; // the caller's
+    return granted;
 }
 
 void SetFolderPermissions(const char* folder, int recurse) {

@@ -10,6 +10,8 @@
 // The policy: HKLM\<key>, value <value> (REG_MULTI_SZ), written by group policy.
 constexpr const char* kTrustPolicyKey = "SOFTWARE\\Policies\\GRAPHICAL ORVANE\\Install";
 constexpr const char* kTrustPolicyValue = "TrustedSigners";
+// Beside it: the folders a received file may be written to (REG_MULTI_SZ, one folder a line).
+constexpr const char* kDestinationPolicyValue = "AllowedDestinations";
 
 // The SHA-256 of a certificate's DER encoding.
 struct Thumbprint {

@@ -5,10 +5,12 @@
 #include "tools/adminservice/stand_in_win.h"
 
 bool StandInTrusts(const char* kind, const char* command, const char* file, HANDLE* held) {
+    // Held whether or not a policy asks for the check: the started program (msiexec for a
+    // package) gets the hold for its life.
+    *held = OpenHeldForCheck(file);
     const TrustPolicy policy = ReadTrustPolicy();
     if (!policy.on)
         return true;
-    *held = OpenHeldForCheck(file);
     const ProgramTrustCheck check = VerifyProgramTrust(file, *held, policy);
     if (!check.detail.empty())
         StandInLog("kind %s command \"%s\": %s", kind, command, check.detail.c_str());
