@@ -69,8 +69,7 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
     }
     Session* session = &s;
     if (options.SetupMode) {
-        const Outcome started =
-            pipeline.StartSetup([session] { CloseServerConnection(*session); });
+        const Outcome started = pipeline.StartSetup([session] { CloseServerConnection(*session); });
         if (Ends(started)) {
             ReportAndQuit(options, window, started);
             return;

@@ -36,8 +36,8 @@ BOOL Create(const ProcessStart& start, STARTUPINFOEXA* info, DWORD flags,
     STARTUPINFOA* startup = &info->StartupInfo;
     if (start.token)
         return CreateProcessAsUserA(start.token, start.application, start.commandLine, nullptr,
-                                    nullptr, start.inheritHandles, flags, nullptr, nullptr,
-                                    startup, process);
+                                    nullptr, start.inheritHandles, flags, nullptr, nullptr, startup,
+                                    process);
     return CreateProcessA(start.application, start.commandLine, nullptr, nullptr,
                           start.inheritHandles, flags, nullptr, nullptr, startup, process);
 }

@@ -12,7 +12,7 @@ struct ProcessStart {
     DWORD flags = 0;                   // creation flags (CREATE_SUSPENDED is added)
     BOOL inheritHandles = FALSE;
     const char* desktop = nullptr;
-    DWORD show = ~0u;                  // SW_* with STARTF_USESHOWWINDOW, or ~0u for none
+    DWORD show = ~0u;                   // SW_* with STARTF_USESHOWWINDOW, or ~0u for none
     HANDLE held = INVALID_HANDLE_VALUE; // duplicated into the program before it runs
 };
 

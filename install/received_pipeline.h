@@ -33,10 +33,10 @@ struct Outcome {
 // The checks on the held file before a start, in order.
 enum class StartCheck {
     Start,
-    NotHeld,      // the hold failed: nothing may follow
-    BytesDiffer,  // not the bytes the pieces gave (or unreadable through the hold)
-    NotAProgram,  // does not start with "MZ" (or the compound-file signature for a package)
-    Untrusted,    // the signed-programs policy refused it
+    NotHeld,     // the hold failed: nothing may follow
+    BytesDiffer, // not the bytes the pieces gave (or unreadable through the hold)
+    NotAProgram, // does not start with "MZ" (or the compound-file signature for a package)
+    Untrusted,   // the signed-programs policy refused it
 };
 
 // trusted: the policy's answer (true without a policy); consulted only when the earlier checks

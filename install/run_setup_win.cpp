@@ -249,8 +249,7 @@ Outcome RunSetup(const Options& options, const std::function<void()>& closeConne
     std::snprintf(
         arguments, sizeof arguments, "%s",
         SetupArguments(useAdminService, fullSetup, userInteraction, options.ShowTransferStatus));
-    const int started =
-        StartProgram(options, command, arguments, command, "", held.Handle());
+    const int started = StartProgram(options, command, arguments, command, "", held.Handle());
     AwaitServiceStart(started, GoesThroughService(options, command, arguments));
     if (started) {
         WriteInstallLog("Started %s", command);

@@ -186,11 +186,13 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
         if (!row.allowed.empty())
             MakeFolder("C:\\elsewhere");
         if (!row.allowed.empty())
-            ASSERT_EQ(RunToEnd(reg + "add " + policyKey + " /v AllowedDestinations /t REG_MULTI_SZ /d \"" +
-                               row.allowed + "\" /f"),
+            ASSERT_EQ(RunToEnd(reg + "add " + policyKey +
+                               " /v AllowedDestinations /t REG_MULTI_SZ /d \"" + row.allowed +
+                               "\" /f"),
                       0);
-        Start(server, std::string(" -EFTP") + (row.local ? "" : " -A") + " -F \"" + row.name +
-                          "\" -I \"127.0.0.1\"",
+        Start(server,
+              std::string(" -EFTP") + (row.local ? "" : " -A") + " -F \"" + row.name +
+                  "\" -I \"127.0.0.1\"",
               "-EFTPMODE -F" + row.name);
         // With -F and no -D the server's text alone names the local file.
         const std::string& content = row.name == "pkg.msi" ? package : sample;
@@ -198,8 +200,9 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
         ASSERT_TRUE(server.SendType(FILE_SIZE, std::to_string(content.size())) &&
                     server.SendType(FILE_DESTINATION, folder + row.name));
         if (!row.allowed.empty()) {
-            const bool boxed = AnswerBox("ERROR", "ERROR Destination Not Allowed: " + folder + row.name,
-                                         kIdOk, "download_destination_not_allowed");
+            const bool boxed =
+                AnswerBox("ERROR", "ERROR Destination Not Allowed: " + folder + row.name, kIdOk,
+                          "download_destination_not_allowed");
             ExpectExitZero();
             RunToEnd(reg + "delete " + policyKey + " /f");
             EXPECT_TRUE(boxed);

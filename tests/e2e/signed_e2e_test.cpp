@@ -165,8 +165,9 @@ TEST_F(SignedE2E, StandInRefusesAnUnsignedProgramUnderThePolicy) {
     EXPECT_EQ(ReadFile(kMark), "") << "not started";
     // The elevated helper is a file any user may replace: unsigned, it is not started either.
     EXPECT_EQ(RunToEnd(Tool("admincall.exe") + " perms 0"), 0);
-    const std::string helper = "kind 1 command \"C:\\orvane\\bin\\Install.exe -ADMIN\": not started, "
-                               "ERROR Untrusted Program: C:\\orvane\\bin\\Install.exe (not signed)";
+    const std::string helper =
+        "kind 1 command \"C:\\orvane\\bin\\Install.exe -ADMIN\": not started, "
+        "ERROR Untrusted Program: C:\\orvane\\bin\\Install.exe (not signed)";
     EXPECT_TRUE(WaitUntil([&] { return ReadFile(log).find(helper) != std::string::npos; }, 15000))
         << ReadFile(log);
     EXPECT_EQ(ReadFile(log).find("connection handed over"), std::string::npos) << "no helper";

@@ -159,7 +159,8 @@ namespace {
 // that passes them all starts.
 TEST(ReceivedPipeline, ChecksOnTheHeldFileDecideInOrder) {
     const char* path = "C:\\klv\\transfer\\Setup.exe";
-    const std::string refusal = "ERROR Untrusted Program: C:\\klv\\transfer\\Setup.exe (not signed)";
+    const std::string refusal =
+        "ERROR Untrusted Program: C:\\klv\\transfer\\Setup.exe (not signed)";
     struct Row {
         const char* name;
         bool held;
@@ -214,7 +215,8 @@ TEST(ReceivedPipeline, DestinationInsideAnAllowedFolder) {
     const char notMultiString[] = "";
     EXPECT_FALSE(DestinationAllowed(ParseAllowedDestinations(notMultiString, 0), "C:\\KLV\\a"))
         << "set, naming no folder: nothing is allowed";
-    EXPECT_EQ(DestinationRefusalLine("C:\\x\\y.exe"), "ERROR Destination Not Allowed: C:\\x\\y.exe");
+    EXPECT_EQ(DestinationRefusalLine("C:\\x\\y.exe"),
+              "ERROR Destination Not Allowed: C:\\x\\y.exe");
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "install/admin_request.h"
-#include "install/process_start_win.h"
 #include "tools/adminservice/helper_window_win.h"
 #include "tools/adminservice/stand_in_win.h"
 #include "tools/adminservice/stand_in_peer_win.h"
@@ -127,33 +126,6 @@ bool ReadRecord(const Connection& c, unsigned char** record, std::int32_t* lengt
     return true;
 }
 
-void LogLine(const char* line) {
-    StandInLog("%s", line);
-}
-
-// The file held is duplicated into the program, which keeps it unwritable for its life.
-bool StartProgram(const char* application, char* command, HANDLE token, HANDLE held, DWORD* pid,
-                  HANDLE* process) {
-    ProcessStart start;
-    start.application = application;
-    start.commandLine = command;
-    start.held = held;
-    if (token) {
-        start.token = token;
-        start.desktop = "winsta0\\default";
-        start.flags = CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS;
-    }
-    const StartedProcess started = StartHoldingFile(start, process != nullptr, LogLine);
-    if (!started.started) {
-        SetLastError(started.error);
-        return false;
-    }
-    *pid = started.pid;
-    if (process)
-        *process = started.process;
-    return true;
-}
-
 // The helper is one of the files every user may replace: under the policy it is checked like
 // any other program, and held from the check to its start.
 void HandOver(SOCKET s, const char* application, char* command, std::int32_t kind) {
@@ -162,7 +134,7 @@ void HandOver(SOCKET s, const char* application, char* command, std::int32_t kin
     HANDLE held = INVALID_HANDLE_VALUE;
     if (!StandInTrusts(KindName(kind), command, application, &held))
         return;
-    const bool started = StartProgram(application, command, nullptr, held, &pid, &process);
+    const bool started = StandInStart(application, command, nullptr, held, &pid, &process);
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
     if (!started) {
@@ -204,8 +176,7 @@ void HandOver(SOCKET s, const char* application, char* command, std::int32_t kin
 }
 
 // Kind 16: in the caller's session, as the user logged on there; never as the service itself.
-void StartInCallersSession(const Peer& peer, const char* application, char* command,
-                           HANDLE held) {
+void StartInCallersSession(const Peer& peer, const char* application, char* command, HANDLE held) {
     DWORD session = 0;
     DWORD whose = peer.identified ? peer.pid : GetCurrentProcessId();
     if (!ProcessIdToSessionId(whose, &session)) {
@@ -226,7 +197,7 @@ void StartInCallersSession(const Peer& peer, const char* application, char* comm
                    command, session, GetLastError());
         return;
     }
-    bool started = StartProgram(application, command, token, held, &pid, nullptr);
+    bool started = StandInStart(application, command, token, held, &pid, nullptr);
     DWORD error = GetLastError();
     CloseHandle(token);
     if (started)
@@ -245,7 +216,7 @@ void StartChecked(const Peer& peer, std::int32_t kind, const char* application, 
         return;
     }
     DWORD pid = 0;
-    if (StartProgram(application, command, nullptr, held, &pid, nullptr))
+    if (StandInStart(application, command, nullptr, held, &pid, nullptr))
         StandInLog("kind %s command \"%s\": started, pid %lu", KindName(kind), command, pid);
     else
         StandInLog("kind %s command \"%s\": could not be started (error %lu)", KindName(kind),
