@@ -183,13 +183,13 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
         ScriptServer server(11001);
         if (row.local)
             RunToEnd("cmd /c move " + msiexec + " " + msiexec + ".away");
-        if (!row.allowed.empty())
+        if (!row.allowed.empty()) {
             MakeFolder("C:\\elsewhere");
-        if (!row.allowed.empty())
             ASSERT_EQ(RunToEnd(reg + "add " + policyKey +
                                " /v AllowedDestinations /t REG_MULTI_SZ /d \"" + row.allowed +
                                "\" /f"),
                       0);
+        }
         Start(server,
               std::string(" -EFTP") + (row.local ? "" : " -A") + " -F \"" + row.name +
                   "\" -I \"127.0.0.1\"",
