@@ -164,7 +164,7 @@ TEST_F(SignedE2E, StandInRefusesAnUnsignedProgramUnderThePolicy) {
     Pause(1000);
     EXPECT_EQ(ReadFile(kMark), "") << "not started";
     // The elevated helper is a file any user may replace: unsigned, it is not started either.
-    EXPECT_EQ(RunToEnd(Tool("admincall.exe") + " perms 0"), 0);
+    EXPECT_EQ(RunToEnd(Tool("admincall.exe") + " perms 0"), 1) << "the request is made";
     const std::string helper =
         "kind 1 command \"C:\\orvane\\bin\\Install.exe -ADMIN\": not started, "
         "ERROR Untrusted Program: C:\\orvane\\bin\\Install.exe (not signed)";
