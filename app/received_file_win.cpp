@@ -1,6 +1,6 @@
 // The received file's work, reached from the main window through its hooks: the product's
-// folders made and granted at start-up, and the steps after a complete file (its grant, the
-// qorvath.exe move, the Install.log line and the starts).
+// folders made and granted at start-up, where a received file may go, and the steps after a
+// complete file (the pipeline of install/, whose outcomes are reported and acted on here).
 #include <windows.h>
 
 #include <cstdio>
@@ -11,14 +11,30 @@
 #include "base/box_win.h"
 #include "base/install_log.h"
 #include "base/product_paths.h"
+#include "base/report_win.h"
 #include "base/run_result.h"
 #include "install/admin_client.h"
-#include "install/held_file_win.h"
 #include "install/permissions.h"
-#include "install/run_setup_win.h"
+#include "install/received_pipeline_win.h"
 #include "session/received_digest.h"
 #include "session/session_win.h"
-#include "transport/guarded_file.h"
+
+namespace {
+
+// A failure or refusal: reported as its outcome says, then the run quits.
+void ReportAndQuit(const Options& options, HWND window, const Outcome& outcome) {
+    if (outcome.report != Report::Failure)
+        ShowBox(window, outcome.text.c_str(), outcome.caption, MB_OK);
+    if (outcome.report != Report::BoxOnly)
+        ReportFailure(options, window, outcome.text.c_str(), outcome.caption);
+    PostQuitMessage(0);
+}
+
+bool Ends(const Outcome& outcome) {
+    return outcome.kind == OutcomeKind::Failed || outcome.kind == OutcomeKind::Refused;
+}
+
+} // namespace
 
 void PrepareProductFolders() {
     CreateProductFolders();
@@ -29,31 +45,31 @@ void PrepareProductFolders() {
 void AfterCompleteFile(MainWindow& main, Session& s) {
     const Options& options = main.options;
     HWND window = main.window;
-    // Held from here to its start: no other process can change it meanwhile.
-    HeldFile held;
-    held.Hold(s.LocalFilePath);
-    const FileDigest received = s.Received;
-    AddAceToFileSecurity(s.LocalFilePath, "Everyone", kGenericAll);
     s.IgnoreSocketEvents = true;
     char line[kLogMessageCapacity];
-    DescribeReceivedFile(s.LocalFilePath, received, line, sizeof line);
-    WriteInstallLogText(line);
-    Session* session = &s;
-    auto closeConnection = [session] { CloseServerConnection(*session); };
-    if (options.SetupMode) {
-        if (RunSetup(options, window, closeConnection, held, &received) == AfterSetup::EndSession)
-            EndSession(main);
+    DescribeReceivedFile(s.LocalFilePath, s.Received, line, sizeof line);
+    // Held from here to its start: no other process can change it meanwhile.
+    ReceivedFilePipeline pipeline(options);
+    const Outcome taken = pipeline.Take(ReceivedFile{s.LocalFilePath, s.Received, line});
+    if (Ends(taken)) {
+        CloseServerConnection(s);
+        ReportAndQuit(options, window, taken);
         return;
     }
-    const FileDigest* expected = &received;
+    Session* session = &s;
+    if (options.SetupMode) {
+        const Outcome started = pipeline.StartSetup([session] { CloseServerConnection(*session); });
+        if (Ends(started)) {
+            ReportAndQuit(options, window, started);
+            return;
+        }
+        NoteRunSucceeded();
+        EndSession(main);
+        return;
+    }
     if (std::strstr(s.LocalFilePath, "qorvath.exe") != nullptr) {
-        // A qorvath.exe already there is kept and started instead: held, but not the file
-        // received.
-        held.Release();
-        if (!MoveGuardedFile(s.LocalFilePath, kMovedProgram, false))
-            expected = nullptr;
+        pipeline.MoveTo(kMovedProgram);
         std::snprintf(s.LocalFilePath, sizeof s.LocalFilePath, "%s", kMovedProgram);
-        held.Hold(s.LocalFilePath);
     }
     // The box and the starts below run message loops: they work on copies of the path, and
     // the connection is closed only while the session is still the current one.
@@ -72,7 +88,8 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
     else
         WriteInstallLog("File Transfer Complete!");
     NoteRunSucceeded();
-    RunReceivedExe(options, path, window, closeIfCurrent, held, expected);
-    RunReceivedMsi(options, copy, window, closeIfCurrent, held, expected);
+    const Outcome started = pipeline.StartReceived(path, copy, closeIfCurrent);
+    if (Ends(started))
+        ReportAndQuit(options, window, started);
     EndSession(main);
 }

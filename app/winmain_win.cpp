@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/app_win.h"
+#include "install/received_pipeline_win.h"
 #include "transport/guarded_scope.h"
 #include "app/cmdline.h"
 #include "app/label_geometry.h"
@@ -146,6 +147,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     main.showStatusLabel = ShowStatusLabel;
     main.prepareProductFolders = PrepareProductFolders;
     main.afterCompleteFile = AfterCompleteFile;
+    main.destinationAllowed = ReceivedFileMayGoTo;
     HWND window =
         CreateWindowExA(0, "Install", MainWindowTitle(options), kMainWindowStyle, workArea.left,
                         workArea.top, workArea.right - workArea.left,

@@ -2,9 +2,9 @@
 
 #include "transport/guarded_file_win.h"
 
-bool HeldFile::Hold(const char* path) {
+bool HeldFile::Hold(const char* path, DWORD extraAccess) {
     Release();
-    handle_ = OpenGuardedHandle(path, GuardedUse::Read, FILE_SHARE_READ);
+    handle_ = OpenGuardedHandle(path, GuardedUse::Read, FILE_SHARE_READ, extraAccess);
     path_ = IsHeld() ? path : "";
     return IsHeld();
 }

@@ -18,8 +18,9 @@ class HeldFile {
     HeldFile& operator=(const HeldFile&) = delete;
 
     // Holds path (releasing a file held before); false when it does not open or its way holds
-    // a link.
-    bool Hold(const char* path);
+    // a link. extraAccess is asked for beside reading (WRITE_DAC | READ_CONTROL for a grant on
+    // the handle).
+    bool Hold(const char* path, DWORD extraAccess = 0);
     void Release();
     bool IsHeld() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE Handle() const { return handle_; }

@@ -11,33 +11,36 @@
 #include "base/install_log.h"
 #include "base/os_version.h"
 #include "base/product_paths.h"
-#include "base/report_win.h"
-#include "base/run_result.h"
 #include "install/admin_client.h"
+#include "install/process_start_win.h"
 #include "install/program_trust_win.h"
+#include "install/received_pipeline.h"
 #include "install/version_args.h"
-#include "base/box_win.h"
 #include "transport/guarded_file.h"
 
 namespace {
 
+void LogOnce(const char* line) {
+    WriteInstallLogText(line);
+}
+
 // Starts application (a full path, named to the system so that nothing else is searched for)
-// with the command line it, quoted when it holds a blank, and tail make.
-int CreateLocally(const char* application, const char* tail) {
+// with the command line it, quoted when it holds a blank, and tail make; held (the file the
+// program needs) stays held in the program for its life.
+int CreateLocally(const char* application, const char* tail, HANDLE held) {
     char commandLine[1024];
     const char* quote = std::strchr(application, ' ') ? "\"" : "";
     int length =
         std::snprintf(commandLine, sizeof commandLine, "%s%s%s%s", quote, application, quote, tail);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof commandLine)
         return 0;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION process{};
-    BOOL created;
+    ProcessStart start;
+    start.application = application;
+    start.commandLine = commandLine;
+    start.show = SW_SHOWNORMAL;
+    start.held = held;
+    HANDLE token = nullptr, primary = nullptr;
     if (ChooseLocalCreation(CurrentOsVersion()) == LocalCreation::AsUserWithPrimaryToken) {
-        HANDLE token = nullptr, primary = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE, &token))
             return 0;
         if (!DuplicateTokenEx(token, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
@@ -45,20 +48,17 @@ int CreateLocally(const char* application, const char* tail) {
             CloseHandle(token);
             return 0;
         }
-        created = CreateProcessAsUserA(primary, application, commandLine, nullptr, nullptr, FALSE,
-                                       CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                                       &startup, &process);
-        CloseHandle(primary);
-        CloseHandle(token);
+        start.token = primary;
+        start.flags = CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS;
     } else {
-        created = CreateProcessA(application, commandLine, nullptr, nullptr, TRUE, 0, nullptr,
-                                 nullptr, &startup, &process);
+        start.inheritHandles = TRUE;
     }
-    if (created) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    return created ? 1 : 0;
+    const StartedProcess started = StartHoldingFile(start, false, LogOnce);
+    if (primary)
+        CloseHandle(primary);
+    if (token)
+        CloseHandle(token);
+    return started.started ? 1 : 0;
 }
 
 int AskAdminService(StartWay way, const char* program, const char* arguments) {
@@ -98,38 +98,58 @@ bool TrustedForStart(const char* path, HANDLE file, std::string* refusal) {
 }
 
 // The held file is checked before it is started: still the file received, starting like a
-// program (or package), and signed as the policy asks. A file that fails is reported like a
-// failed start, naming it. True when it may be started.
-bool CheckedForStart(const Options& options, HWND owner, const char* path, bool installerPackage,
-                     const HeldFile& held, const FileDigest* received) {
-    char text[200];
-    if (!held.IsHeld() ||
-        (received != nullptr && held.CompareWith(*received) != HeldVerdict::Same)) {
-        std::snprintf(text, sizeof text, "Unable to run %s", path);
-        ReportFailure(options, owner, text, "ERROR");
-        PostQuitMessage(0);
-        return false;
-    }
-    if (held.StartsLike(installerPackage)) {
-        std::string refusal;
-        if (TrustedForStart(path, held.Handle(), &refusal))
-            return true;
-        ReportFailure(options, owner, refusal.c_str(), "ERROR");
-        PostQuitMessage(0);
-        return false;
-    }
-    std::snprintf(
-        text, sizeof text,
-        installerPackage ? "ERROR Not An Installer Package: %s" : "ERROR Not A Program: %s", path);
-    ReportFailure(options, owner, text, "ERROR");
-    PostQuitMessage(0);
-    return false;
+// program (or package), and signed as the policy asks. Started when it may be started.
+Outcome CheckedForStart(const char* path, bool installerPackage, const HeldFile& held,
+                        const FileDigest* received) {
+    const bool isHeld = held.IsHeld();
+    const HeldVerdict bytes =
+        !isHeld ? HeldVerdict::Unreadable
+                : (received != nullptr ? held.CompareWith(*received) : HeldVerdict::Same);
+    const bool startsLike = bytes == HeldVerdict::Same && held.StartsLike(installerPackage);
+    std::string refusal;
+    const bool trusted = startsLike && TrustedForStart(path, held.Handle(), &refusal);
+    return RefusedStart(DecideStartCheck(isHeld, bytes, startsLike, trusted), path,
+                        installerPackage, refusal);
 }
 
-// After a request the AdminService accepted, the caller keeps its file held a while longer.
+Outcome Failure(const char* text, Report report = Report::Failure, const char* caption = "ERROR") {
+    Outcome outcome;
+    outcome.kind = OutcomeKind::Failed;
+    outcome.text = text;
+    outcome.caption = caption;
+    outcome.report = report;
+    return outcome;
+}
+
+Outcome Started() {
+    Outcome outcome;
+    outcome.kind = OutcomeKind::Started;
+    return outcome;
+}
+
+// After a request the AdminService accepted, the caller keeps its file held a while longer; its
+// windows keep painting meanwhile (a quit message seen then is posted again afterwards).
 void AwaitServiceStart(int result, bool throughService) {
-    if (result != 0 && throughService)
-        Sleep(kServiceStartMarginMs);
+    if (result == 0 || !throughService)
+        return;
+    const DWORD begin = GetTickCount();
+    bool quit = false;
+    int quitCode = 0;
+    for (DWORD spent = 0; spent < kServiceStartMarginMs; spent = GetTickCount() - begin) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kServiceStartMarginMs - spent, QS_ALLINPUT);
+        MSG message;
+        while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quitCode = static_cast<int>(message.wParam);
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    if (quit)
+        PostQuitMessage(quitCode);
 }
 
 bool GoesThroughService(const Options& options, const char* command, const char* arguments) {
@@ -139,19 +159,19 @@ bool GoesThroughService(const Options& options, const char* command, const char*
 }
 
 int StartProgram(const Options& options, const char* command, const char* arguments,
-                 const char* application, const char* tail);
+                 const char* application, const char* tail, HANDLE held);
 } // namespace
 
 int RunHalvekUtilityFromInstall(const Options& options, const char* command,
                                 const char* arguments) {
-    return StartProgram(options, command, arguments, command, "");
+    return StartProgram(options, command, arguments, command, "", INVALID_HANDLE_VALUE);
 }
 
 namespace {
 // The start of RunHalvekUtilityFromInstall with its local start named: application and tail
 // (what follows it on the command line) when command is not a program's path alone.
 int StartProgram(const Options& options, const char* command, const char* arguments,
-                 const char* application, const char* tail) {
+                 const char* application, const char* tail, HANDLE held) {
     switch (ChooseStartWay(options, CurrentOsVersion(), command, arguments)) {
     case StartWay::HalvekUtility:
         WriteInstallLog("RunHalvekUtilityFromInstall()");
@@ -164,7 +184,7 @@ int StartProgram(const Options& options, const char* command, const char* argume
         return AdminServiceCreateProcessAsAdminUser(command, arguments, 0);
     case StartWay::Local:
     default:
-        return CreateLocally(application, tail);
+        return CreateLocally(application, tail, held);
     }
 }
 
@@ -211,47 +231,48 @@ int RunHalvekUtility() {
     return result;
 }
 
-AfterSetup RunSetup(const Options& options, HWND owner,
-                    const std::function<void()>& closeConnection, const HeldFile& held,
-                    const FileDigest* received) {
+Outcome RunSetup(const Options& options, const std::function<void()>& closeConnection,
+                 const HeldFile& held, const FileDigest* received) {
     WriteInstallLog("RunSetup");
     closeConnection();
     const bool fullSetup = options.FullSetup;
     const bool userInteraction = options.UserInteraction;
     const bool useAdminService = options.UseAdminService;
-    const char* command = ChooseSetupProgram(fullSetup).received;
-    if (!CheckedForStart(options, owner, command, false, held, received))
-        return AfterSetup::Quit;
+    // The file held and checked is the one started, wherever -D put it.
+    char command[100] = {};
+    std::snprintf(command, sizeof command, "%s",
+                  held.IsHeld() ? held.Path() : ChooseSetupProgram(fullSetup).received);
+    Outcome checked = CheckedForStart(command, false, held, received);
+    if (checked.kind != OutcomeKind::Started)
+        return checked;
     char arguments[100] = {};
     std::snprintf(
         arguments, sizeof arguments, "%s",
         SetupArguments(useAdminService, fullSetup, userInteraction, options.ShowTransferStatus));
-    const int started = RunHalvekUtilityFromInstall(options, command, arguments);
+    const int started = StartProgram(options, command, arguments, command, "", held.Handle());
     AwaitServiceStart(started, GoesThroughService(options, command, arguments));
     if (started) {
-        NoteRunSucceeded();
-        return AfterSetup::EndSession;
+        WriteInstallLog("Started %s", command);
+        return Started();
     }
     if (useAdminService)
-        ShowBox(owner, "UNABLE TO CREATE SETUP PROCESS!!\nCould not connect to AdminService!", "",
-                MB_OK);
-    else
-        ReportFailure(options, owner, "UNABLE TO CREATE SETUP PROCESS!!", "");
-    PostQuitMessage(0);
-    return AfterSetup::Quit;
+        return Failure("UNABLE TO CREATE SETUP PROCESS!!\nCould not connect to AdminService!",
+                       Report::BoxOnly, "");
+    return Failure("UNABLE TO CREATE SETUP PROCESS!!", Report::Failure, "");
 }
 
-void RunReceivedExe(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection, const HeldFile& held,
-                    const FileDigest* received) {
+Outcome RunReceivedExe(const Options& options, char* path,
+                       const std::function<void()>& closeConnection, const HeldFile& held,
+                       const FileDigest* received) {
     // Room for a full LocalFilePath and the longest version arguments.
     char command[kRunCommandCapacity + kVersionArgumentsCapacity] = {};
     std::snprintf(command, sizeof command, "%s", path);
     if (!SecondTokenIs(path, "exe"))
-        return;
+        return Outcome{};
     closeConnection();
-    if (!CheckedForStart(options, owner, command, false, held, received))
-        return;
+    Outcome checked = CheckedForStart(command, false, held, received);
+    if (checked.kind != OutcomeKind::Started)
+        return checked;
     char program[kRunCommandCapacity] = {};
     std::snprintf(program, sizeof program, "%s", command);
     char version[kVersionArgumentsCapacity] = {};
@@ -263,47 +284,47 @@ void RunReceivedExe(const Options& options, char* path, HWND owner,
         result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
         AwaitServiceStart(result, true);
     } else {
-        result = StartProgram(options, command, "", program, found ? version : "");
+        result = StartProgram(options, command, "", program, found ? version : "", held.Handle());
         AwaitServiceStart(result, GoesThroughService(options, command, ""));
     }
-    if (result != 0)
-        return;
+    if (result != 0) {
+        WriteInstallLog("Started %s", program);
+        return Started();
+    }
     char text[200];
     if (options.UseAdminService) {
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
-        ShowBox(owner, text, "ERROR", MB_OK);
-    } else {
-        std::snprintf(text, sizeof text, "Unable to run %s", command);
+        return Failure(text, Report::BoxThenFailure);
     }
-    ReportFailure(options, owner, text, "ERROR");
-    PostQuitMessage(0);
+    std::snprintf(text, sizeof text, "Unable to run %s", command);
+    return Failure(text);
 }
 
-void RunReceivedMsi(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection, const HeldFile& held,
-                    const FileDigest* received) {
+Outcome RunReceivedMsi(const Options& options, char* path,
+                       const std::function<void()>& closeConnection, const HeldFile& held,
+                       const FileDigest* received) {
     char copy[100] = {};
     std::snprintf(copy, sizeof copy, "%s", path);
     if (!SecondTokenIs(path, "msi"))
-        return;
+        return Outcome{};
     closeConnection();
-    if (!CheckedForStart(options, owner, copy, true, held, received))
-        return;
+    Outcome checked = CheckedForStart(copy, true, held, received);
+    if (checked.kind != OutcomeKind::Started)
+        return checked;
     char command[200] = {};
     std::snprintf(command, sizeof command, "msiexec /i %s", copy);
     char text[200];
     if (options.UseAdminService) {
         const int result = AskAdminService(ChooseAdminWay(CurrentOsVersion()), "NULL", command);
         AwaitServiceStart(result, true);
-        if (result != 0)
-            return;
+        if (result != 0) {
+            WriteInstallLog("Started %s", copy);
+            return Started();
+        }
         std::snprintf(text, sizeof text, "Unable to run %s\nCould not connect to AdminService!",
                       command);
-        ShowBox(owner, text, "ERROR", MB_OK);
-        ReportFailure(options, owner, text, "ERROR");
-        PostQuitMessage(0);
-        return;
+        return Failure(text, Report::BoxThenFailure);
     }
     char installer[MAX_PATH];
     SystemInstallerPath(installer, sizeof installer);
@@ -311,13 +332,13 @@ void RunReceivedMsi(const Options& options, char* path, HWND owner,
     const char* quote = std::strchr(copy, ' ') ? "\"" : "";
     std::snprintf(tail, sizeof tail, " /i %s%s%s", quote, copy, quote);
     if (installer[0] != '\0') {
-        const int result = StartProgram(options, command, "", installer, tail);
+        const int result = StartProgram(options, command, "", installer, tail, held.Handle());
         AwaitServiceStart(result, GoesThroughService(options, command, ""));
-        if (result != 0)
-            return;
+        if (result != 0) {
+            WriteInstallLog("Started %s", copy);
+            return Started();
+        }
     }
-    return;
     std::snprintf(text, sizeof text, "Unable to run %s", copy);
-    ReportFailure(options, owner, text, "ERROR");
-    PostQuitMessage(0);
+    return Failure(text);
 }

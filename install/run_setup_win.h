@@ -8,30 +8,26 @@
 #include "base/file_digest.h"
 #include "base/options.h"
 #include "install/held_file_win.h"
-
-// What the caller does with its session after RunSetup.
-enum class AfterSetup {
-    EndSession, // the setup program was started: the session ends
-    Quit,       // it was not: the run has been told to quit (a box, a log line)
-};
+#include "install/received_pipeline.h"
 
 int RunHalvekUtilityFromInstall(const Options& options, const char* command, const char* arguments);
 int RunHalvekUtility();
 // held is the received file, held since it was closed; received is what its pieces gave, or
-// null for a file that was kept rather than received (it is held but not compared). A held
-// file that differs from what was received is not started: reported like a failed start.
-// The file stays held until the start has happened: through the AdminService, for
-// kServiceStartMarginMs after the request's connection closed.
-AfterSetup RunSetup(const Options& options, HWND owner,
-                    const std::function<void()>& closeConnection, const HeldFile& held,
-                    const FileDigest* received);
-// path is cut in place at its "." runs (the extension test).
-void RunReceivedExe(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection, const HeldFile& held,
-                    const FileDigest* received);
-void RunReceivedMsi(const Options& options, char* path, HWND owner,
-                    const std::function<void()>& closeConnection, const HeldFile& held,
-                    const FileDigest* received);
+// null for a file that was kept rather than received (it is held but not compared). Each start
+// checks the held file first (a file that differs from what was received fails like a failed
+// start, naming it) and starts that file, the held handle duplicated into a program started
+// here; through the AdminService it stays held for kServiceStartMarginMs after the request,
+// while this thread's windows keep painting. Nothing is reported here: the caller reports the
+// outcome and ends the run.
+Outcome RunSetup(const Options& options, const std::function<void()>& closeConnection,
+                 const HeldFile& held, const FileDigest* received);
+// path is cut in place at its "." runs (the extension test): NothingToStart for another kind.
+Outcome RunReceivedExe(const Options& options, char* path,
+                       const std::function<void()>& closeConnection, const HeldFile& held,
+                       const FileDigest* received);
+Outcome RunReceivedMsi(const Options& options, char* path,
+                       const std::function<void()>& closeConnection, const HeldFile& held,
+                       const FileDigest* received);
 
 // The AdminService starts a program after it has read the request; the client closes the
 // connection 100 ms after sending. The margin covers the service's own start of the program.

@@ -134,6 +134,8 @@ ReceptionResult OnFileDestination(Session& s, const char* text) {
     }
     if (!fits)
         return Fail(s, "Local path too long: %s", path);
+    if (s.hooks.destinationAllowed && !s.hooks.destinationAllowed(path))
+        return Fail(s, "ERROR Destination Not Allowed: %s", path);
     std::memcpy(s.LocalFilePath, path, std::strlen(path) + 1); // fits: checked above
     WriteInstallLogText(s.LocalFilePath);
     s.ReceiveFile = CreateReceiveFile(s);

@@ -39,6 +39,9 @@ struct ReceptionHooks {
     // Where the received file goes (empty: the C library's fopen "wb" and remove).
     std::function<std::FILE*(const char* path)> createFile;
     std::function<void(const char* path)> removeFile;
+    // Whether the received file may be written to its final path (empty: anywhere); asked
+    // before anything is created.
+    std::function<bool(const char* path)> destinationAllowed;
 };
 
 struct Session {

@@ -26,6 +26,8 @@ struct MainWindow {
     // leave it to the setup program's outcome).
     void (*prepareProductFolders)() = nullptr;
     void (*afterCompleteFile)(MainWindow& main, Session& session) = nullptr;
+    // Whether the administrator lets a received file be written to a path (null: anywhere).
+    bool (*destinationAllowed)(const char* path) = nullptr;
     HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none
     SessionHost sessions;
     TransferTiming timing;

@@ -78,6 +78,8 @@ void CloseTransferStatus(HWND dialog) {
 
 void InstallReceptionHooks(MainWindow& main, Session& session) {
     MainWindow* owner = &main;
+    if (main.destinationAllowed)
+        session.hooks.destinationAllowed = main.destinationAllowed;
     session.hooks.openProgress = [owner](Session& s) {
         if (owner->transferStatus == nullptr)
             owner->transferStatus =

@@ -132,16 +132,25 @@ TEST_F(DownloadE2E, OkWithoutAChoiceAndCancelEndTheSessionAnEmptyListWaits) {
 
 // With -A a received program with a version, a package and the Halvek utility are started by
 // the AdminService from one command line ("NULL" program field); without an AdminService the
-// failure is boxed twice (once for -A, once for the user) and the run ends.
+// failure is boxed twice (once for -A, once for the user) and the run ends. Without -A a package
+// whose msiexec cannot be started is a failure too; and with AllowedDestinations set, a server
+// that names another folder gets no file.
 TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailBoxed) {
     using testbytes::Le32;
     using testbytes::Z;
     struct Row {
         std::string name, command; // the file fetched, the command line asked for
         bool listening;            // an AdminService takes the request
+        bool local = false;        // no -A, and the system's msiexec.exe is not there
+        std::string allowed = "";  // AllowedDestinations; the server names C:\elsewhere\ then
     };
     const std::string t = kTransfer;
+    const std::string msiexec = "C:\\windows\\system32\\msiexec.exe";
+    const std::string reg = "C:\\windows\\system32\\reg.exe ";
+    const std::string policyKey = "\"HKLM\\SOFTWARE\\Policies\\GRAPHICAL ORVANE\\Install\"";
     const std::vector<Row> rows = {
+        {"pkg.msi", "", false, true},
+        {"Setup123.exe", "", false, false, "C:\\KLV\\transfer"},
         {"Setup123.exe", t + "Setup123.exe -EREG -V\"123\"", true},
         {"Setup123.exe", t + "Setup123.exe -EREG -V\"123\"", false},
         {"pkg.msi", "msiexec /i " + t + "pkg.msi", true},
@@ -152,7 +161,10 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
     const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
     const std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "pkg";
     for (const Row& row : rows) {
-        const std::string name = row.name + (row.listening ? "" : " without an AdminService");
+        const std::string name = row.name + (row.local              ? " without -A, msiexec missing"
+                                             : !row.allowed.empty() ? " outside AllowedDestinations"
+                                             : row.listening        ? ""
+                                                                    : " without an AdminService");
         if (Skipped(name))
             continue;
         Scenario("-A download of " + name);
@@ -169,13 +181,44 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
             });
         }
         ScriptServer server(11001);
-        Start(server, " -EFTP -A -F \"" + row.name + "\" -I \"127.0.0.1\"",
+        if (row.local)
+            RunToEnd("cmd /c move " + msiexec + " " + msiexec + ".away");
+        if (!row.allowed.empty()) {
+            MakeFolder("C:\\elsewhere");
+            ASSERT_EQ(RunToEnd(reg + "add " + policyKey +
+                               " /v AllowedDestinations /t REG_MULTI_SZ /d \"" + row.allowed +
+                               "\" /f"),
+                      0);
+        }
+        Start(server,
+              std::string(" -EFTP") + (row.local ? "" : " -A") + " -F \"" + row.name +
+                  "\" -I \"127.0.0.1\"",
               "-EFTPMODE -F" + row.name);
         // With -F and no -D the server's text alone names the local file.
         const std::string& content = row.name == "pkg.msi" ? package : sample;
+        const std::string folder = row.allowed.empty() ? t : "C:\\elsewhere\\";
         ASSERT_TRUE(server.SendType(FILE_SIZE, std::to_string(content.size())) &&
-                    server.SendType(FILE_DESTINATION, t + row.name));
+                    server.SendType(FILE_DESTINATION, folder + row.name));
+        if (!row.allowed.empty()) {
+            const bool boxed =
+                AnswerBox("ERROR", "ERROR Destination Not Allowed: " + folder + row.name, kIdOk,
+                          "download_destination_not_allowed");
+            ExpectExitZero();
+            RunToEnd(reg + "delete " + policyKey + " /f");
+            EXPECT_TRUE(boxed);
+            EXPECT_FALSE(FileExists(folder + row.name)) << "nothing created";
+            if (service.joinable())
+                service.join();
+            continue;
+        }
         SendFile(server, std::nullopt, {content});
+        if (row.local) {
+            const bool boxed = AnswerBox("ERROR", "Unable to run " + t + row.name, kIdOk);
+            ExpectExitZero();
+            RunToEnd("cmd /c move " + msiexec + ".away " + msiexec);
+            EXPECT_TRUE(boxed);
+            continue;
+        }
         const std::string failed = "Unable to run " +
                                    (row.name == "Halvek.exe" ? t + row.name : row.command) +
                                    "\nCould not connect to AdminService!";

@@ -71,7 +71,14 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         std::string file;  // served as Setup.exe
         std::string line;  // the Install.log line of the decision ("" for none)
         bool user = false; // a local start with a user instead of -N -A
+        // -D folder (received there as Setup.exe); an unsigned Setup.exe is planted in the
+        // transfer folder meanwhile
+        std::string folder = "";
     };
+    const std::string kept = "C:\\KLV\\kept";
+    const std::string keptSetup = kept + "\\Setup.exe";
+    const std::string keptAccepted =
+        "Signed " + keptSetup + " by GRAPHICAL ORVANE Test Publisher SHA-256 " + signer;
     // clang-format off
     const std::vector<Row> rows = {
         {"no policy: unsigned started", {}, "../SampleSetup.exe", ""},
@@ -84,6 +91,8 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         {"pinned signer, with a user: started locally", {signer}, "Signed.exe", accepted, true},
         {"issuer pinned, a server certificate: refused", {issuer}, "ServerAuth.exe", untrusted + "certificate not for code signing)"},
         {"issuer pinned, an expired signer: refused", {issuer}, "Expired.exe", untrusted + "certificate expired)"},
+        {"-D: the file checked is the one started", {signer}, "Signed.exe", keptAccepted, false, kept},
+        {"-D with a user: the file checked is the one started", {signer}, "Signed.exe", keptAccepted, true, kept},
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -92,6 +101,12 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         Scenario(row.name);
         Reset();
         SetPolicy(row.policy);
+        const std::string setup = row.folder.empty() ? kSetup : row.folder + "\\Setup.exe";
+        const std::string planted = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+        if (!row.folder.empty()) {
+            MakeFolder(row.folder);
+            WriteFile(kSetup, planted);
+        }
         const std::string content = ReadFile(kSigning + row.file);
         ASSERT_GT(content.size(), 20000u);
         const bool starts = row.line.rfind("ERROR", 0) != 0;
@@ -99,7 +114,9 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         std::optional<ScriptServer> admin;
         if (!row.user)
             admin.emplace(13021);
-        Run(row.user ? " -I \"127.0.0.1\"" : " -N -A -I \"127.0.0.1\"");
+        const std::string d =
+            row.folder.empty() ? "" : " -D \"" + row.folder + "\" -F \"Setup.exe\"";
+        Run((row.user ? " -I \"127.0.0.1\"" : " -N -A -I \"127.0.0.1\"") + d);
         if (admin) { // the folder permissions first: the elevated helper, then kind 5
             EXPECT_EQ(AdminConnection(*admin, 30000).size(), 2u);
         }
@@ -112,13 +129,14 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         // What starts: the AdminService's request, or the program itself with a user.
         if (admin)
             EXPECT_EQ(AdminConnection(*admin, starts ? 30000 : 3000),
-                      std::vector<std::string>(starts, Le32(16) + "????" + Z(kSetup) +
+                      std::vector<std::string>(starts, Le32(16) + "????" + Z(setup) +
                                                            Z("-EREG -A") + Le32(0)));
         else
             WaitUntil([&] { return !ReadFile(kMark).empty(); }, 15000, 250);
         ExpectExitZero();
-        EXPECT_EQ(ReadFile(kMark), row.user ? kSetup + "\r\n" : "");
-        EXPECT_TRUE(ReadFile(kSetup) == content) << "the file stays where it was received";
+        EXPECT_EQ(ReadFile(kMark), row.user ? setup + "\r\n" : "") << "the planted one never runs";
+        EXPECT_TRUE(ReadFile(setup) == content) << "the file stays where it was received";
+        EXPECT_TRUE(row.folder.empty() || Logged("Started " + setup));
         const long policyLines = std::count_if(log_.begin(), log_.end(), [](const std::string& l) {
             return l.rfind("Signed programs only: ", 0) == 0;
         });
@@ -147,6 +165,14 @@ TEST_F(SignedE2E, StandInRefusesAnUnsignedProgramUnderThePolicy) {
         << ReadFile(log);
     Pause(1000);
     EXPECT_EQ(ReadFile(kMark), "") << "not started";
+    // The elevated helper is a file any user may replace: unsigned, it is not started either.
+    EXPECT_EQ(RunToEnd(Tool("admincall.exe") + " perms 0"), 1) << "the request is made";
+    const std::string helper =
+        "kind 1 command \"C:\\orvane\\bin\\Install.exe -ADMIN\": not started, "
+        "ERROR Untrusted Program: C:\\orvane\\bin\\Install.exe (not signed)";
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(log).find(helper) != std::string::npos; }, 15000))
+        << ReadFile(log);
+    EXPECT_EQ(ReadFile(log).find("connection handed over"), std::string::npos) << "no helper";
     service.Kill();
 }
 

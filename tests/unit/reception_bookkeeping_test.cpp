@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <numeric>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "base/install_log.h"
@@ -39,6 +41,7 @@ class Reception : public ::testing::Test {
                      [this](Session& s) { deltas_.push_back(s.ProgressDelta); },
                      [this](Session&) { ++closes_; },
                      [this](Session&) { ++acks_; },
+                     {},
                      {},
                      {}};
         std::snprintf(s_->RequestedFileName, sizeof s_->RequestedFileName, "file.bin");
@@ -155,6 +158,30 @@ TEST_F(Reception, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
     options_.SetupMode = options_.FullSetup = 1;
     ASSERT_EQ(OnFileDestination(*s_, "\\\\host\\share\\"), ReceptionResult::Continue);
     EXPECT_STREQ(s_->LocalFilePath, "C:\\klv\\transfer\\SetupImaging.exe");
+
+    // A final path the administrator does not allow is refused before anything is created,
+    // after the setup and -D rules have formed it.
+    AbandonReception(*s_);
+    ASSERT_EQ(OnFileSize(*s_, "5"), ReceptionResult::Continue);
+    options_.SetupMode = options_.FullSetup = 0;
+    std::vector<std::string> asked;
+    s_->hooks.destinationAllowed = [&](const char* path) {
+        asked.push_back(path);
+        return false;
+    };
+    s_->hooks.createFile = [](const char*) -> std::FILE* {
+        ADD_FAILURE() << "created";
+        return nullptr;
+    };
+    EXPECT_EQ(OnFileDestination(*s_, kFolder), ReceptionResult::Failed);
+    EXPECT_EQ(std::string(s_->ErrorText),
+              "ERROR Destination Not Allowed: " + std::string(kFolder) + "file.bin");
+    options_.SetupMode = options_.FullSetup = 1;
+    EXPECT_EQ(OnFileDestination(*s_, "C:\\x\\"), ReceptionResult::Failed);
+    EXPECT_EQ(asked, (std::vector<std::string>{std::string(kFolder) + "file.bin",
+                                               "C:\\klv\\transfer\\SetupImaging.exe"}));
+    s_->hooks.destinationAllowed = {};
+    s_->hooks.createFile = {};
 }
 
 // The acknowledgement's failure box runs a message loop: the session may end in it (or the next

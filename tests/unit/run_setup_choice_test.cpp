@@ -8,6 +8,7 @@
 #include "base/os_version.h"
 #include "install/held_check.h"
 #include "install/permissions.h"
+#include "install/received_pipeline.h"
 #include "install/version_args.h"
 #include "transport/guarded_file.h"
 #include "transport/guarded_scope.h"
@@ -220,6 +221,74 @@ TEST(PermissionWalk, SkipsTheParentLinksAndSecondNamesAndDescendsOnlyIntoFolders
     for (const auto& row : rows)
         EXPECT_EQ(ChooseWalkStep(row.name, row.attributes, row.links, row.recurse), row.step)
             << row.name << " " << row.links;
+}
+
+} // namespace
+
+namespace {
+
+// The checks on the held file, in their order: the first that fails decides, and only a file
+// that passes them all starts.
+TEST(ReceivedPipeline, ChecksOnTheHeldFileDecideInOrder) {
+    const char* path = "C:\\klv\\transfer\\Setup.exe";
+    const std::string refusal =
+        "ERROR Untrusted Program: C:\\klv\\transfer\\Setup.exe (not signed)";
+    struct Row {
+        const char* name;
+        bool held;
+        HeldVerdict bytes;
+        bool startsLike, trusted, package;
+        OutcomeKind kind;
+        std::string text;
+    };
+    const std::string unable = std::string("Unable to run ") + path;
+    // clang-format off
+    const Row rows[] = {
+        {"hold failed: nothing else counts", false, HeldVerdict::Same, true, true, false, OutcomeKind::Failed, unable},
+        {"bytes differ", true, HeldVerdict::Changed, true, true, false, OutcomeKind::Failed, unable},
+        {"unreadable through the hold", true, HeldVerdict::Unreadable, true, true, false, OutcomeKind::Failed, unable},
+        {"not a program", true, HeldVerdict::Same, false, true, false, OutcomeKind::Refused, std::string("ERROR Not A Program: ") + path},
+        {"not a package", true, HeldVerdict::Same, false, true, true, OutcomeKind::Refused, std::string("ERROR Not An Installer Package: ") + path},
+        {"policy refuses", true, HeldVerdict::Same, true, false, false, OutcomeKind::Refused, refusal},
+        {"all pass", true, HeldVerdict::Same, true, true, false, OutcomeKind::Started, ""},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        const Outcome outcome =
+            RefusedStart(DecideStartCheck(row.held, row.bytes, row.startsLike, row.trusted), path,
+                         row.package, refusal);
+        EXPECT_EQ(outcome.kind, row.kind) << row.name;
+        EXPECT_EQ(outcome.text, row.text) << row.name;
+    }
+}
+
+// AllowedDestinations: a path is allowed only strictly inside one of the folders, whatever its
+// spelling; prefixes of names and climbs out do not count.
+TEST(ReceivedPipeline, DestinationInsideAnAllowedFolder) {
+    const char value[] = "C:\\KLV\0  \0d:/Drop/\0";
+    const DestinationPolicy policy = ParseAllowedDestinations(value, sizeof value);
+    ASSERT_TRUE(policy.on);
+    ASSERT_EQ(policy.folders.size(), 2u) << "a blank entry names no folder";
+    // clang-format off
+    const std::pair<const char*, bool> rows[] = {
+        {"C:\\KLV\\transfer\\Setup.exe", true}, {"c:\\klv\\a.exe", true}, {"C:/KLV/x/y/z.msi", true},
+        {"C:\\KLV\\.\\a.exe", true}, {"C:\\KLV\\sub\\..\\a.exe", true}, {"C:\\KLV.\\a.exe", true},
+        {"D:\\drop\\f.bin", true},
+        {"C:\\KLV2\\a.exe", false}, {"C:\\KLVx.exe", false}, {"C:\\KLV\\..\\x", false},
+        {"C:\\KLV\\..\\KLV2\\a.exe", false}, {"C:\\KLV", false}, {"C:\\KLV\\", false},
+        {"C:\\orvane\\bin\\Install.exe", false}, {"E:\\KLV\\a.exe", false},
+        {"C:\\..\\KLV\\a.exe", false}, {"\\\\?\\C:\\KLV\\a.exe", false}, {"\\\\srv\\KLV\\a.exe", false},
+        {"C:\\KLV\\a.exe:stream", false}, {"C:\\KLV\\...\\a.exe", false}, {"C:KLV\\a.exe", false},
+    };
+    // clang-format on
+    for (const auto& [path, allowed] : rows)
+        EXPECT_EQ(DestinationAllowed(policy, path), allowed) << path;
+    EXPECT_TRUE(DestinationAllowed(DestinationPolicy{}, "C:\\anywhere\\x.exe")) << "unset";
+    const char notMultiString[] = "";
+    EXPECT_FALSE(DestinationAllowed(ParseAllowedDestinations(notMultiString, 0), "C:\\KLV\\a"))
+        << "set, naming no folder: nothing is allowed";
+    EXPECT_EQ(DestinationRefusalLine("C:\\x\\y.exe"),
+              "ERROR Destination Not Allowed: C:\\x\\y.exe");
 }
 
 } // namespace

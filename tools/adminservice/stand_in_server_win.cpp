@@ -126,36 +126,18 @@ bool ReadRecord(const Connection& c, unsigned char** record, std::int32_t* lengt
     return true;
 }
 
-bool StartProgram(const char* application, char* command, HANDLE token, DWORD* pid,
-                  HANDLE* process) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    BOOL ok;
-    if (token) {
-        startup.lpDesktop = const_cast<char*>("winsta0\\default");
-        ok = CreateProcessAsUserA(token, application, command, nullptr, nullptr, FALSE,
-                                  CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                                  &startup, &info);
-    } else {
-        ok = CreateProcessA(application, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info);
-    }
-    if (!ok)
-        return false;
-    CloseHandle(info.hThread);
-    *pid = info.dwProcessId;
-    if (process)
-        *process = info.hProcess;
-    else
-        CloseHandle(info.hProcess);
-    return true;
-}
-
+// The helper is one of the files every user may replace: under the policy it is checked like
+// any other program, and held from the check to its start.
 void HandOver(SOCKET s, const char* application, char* command, std::int32_t kind) {
     DWORD pid = 0;
     HANDLE process = nullptr;
-    if (!StartProgram(application, command, nullptr, &pid, &process)) {
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (!StandInTrusts(KindName(kind), command, application, &held))
+        return;
+    const bool started = StandInStart(application, command, nullptr, held, &pid, &process);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    if (!started) {
         StandInLog("kind %s command \"%s\": hand-over failed, the helper could not be started "
                    "(error %lu)",
                    KindName(kind), command, GetLastError());
@@ -194,7 +176,7 @@ void HandOver(SOCKET s, const char* application, char* command, std::int32_t kin
 }
 
 // Kind 16: in the caller's session, as the user logged on there; never as the service itself.
-void StartInCallersSession(const Peer& peer, const char* application, char* command) {
+void StartInCallersSession(const Peer& peer, const char* application, char* command, HANDLE held) {
     DWORD session = 0;
     DWORD whose = peer.identified ? peer.pid : GetCurrentProcessId();
     if (!ProcessIdToSessionId(whose, &session)) {
@@ -215,7 +197,7 @@ void StartInCallersSession(const Peer& peer, const char* application, char* comm
                    command, session, GetLastError());
         return;
     }
-    bool started = StartProgram(application, command, token, &pid, nullptr);
+    bool started = StandInStart(application, command, token, held, &pid, nullptr);
     DWORD error = GetLastError();
     CloseHandle(token);
     if (started)
@@ -227,13 +209,14 @@ void StartInCallersSession(const Peer& peer, const char* application, char* comm
 }
 
 // A request that passed every check: started, as the service or in the caller's session.
-void StartChecked(const Peer& peer, std::int32_t kind, const char* application, char* command) {
+void StartChecked(const Peer& peer, std::int32_t kind, const char* application, char* command,
+                  HANDLE held) {
     if (kind == ADMIN_REQUEST_CREATE_PROCESS_USER) {
-        StartInCallersSession(peer, application, command);
+        StartInCallersSession(peer, application, command, held);
         return;
     }
     DWORD pid = 0;
-    if (StartProgram(application, command, nullptr, &pid, nullptr))
+    if (StandInStart(application, command, nullptr, held, &pid, nullptr))
         StandInLog("kind %s command \"%s\": started, pid %lu", KindName(kind), command, pid);
     else
         StandInLog("kind %s command \"%s\": could not be started (error %lu)", KindName(kind),
@@ -299,7 +282,7 @@ void Serve(const Connection& c) {
         check.verdict == StandInCommand::Installer ? check.package : check.application;
     if (!StandInTrusts(KindName(kind), command, file, &held))
         return;
-    StartChecked(peer, kind, check.application, command);
+    StartChecked(peer, kind, check.application, command, held);
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
 }
