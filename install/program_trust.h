@@ -37,11 +37,33 @@ std::string TrustPolicyLine(const TrustPolicy& policy);
 
 // What the system's signature check said of the file, as far as the decision needs it.
 enum class SignatureAnswer {
-    Intact,    // verified, or refused only for the chain (root, validity period, chaining)
+    Intact,    // verified, or refused only for the chain (root, validity period, chaining, a
+               // revocation status that cannot be learnt without the network)
     NotSigned, // no signature, or a kind of file the system cannot verify
     Broken,    // a signature that does not verify: a changed file, a malformed signature
+    Revoked,   // a certificate of the chain is revoked
 };
 SignatureAnswer ClassifySignatureResult(std::uint32_t result);
+
+// The error bits the system's chain gives each certificate (those the decision reads).
+constexpr unsigned long kCertNotTimeValid = 0x00000001;      // outside its validity period
+constexpr unsigned long kCertRevoked = 0x00000004;           // revoked
+constexpr unsigned long kCertNotSignatureValid = 0x00000008; // its issuer's signature fails
+
+// One certificate of the chain the system verified, the signer's first.
+struct ChainCertificate {
+    Thumbprint thumbprint;
+    unsigned long status = 0; // error bits above, as of the signing time when a timestamp covers
+                              // it, else as of now
+};
+
+// What the signer's certificate allows: the enhanced key usage extension.
+struct SignerUsage {
+    bool listed = false;      // the certificate restricts its uses
+    bool codeSigning = false; // ... and code signing is one of them
+};
+// The usage object identifiers of the extension (empty with listed false: no extension).
+SignerUsage UsageOf(bool listed, const std::vector<std::string>& identifiers);
 
 enum class TrustVerdict {
     Accepted,
@@ -49,12 +71,16 @@ enum class TrustVerdict {
     DoesNotMatch,
     SignerNotTrusted,
     NoValidSigner,
+    Revoked,        // the signer or a certificate that issued it is revoked
+    Expired,        // the signer's certificate was not valid when the signature was made
+    NotCodeSigning, // the signer's certificate is not meant to sign programs
 };
 
-// chain: the signer's certificate first, then each embedded certificate that issued the one
-// before it. Accepted when one of them is named by the policy.
+// chain: as verified by the system. A pin counts for the signer and for each certificate
+// reached from it through verified signatures; a certificate whose own signature fails ends
+// the part of the chain that can be pinned.
 TrustVerdict DecideTrust(const TrustPolicy& policy, SignatureAnswer answer,
-                         const std::vector<Thumbprint>& chain);
+                         const std::vector<ChainCertificate>& chain, SignerUsage usage);
 
 // "ERROR Untrusted Program: <path> (<reason>)"; signer is the chain's first certificate (used
 // by SignerNotTrusted only).
