@@ -1,12 +1,12 @@
 // The body of a received frame: read into the caller's block and worked on as it arrives (check
 // value digest, AES-128-CTR, inflation), on a second thread where the machine has more than one
 // core, between reads otherwise. The worker works on the frame's own block, up to where the
-// reader has got, and is joined before the receive returns on every path.
+// reader has got; the reader takes the frame back from it before the receive returns, on
+// every path.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -32,31 +32,56 @@ bool SeveralCores() {
     return several;
 }
 
-// The worker's share of one frame: the reader says how far the body has come, the worker works
-// up to there in steps of at most kReceiveWorkStep and says how far it has got.
-class BodyWorker {
+bool AutoUsesWorker(std::int32_t bodyLength) {
+    return SeveralCores() && bodyLength >= kWorkerThreshold;
+}
+
+// The worker thread, one for the process: started by the first body that wants it and joined
+// when the process ends (the static below). Its queue holds one frame at a time: the reader
+// hands a frame over, says how far its body has come, and takes the frame back once its last
+// byte is read (it works on what is left itself). A second reader while a frame is in hand
+// works between its reads.
+class ReceiveWorker {
   public:
-    BodyWorker(BodyStream* work, unsigned char* body) : work_(work), body_(body) {}
-    ~BodyWorker() { Stop(false); }
-    bool Start() {
-        try {
-            thread_ = std::thread([this] { Run(); });
-        } catch (const std::system_error&) {
-            return false; // no thread: the reader works between its reads
+    // The worker, started on first use; null when no thread could be started.
+    static ReceiveWorker* Get() {
+        static ReceiveWorker worker;
+        return worker.thread_.joinable() ? &worker : nullptr;
+    }
+    ~ReceiveWorker() {
+        if (!thread_.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
         }
+        wake_.notify_all();
+        thread_.join();
+    }
+    // False when another frame is in hand.
+    bool Take(BodyStream* work, unsigned char* body) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (work_)
+            return false;
+        work_ = work;
+        body_ = body;
+        received_ = done_ = 0;
         return true;
     }
     void Arrived(std::size_t received) {
+        bool wake;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             received_ = received;
+            wake = waiting_;
         }
-        wake_.notify_all();
+        if (wake)
+            wake_.notify_all();
     }
     // Moves the body's block: waits for the step in hand and keeps the worker out meanwhile.
     bool Grow(MessageBuffer* buffer, std::size_t size) {
         std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [&] { return !inFlight_; });
+        done_wake_.wait(lock, [&] { return !inFlight_; });
         void* block = std::realloc(buffer->data, size);
         if (!block)
             return false;
@@ -65,53 +90,60 @@ class BodyWorker {
         body_ = buffer->data;
         return true;
     }
-    std::size_t Done() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    // Takes the frame back once the step in hand is done; returns how far the worker got.
+    std::size_t Release() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_wake_.wait(lock, [&] { return !inFlight_; });
+        work_ = nullptr;
         return done_;
-    }
-    // complete: works up to the end of what has arrived first; otherwise drops the rest.
-    void Stop(bool complete) {
-        if (!thread_.joinable())
-            return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            closing_ = true;
-            abandon_ = !complete;
-        }
-        wake_.notify_all();
-        thread_.join();
     }
 
   private:
+    ReceiveWorker() {
+        try {
+            thread_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+        } // no thread: every reader works between its reads
+    }
     void Run() {
         std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            const std::size_t end = abandon_ ? done_ : work_->WorkableEnd(received_);
-            if (end > done_) {
-                const std::size_t from = done_, to = std::min(end, from + kReceiveWorkStep);
-                unsigned char* body = body_;
-                inFlight_ = true;
-                lock.unlock();
-                work_->Work(body, from, to);
-                lock.lock();
-                done_ = to;
-                inFlight_ = false;
-                wake_.notify_all();
+        while (!closing_) {
+            const std::size_t end = work_ ? work_->WorkableEnd(received_) : done_;
+            if (end <= done_) {
+                waiting_ = true;
+                wake_.wait(lock);
+                waiting_ = false;
                 continue;
             }
-            if (closing_)
-                return;
-            wake_.wait(lock);
+            const std::size_t from = done_, to = std::min(end, from + kReceiveWorkStep);
+            BodyStream* work = work_;
+            unsigned char* body = body_;
+            inFlight_ = true;
+            lock.unlock();
+            work->Work(body, from, to);
+            lock.lock();
+            done_ = to;
+            inFlight_ = false;
+            done_wake_.notify_all();
         }
     }
 
-    BodyStream* work_;
-    unsigned char* body_;
     std::mutex mutex_;
-    std::condition_variable wake_;
+    std::condition_variable wake_, done_wake_;
+    BodyStream* work_ = nullptr;
+    unsigned char* body_ = nullptr;
     std::size_t received_ = 0, done_ = 0;
-    bool inFlight_ = false, closing_ = false, abandon_ = false;
+    bool inFlight_ = false, waiting_ = false, closing_ = false;
     std::thread thread_;
+};
+
+// Hands the frame back to the worker's queue on every way out of the receive.
+struct WorkerFrame {
+    ReceiveWorker* worker = nullptr;
+    ~WorkerFrame() {
+        if (worker)
+            worker->Release();
+    }
 };
 
 // Room for the next bytes: the block grows geometrically up to the body and its slack.
@@ -143,11 +175,9 @@ bool ReadBody(KlvSocket s, MessageBuffer* buffer, const unsigned char* header,
     BodyStream work(header[0], header[1], bodyLength, maxLength, inflateBlock);
     const bool streams = work.Streams() && mode != ReceiveWork::Whole;
     g_workedAhead = 0;
-    const bool threaded =
-        streams &&
-        (mode == ReceiveWork::WorkerThread ||
-         (mode == ReceiveWork::Auto && SeveralCores() && bodyLength >= kWorkerThreshold));
-    std::unique_ptr<BodyWorker> worker;
+    const bool threaded = streams && (mode == ReceiveWork::WorkerThread ||
+                                      (mode == ReceiveWork::Auto && AutoUsesWorker(bodyLength)));
+    WorkerFrame worker;   // released before `work` ends, on every path
     std::size_t done = 0; // worked on between reads
     std::int32_t received = 0;
     while (received < bodyLength) {
@@ -155,8 +185,8 @@ bool ReadBody(KlvSocket s, MessageBuffer* buffer, const unsigned char* header,
             static_cast<std::int64_t>(buffer->capacity) - kBodySlack - received;
         if (room <= 0) {
             const std::size_t size = GrownSize(*buffer, received, bodyLength);
-            if (worker) {
-                if (!worker->Grow(buffer, size))
+            if (worker.worker) {
+                if (!worker.worker->Grow(buffer, size))
                     return false;
             } else {
                 void* block = std::realloc(buffer->data, size);
@@ -171,17 +201,17 @@ bool ReadBody(KlvSocket s, MessageBuffer* buffer, const unsigned char* header,
         const int ask = room < remaining ? static_cast<int>(room) : remaining;
         const int n = ReadFrameBytes(s, buffer->data + received, ask, frame, "2-KLVrecv()");
         if (n <= 0)
-            return false; // the worker, if any, is stopped and joined on the way out
+            return false;
         received += n;
         if (!streams || received == bodyLength)
             continue;
-        if (threaded && !worker) { // the body is still on its way: hand the work over
-            worker.reset(new BodyWorker(&work, buffer->data));
-            if (!worker->Start())
-                worker.reset();
+        if (threaded && !worker.worker) { // the body is still on its way: hand the work over
+            ReceiveWorker* w = ReceiveWorker::Get();
+            if (w && w->Take(&work, buffer->data))
+                worker.worker = w;
         }
-        if (worker) {
-            worker->Arrived(static_cast<std::size_t>(received));
+        if (worker.worker) {
+            worker.worker->Arrived(static_cast<std::size_t>(received));
         } else {
             const std::size_t end = work.WorkableEnd(static_cast<std::size_t>(received));
             work.Work(buffer->data, done, end);
@@ -193,15 +223,12 @@ bool ReadBody(KlvSocket s, MessageBuffer* buffer, const unsigned char* header,
         *result = UnwrapMessage(buffer, header[0], header[1], maxLength, inflateBlock);
         return true;
     }
-    if (worker) {
-        done = worker->Done();
-        g_workedAhead = static_cast<long long>(done);
-        worker->Arrived(static_cast<std::size_t>(bodyLength));
-        worker->Stop(true);
-    } else {
-        g_workedAhead = static_cast<long long>(done);
-        work.Work(buffer->data, done, work.WorkableEnd(static_cast<std::size_t>(bodyLength)));
+    if (worker.worker) { // the reader finishes what the worker has not reached
+        done = std::max(done, worker.worker->Release());
+        worker.worker = nullptr;
     }
+    g_workedAhead = static_cast<long long>(done);
+    work.Work(buffer->data, done, work.WorkableEnd(static_cast<std::size_t>(bodyLength)));
     *result = work.Finish(buffer);
     return true;
 }

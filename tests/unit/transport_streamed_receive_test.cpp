@@ -136,6 +136,31 @@ TEST(TransportStreamedReceive, FramesInPieces) {
     }
 }
 
+// The process has one worker: two receives under way at once both deliver their own payloads
+// (the second works between its reads while the first has the worker), and so do the receives
+// after them.
+TEST(TransportStreamedReceive, TwoReceivesShareTheWorker) {
+    const ReceiveWork previous = SetReceiveWork(ReceiveWork::WorkerThread);
+    const std::string payloads[2] = {Random(300000, 3), Random(300000, 4)};
+    for (int round = 0; round < 8; ++round) {
+        std::thread other([&] {
+            KeptBlocks kept;
+            const std::string bytes = Built(payloads[1], SEND_AES_CHECK | SEND_NOCOMPRESS);
+            const Received r =
+                ReceiveCut(bytes, bytes.size() / 2 + 5, false, kMaxMessageLength, &kept);
+            EXPECT_EQ(1, r.result);
+            EXPECT_TRUE(payloads[1] == r.payload);
+        });
+        KeptBlocks kept;
+        const std::string bytes = Built(payloads[0], SEND_AES_CHECK | SEND_NOCOMPRESS);
+        const Received r = ReceiveCut(bytes, bytes.size() / 3, false, kMaxMessageLength, &kept);
+        EXPECT_EQ(1, r.result);
+        EXPECT_TRUE(payloads[0] == r.payload);
+        other.join();
+    }
+    SetReceiveWork(previous);
+}
+
 // The budget of a frame under way, on a clock the test drives: each byte (or burst) comes at its
 // time; between them the receive may wait as long as FrameWaitLeftMs allows at the last one. A
 // steady 2 KB/s delivers a 3 MB frame; a byte every 59 s keeps the stall limit away but ends soon
