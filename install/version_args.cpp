@@ -5,8 +5,6 @@
 
 #include "base/options.h"
 #include "base/os_version.h"
-#include "install/held_check.h"
-#include "transport/guarded_file.h"
 
 namespace {
 
@@ -40,16 +38,6 @@ bool SecondTokenIs(char* path, const char* ext) {
         return false;
     char* second = NextToken(&cursor);
     return second != nullptr && std::strcmp(second, ext) == 0;
-}
-
-bool HasProgramSignature(const char* path, bool installerPackage) {
-    unsigned char head[8] = {};
-    std::FILE* file = OpenGuardedFile(path, "rb");
-    if (!file)
-        return false;
-    const std::size_t got = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return StartsWithSignature(head, got, installerPackage);
 }
 
 bool BuildVersionArguments(const char* command, char* out, std::size_t outSize) {

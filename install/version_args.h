@@ -13,11 +13,6 @@ constexpr std::size_t kVersionArgumentsCapacity = 20;
 // exactly ext (case-sensitive): "C:\a\Setup.exe" with "exe" is true; "C:\my.dir\S.exe" is not.
 bool SecondTokenIs(char* path, const char* ext);
 
-// The file at path starts like what it claims to be: "MZ" for a program, the compound-file
-// signature D0 CF 11 E0 A1 B1 1A E1 for an installer package. False when it does not open or is
-// shorter; a received file that fails is never started.
-bool HasProgramSignature(const char* path, bool installerPackage);
-
 // Version arguments for a received program's command (empty when there is no version):
 // " -EFULL -V\"45\"" for SetupImaging45.exe, " -EREG -V\"123\"" for Setup123.exe. Returns true
 // when a version was found.

@@ -57,10 +57,6 @@ bool BuildModeCommandFromOptions(const Options& options, char* out, std::size_t 
     return BuildModeCommand(input, out, outSize);
 }
 
-bool IsValidBufferType(int type) {
-    return type >= FILE_SIZE && type <= PUSH_REQUEST;
-}
-
 int ReadServerMessage(MessageBuffer* buffer, char* text) {
     text[0] = '\0';
     int type = PopMessageByte(buffer);

@@ -41,8 +41,6 @@ bool BuildModeCommand(const ModeCommandInput& input, char* out, std::size_t outS
 // The same from the run's options.
 bool BuildModeCommandFromOptions(const Options& options, char* out, std::size_t outSize);
 
-bool IsValidBufferType(int type); // 1 to 7
-
 // Takes the type byte off a received payload and, for every type but FILE_DATA, the text field
 // (up to the first 0x01, at most 99 characters) into text[kTextFieldCapacity]. Returns the type,
 // or POP_EMPTY for a payload with no bytes. FILE_DATA leaves the piece in the buffer.

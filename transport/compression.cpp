@@ -205,7 +205,3 @@ bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length,
     FreeMessageBuffer(&fresh); // the input's block when the result replaced it
     return true;
 }
-
-bool UncompressMessage(unsigned char** data, std::int32_t* length) {
-    return UncompressMessageWithLimit(data, length, kMaxMessageLength);
-}

@@ -38,10 +38,30 @@ int SetTransportRateWindow(int milliseconds) {
 
 namespace frame_io {
 
-std::int64_t NowMs() {
+namespace {
+
+std::int64_t SteadyNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+FrameIo g_io{KLVrecvBytes, KLVsend, KLVwaitSocket, KLVWSAGetLastError, SteadyNowMs};
+
+} // namespace
+
+FrameIo SetFrameIo(const FrameIo& io) {
+    const FrameIo previous = g_io;
+    g_io = io;
+    return previous;
+}
+
+const FrameIo& Io() {
+    return g_io;
+}
+
+std::int64_t NowMs() {
+    return g_io.now();
 }
 
 void NoteBytes(FrameProgress* frame, std::int64_t n) {
@@ -60,7 +80,7 @@ Wait WaitForSocket(KlvSocket s, bool forWrite, const FrameProgress& frame) {
     if (wait <= 0)
         return Wait::Stalled;
     const int capped = wait > 0x7fffffff ? 0x7fffffff : static_cast<int>(wait);
-    if (KLVwaitSocket(s, forWrite, capped) != 0)
+    if (g_io.wait(s, forWrite, capped) != 0)
         return Wait::Ready; // ready, or an error the next socket call reports
     return WaitLeftMs(frame) <= 0 ? Wait::Stalled : Wait::NotYet;
 }
@@ -68,14 +88,14 @@ Wait WaitForSocket(KlvSocket s, bool forWrite, const FrameProgress& frame) {
 int ReadFrameBytes(KlvSocket s, unsigned char* into, int count, FrameProgress* frame,
                    const char* step) {
     for (;;) {
-        const int n = KLVrecvBytes(s, reinterpret_cast<char*>(into), count, 0);
+        const int n = g_io.recv(s, reinterpret_cast<char*>(into), count, 0);
         if (n > 0) {
             NoteBytes(frame, n);
             return n;
         }
         if (n == 0)
             return 0;
-        const int error = KLVWSAGetLastError();
+        const int error = g_io.lastError();
         if (error != KLV_WSAEWOULDBLOCK) {
             LogWinsockError(error, step);
             return 0;

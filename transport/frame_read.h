@@ -13,7 +13,20 @@ namespace frame_io {
 // refused at its header: its block would not fit the buffer's 32-bit capacity.
 constexpr std::int32_t kBodySlack = 10;
 
-// Milliseconds of the steady clock.
+// What the frame loops call: the socket binding and the steady clock in milliseconds. Tests
+// replace them as a whole (a scripted peer on a clock the peer moves); SetFrameIo returns the
+// ones it replaced.
+struct FrameIo {
+    int (*recv)(KlvSocket s, char* buffer, int length, int flags);
+    int (*send)(KlvSocket s, const char* buffer, int length, int flags);
+    int (*wait)(KlvSocket s, bool forWrite, int timeoutMs);
+    int (*lastError)();
+    std::int64_t (*now)();
+};
+FrameIo SetFrameIo(const FrameIo& io);
+const FrameIo& Io();
+
+// Milliseconds of the frame loops' clock.
 std::int64_t NowMs();
 
 enum class Wait { Ready, NotYet, Stalled };

@@ -116,13 +116,13 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
     while (sent < total) {
         const std::size_t remaining = total - sent;
         const int ask = remaining > 0x40000000u ? 0x40000000 : static_cast<int>(remaining);
-        const int n = KLVsend(s, reinterpret_cast<const char*>(frame + sent), ask, 0);
+        const int n = frame_io::Io().send(s, reinterpret_cast<const char*>(frame + sent), ask, 0);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             frame_io::NoteBytes(&progress, n);
             continue;
         }
-        if (n < 0 && (error = KLVWSAGetLastError()) == KLV_WSAEWOULDBLOCK) {
+        if (n < 0 && (error = frame_io::Io().lastError()) == KLV_WSAEWOULDBLOCK) {
             // Wait for room instead of spinning; give up when the frame is out of its budget.
             if (frame_io::WaitForSocket(s, true, progress) == frame_io::Wait::Stalled) {
                 error = KLV_WSAETIMEDOUT;
@@ -131,7 +131,7 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
             continue;
         }
         if (n == 0)
-            error = KLVWSAGetLastError(); // no socket library, or a call that did nothing
+            error = frame_io::Io().lastError(); // no socket library, or a call that did nothing
         break;
     }
     if (sent < total)

@@ -78,7 +78,6 @@ bool CompressMessage(unsigned char* payload, std::int32_t* length);
 // than the input, *data is replaced by a block of *length + 1 bytes holding it; otherwise (not
 // a zlib stream, or not longer) the input stays. Returns false only when the result would pass
 // maxLength bytes or memory ran out; *data and *length are then unchanged.
-bool UncompressMessage(unsigned char** data, std::int32_t* length);
 bool UncompressMessageWithLimit(unsigned char** data, std::int32_t* length, std::int64_t maxLength);
 // Inflates the zlib payload of *buffer into *into, a block kept between messages (empty at
 // first): it is used as it is when large enough, grown only when not, and never fitted. When the

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/support/scoped_setting.h"
 #include "base/install_log.h"
 #include "base/run_result.h"
 #include "transport_test_support.h"
@@ -25,10 +26,10 @@ TEST(InstallLog, StampedLinesCutAt999AppendedNeverTruncatedRotatedPastTheLimit) 
     const std::string path = dir.File("Install.log");
     std::ofstream(path, std::ios::binary) << "earlier line\r\n";
     SetInstallLogPath(path.c_str());
+    const testsupport::OnExit logReset([] { SetInstallLogPath("c:\\orvane\\bin\\Install.log"); });
     WriteInstallLog("Connected to %s port %d", "127.0.0.1", 11001);
     // A server's text cannot end its line and forge another.
     WriteInstallLogText("C:\\klv\\transfer\\a\r\n12/7/2026 at 1:2:3:4 RunSetup\x7F");
-    SetInstallLogPath("c:\\orvane\\bin\\Install.log");
     const std::string text = ReadWholeFile(path);
     EXPECT_EQ(text.rfind("earlier line\r\n", 0), 0u);
     EXPECT_NE(text.find(" Connected to 127.0.0.1 port 11001 \r\n"), std::string::npos);
@@ -47,6 +48,7 @@ TEST(InstallLog, StampedLinesCutAt999AppendedNeverTruncatedRotatedPastTheLimit) 
 TEST(RunResult, OkOrFailedWithTheTextThatEndedTheRun) {
     transport_test::ScratchFolder dir;
     SetInstallLogPath(dir.File("Install.log").c_str());
+    const testsupport::OnExit logReset([] { SetInstallLogPath("c:\\orvane\\bin\\Install.log"); });
     auto result = [] {
         char line[1100];
         const LogTime t{12, 7, 2026, 1, 2, 3, 4};
@@ -63,7 +65,6 @@ TEST(RunResult, OkOrFailedWithTheTextThatEndedTheRun) {
     NoteRunSucceeded();
     EXPECT_EQ(result(), "OK\t2026-12-07 01:02:03\tsetup -N\r\n");
     ResetRunResult();
-    SetInstallLogPath("c:\\orvane\\bin\\Install.log");
 
     Options options;
     const std::string setup = RunModeText(options);

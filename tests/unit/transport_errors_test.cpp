@@ -1,6 +1,7 @@
 // Error texts, the failures the transport reports to its sink, and box log lines.
 #include <cerrno>
 
+#include "tests/support/scoped_setting.h"
 #include "base/box.h"
 #include "transport/transport_errors.h"
 #include "transport_test_support.h"
@@ -80,6 +81,7 @@ TEST(TransportErrors, FailuresReachTheSink) {
     for (const auto& row : rows) {
         std::vector<std::string> reports;
         SetTransportErrorSink(Record, &reports);
+        const testsupport::OnExit sinkReset([] { SetTransportErrorSink(nullptr, nullptr); });
         errno = ENOENT;
         if (row.call == 'E')
             ReportError(row.text, row.number, row.options);
@@ -90,7 +92,6 @@ TEST(TransportErrors, FailuresReachTheSink) {
         else // a send may be taken locally before the reset is seen
             SendMessageWithSize(reset.Client(), reinterpret_cast<unsigned char*>(&payload[0]), 2000,
                                 row.number);
-        SetTransportErrorSink(nullptr, nullptr);
         EXPECT_EQ(row.report.empty(), reports.empty()) << row.report;
         for (const std::string& report : reports)
             EXPECT_EQ(row.report, report);

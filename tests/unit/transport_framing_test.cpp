@@ -1,10 +1,11 @@
-// Framing over real loopback TCP sockets: the bytes on the wire, KLVrecv's phases and refusals.
+// Framing: the bytes on the wire and the refusals over real loopback TCP sockets, KLVrecv's
+// phases and the send's waits against a scripted peer on its own clock.
 #include <zlib.h>
-
-#include <atomic>
 
 #include "transport/protection.h"
 #include "transport/transport_errors.h"
+#include "scripted_peer.h"
+#include "tests/support/scoped_setting.h"
 #include "transport_test_support.h"
 
 namespace {
@@ -17,7 +18,6 @@ using transport_test::Random;
 using transport_test::Receive;
 using transport_test::Received;
 using transport_test::Repetitive;
-using Clock = std::chrono::steady_clock;
 
 int Send(KlvSocket s, std::string payload, int options) {
     return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(&payload[0]),
@@ -73,90 +73,71 @@ TEST(TransportFraming, WhatASendPutsOnTheWire) {
 }
 
 // The receive reads first: a frame that is there is taken without a wait; a frame in pieces
-// (2 + 4 header bytes, body in two) is completed within one call with one blocking wait per
-// pause. A frame cut off fails at once when the peer closes and, when the bytes stop coming,
-// after the no-progress limit in one blocking wait, as a lost connection (10060) in klvlib.log.
-// That log has four-line entries, only while its switch file is there, and never for 10038/10053.
+// (2 + 4 header bytes, body in two) is completed within one call with one wait per pause. A frame
+// cut off fails at once when the peer closes and, when the bytes stop coming, once nothing has
+// come for the stall limit since the last byte, or, with a rate window, once the average since the
+// first byte is under the floor after the window; a steady link above the floor keeps its frame.
+// Failures are a lost connection (10060) in klvlib.log. That log has four-line entries, only
+// while its switch file is there, and never for 10038/10053.
 TEST(TransportFraming, ReceivePhases) {
     transport_test::ScratchFolder folder;
     SetLibraryLogFolder(folder.path.c_str());
     SetLibraryLogWindowName("Install");
+    const testsupport::OnExit logReset([] {
+        SetLibraryLogWindowName("");
+        SetLibraryLogFolder("");
+    });
     LogWinsockError(10054, "1-KLVrecv()");
     EXPECT_FALSE(std::filesystem::exists(folder.File("klvlib.log")));
     std::ofstream(folder.File("KLVLIB_DEBUGGING_ON.txt"));
-    const int previous = SetTransportStallLimit(300);
+    const testsupport::ScopedSetting<int> stall(SetTransportStallLimit, 300);
     const std::string body = Random(50000, 4);
     const std::string frame = Header(0, 0, 50000) + body;
+    using Pieces = std::vector<std::pair<std::int64_t, std::size_t>>; // at ms: bytes up to
+    Pieces trickle, steady;                                           // the rest follows later
+    for (std::size_t to = 7; to <= 14; ++to)
+        trickle.push_back({60 * std::int64_t(to - 6), to}); // a body byte every 60 ms
+    for (std::size_t to = 106; to <= frame.size(); to += 100)
+        steady.push_back({100 + 5 * std::int64_t(to - 106) / 2, to}); // 100 B every 250 ms
     const struct {
-        std::size_t first;              // bytes there at the start
-        std::vector<std::size_t> later; // then up to each of these and to the end, each piece
-                                        // sent once the reader has waited for it
-        bool close;                     // the peer closes after the first bytes
-        int result, minWaits, maxWaits;
-        bool stalls;
-        int deadlineMs = 0; // the frame's rate window, if any
+        std::size_t first; // bytes there at the start
+        Pieces later;      // then up to each of these bytes at that time
+        bool close;        // the peer closes after the last piece
+        int rateWindowMs, result, waits;
+        std::int64_t elapsedMs;
     } rows[] = {
-        {frame.size(), {}, false, 1, 0, 0, false},
-        {2, {6, 20000}, false, 1, 3, 6, false},
-        {3, {}, true, 0, 0, 0, false},
-        {3, {}, false, 0, 1, 2, true},
-        {1006, {}, true, 0, 0, 0, false},
-        {1006, {}, false, 0, 1, 2, true},
-        // A body byte every 60 ms keeps the stall limit away, not the rate budget: 14 bytes in
-        // 0.5 s is far under 256 B/s once the window is over (the header is there at once, so
-        // the window ends while the body trickles, however slow the machine is).
-        {6, {7, 8, 9, 10, 11, 12, 13, 14}, false, 0, 1, 9, true, 250},
+        {frame.size(), {}, false, 0, 1, 0, 0},
+        {2, {{10, 6}, {20, 20000}, {30, frame.size()}}, false, 0, 1, 3, 30},
+        {3, {}, true, 0, 0, 0, 0},
+        {3, {{200, 5}}, false, 0, 0, 2, 500}, // the header stalls 300 ms after its last byte
+        {1006, {}, true, 0, 0, 0, 0},
+        {1006, {}, false, 0, 0, 1, 300},
+        // Every 60 ms keeps the stall limit away, not the rate budget: 10 bytes by 250 ms.
+        {6, trickle, false, 250, 0, 5, 250},
+        {6, steady, false, 250, 1, 500, 124850},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
-        // Only the rows meant to stall meet the limit; a writer descheduled on a loaded
-        // machine must not.
-        SetTransportStallLimit(row.stalls && row.deadlineMs == 0 ? 300 : 20000);
-        LoopbackPair pair;
-        LoopbackPair::NonBlocking(pair.client);
-        pair.PeerWrite(frame.substr(0, row.first));
+        const testsupport::ScopedSetting<int> window(SetTransportRateWindow, row.rateWindowMs);
+        transport_test::ScriptedPeer peer;
+        peer.Arrive(0, frame.substr(0, row.first));
+        std::size_t from = row.first;
+        for (const auto& piece : row.later) {
+            peer.Arrive(piece.first, frame.substr(from, piece.second - from));
+            from = piece.second;
+        }
         if (row.close)
-            pair.ClosePeer();
-        const long long waits = TransportWaitCount();
-        std::atomic<bool> received{false};
-        std::thread writer([&] {
-            std::size_t from = row.first;
-            long long seen = waits;
-            for (std::size_t i = 0; i <= row.later.size() && !row.later.empty(); ++i) {
-                const std::size_t to = i < row.later.size() ? row.later[i] : frame.size();
-                const auto limit = Clock::now() + std::chrono::seconds(10);
-                while (TransportWaitCount() == seen && !received && Clock::now() < limit)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                if (row.deadlineMs != 0) // a trickle: a byte every 60 ms
-                    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-                seen = TransportWaitCount();
-                pair.PeerWrite(frame.substr(from, to - from));
-                from = to;
-            }
-        });
-        const int noWindow = SetTransportRateWindow(row.deadlineMs);
-        const auto start = Clock::now();
-        const Received r = Receive(pair.Client());
-        const auto took = Clock::now() - start;
-        received = true;
-        SetTransportRateWindow(noWindow);
-        writer.join();
+            peer.CloseAfterLast();
+        const Received r = Receive(peer.kSocket);
         EXPECT_EQ(row.result, r.result);
         EXPECT_EQ(row.result == 1, r.payload == body);
-        EXPECT_GE(TransportWaitCount() - waits, row.minWaits);
-        EXPECT_LE(TransportWaitCount() - waits, row.maxWaits);
-        if (row.stalls) {
-            EXPECT_GE(took, std::chrono::milliseconds(250));
-            EXPECT_LT(took, std::chrono::seconds(5));
-        }
+        EXPECT_EQ(row.waits, peer.Waits());
+        EXPECT_EQ(row.elapsedMs, peer.ElapsedMs());
     }
-    SetTransportStallLimit(previous);
     LogWinsockError(10038, "1-KLVrecv()");
     LogWinsockError(10053, "1-KLVrecv()");
     std::remove(folder.File("KLVLIB_DEBUGGING_ON.txt").c_str());
     LogWinsockError(10054, "1-KLVrecv()");
-    SetLibraryLogWindowName("");
-    SetLibraryLogFolder("");
     const std::string log = transport_test::ReadWholeFile(folder.File("klvlib.log"));
     ASSERT_EQ(12, std::count(log.begin(), log.end(), '\n')) << log;
     EXPECT_EQ(24u, log.find('\n')); // ctime: "Sun Dec  6 20:44:22 2026"
@@ -218,7 +199,7 @@ TEST(TransportFraming, ReceivedFrames) {
         const ReceiveWork work = run < 2   ? ReceiveWork::Whole
                                  : run < 4 ? ReceiveWork::BetweenReads
                                            : ReceiveWork::WorkerThread;
-        const ReceiveWork previousWork = SetReceiveWork(work);
+        const testsupport::ScopedSetting<ReceiveWork> receiveWork(SetReceiveWork, work);
         KeptBlocks blocks;
         KeptBlocks* kept = keep ? &blocks : nullptr;
         for (const auto& row : rows) {
@@ -233,10 +214,9 @@ TEST(TransportFraming, ReceivedFrames) {
                 EXPECT_EQ("abc", Receive(pair.Client(), none, kept).payload);
             }
         }
-        SetReceiveWork(previousWork);
     }
     // Refused at the header: the receive never waits for such a body.
-    const int previous = SetTransportStallLimit(300);
+    const testsupport::ScopedSetting<int> stall(SetTransportStallLimit, 300);
     for (std::int32_t bad : {-1, -11000, -11002, INT32_MIN, INT32_MAX, INT32_MAX - 9}) {
         LoopbackPair pair;
         LoopbackPair::NonBlocking(pair.client);
@@ -245,46 +225,49 @@ TEST(TransportFraming, ReceivedFrames) {
         EXPECT_EQ(0, Receive(pair.Client()).result) << bad;
         EXPECT_EQ(waits, TransportWaitCount()) << bad;
     }
-    SetTransportStallLimit(previous);
 }
 
-// A send waits for room while the peer is slow to read and goes on; a peer that never reads
-// makes it give up with 10060 once nothing has moved for the stall limit.
+// A send waits for room while the peer is slow to read and goes on; it gives up with 10060 once
+// nothing has moved for the stall limit, or, with a rate window, once the average since its
+// start is under the floor after the window.
 TEST(TransportFraming, SendWaitsForRoomAndGivesUpWhenStalled) {
-    const int previous = SetTransportStallLimit(300);
+    const testsupport::ScopedSetting<int> stall(SetTransportStallLimit, 300);
     std::string reports;
     SetTransportErrorSink([](void* out, TransportFailure, const char*,
                              const char* text) { *static_cast<std::string*>(out) += text; },
                           &reports);
-    const std::string big = Random(8 << 20, 5);
-    for (bool reads : {true, false}) {
-        // A draining peer may be descheduled for a while on a loaded machine: only the peer
-        // that never reads is meant to meet the stall limit.
-        SetTransportStallLimit(reads ? 20000 : 300);
-        LoopbackPair pair;
-        LoopbackPair::NonBlocking(pair.client);
-        // Small buffers on both ends, and the peer drains only after the sender has waited:
-        // neither the drain's speed nor the system's buffer sizes decide whether it waits.
-        const int small = 64 << 10;
-        ::setsockopt(pair.client, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-        ::setsockopt(pair.peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        const long long waits = TransportWaitCount();
-        std::thread reader([&] {
-            const auto limit = Clock::now() + std::chrono::seconds(10);
-            while (TransportWaitCount() == waits && Clock::now() < limit)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            EXPECT_EQ(big, reads ? pair.PeerRead(big.size() + 6).substr(6) : big);
-        });
-        const auto start = Clock::now();
-        EXPECT_EQ(reads ? 1 : 0, Send(pair.Client(), big, SEND_NOCOMPRESS));
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(reads ? 30 : 10));
-        EXPECT_GE(TransportWaitCount() - waits, 1);
-        ::shutdown(pair.client, SHUT_RDWR); // a peer still reading after a failure sees the end
-        reader.join();
-        EXPECT_EQ(reads, reports.empty()) << reports;
+    const testsupport::OnExit sinkReset([] { SetTransportErrorSink(nullptr, nullptr); });
+    const std::string big = Random(200000, 5);
+    const struct {
+        std::size_t room;                 // what fits at first and after each drain
+        std::vector<std::int64_t> drains; // when the peer reads what was sent
+        int rateWindowMs, result, waits;
+        std::int64_t elapsedMs;
+    } rows[] = {
+        {65536, {100, 200, 300}, 0, 1, 3, 300},
+        {65536, {}, 0, 0, 1, 300},
+        {65536, {100, 450}, 0, 0, 2, 400}, // 300 ms after the last room
+        // 32 bytes every 250 ms, 128 B/s: under the floor once the 1 s window is over.
+        {32, {250, 500, 750, 1000, 1250}, 1000, 0, 4, 1000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.room);
+        const testsupport::ScopedSetting<int> window(SetTransportRateWindow, row.rateWindowMs);
+        transport_test::ScriptedPeer peer;
+        peer.Room(row.room);
+        for (const std::int64_t at : row.drains)
+            peer.Drain(at);
+        reports.clear();
+        EXPECT_EQ(row.result, Send(peer.kSocket, big, SEND_NOCOMPRESS));
+        EXPECT_EQ(row.waits, peer.Waits());
+        EXPECT_EQ(row.elapsedMs, peer.ElapsedMs());
+        if (row.result == 1) {
+            EXPECT_EQ(Header(0, 0, 200000) + big, peer.Sent());
+            EXPECT_EQ("", reports);
+        } else {
+            EXPECT_NE(std::string::npos, reports.find("> num_tries=<0> socket <7> failed\n\n"
+                                                      "WSAETIMEDOUT: Connection timed out"))
+                << reports;
+        }
     }
-    SetTransportErrorSink(nullptr, nullptr);
-    SetTransportStallLimit(previous);
-    EXPECT_NE(std::string::npos, reports.find("> num_tries=<0> socket <"));
-    EXPECT_NE(std::string::npos, reports.find("> failed\n\nWSAETIMEDOUT: Connection timed out"));
 }

@@ -1,11 +1,9 @@
 // The streamed receive: frames delivered in pieces, cut at every byte of the header, at the work's
 // block and step boundaries and one byte either side, give what the whole frame gives, with the
 // work done ahead while the rest was on its way. And the budget of a frame under way.
-#include <sys/ioctl.h>
-
-#include <atomic>
-
 #include "transport/frame_budget.h"
+#include "scripted_peer.h"
+#include "tests/support/scoped_setting.h"
 #include "transport_test_support.h"
 
 namespace {
@@ -13,53 +11,22 @@ namespace {
 using transport_test::Built;
 using transport_test::Header;
 using transport_test::KeptBlocks;
-using transport_test::LoopbackPair;
 using transport_test::Random;
 using transport_test::Receive;
 using transport_test::Received;
 using transport_test::Repetitive;
-using Clock = std::chrono::steady_clock;
-
-void WriteAll(int fd, const std::string& bytes, std::size_t from, std::size_t to) {
-    while (from < to) {
-        const ssize_t n = ::send(fd, bytes.data() + from, to - from, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        from += static_cast<std::size_t>(n);
-    }
-}
-
-// Bytes waiting unread on fd.
-int Unread(int fd) {
-    int n = 0;
-    ::ioctl(fd, FIONREAD, &n);
-    return n;
-}
 
 // One receive of `bytes` delivered up to `cut` first and the rest only once the reader has
 // taken all of that and waits; with `close` the peer closes there instead.
 Received ReceiveCut(const std::string& bytes, std::size_t cut, bool close, std::int64_t limit,
                     KeptBlocks* kept) {
-    LoopbackPair pair;
-    LoopbackPair::NonBlocking(pair.client);
-    WriteAll(pair.peer, bytes, 0, cut);
-    const long long waits = TransportWaitCount();
-    std::atomic<bool> received{false};
-    std::thread writer([&] {
-        const auto limit = Clock::now() + std::chrono::seconds(10);
-        while (!received && (TransportWaitCount() == waits || Unread(pair.client) > 0) &&
-               Clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        if (close)
-            ::shutdown(pair.peer, SHUT_WR);
-        else
-            WriteAll(pair.peer, bytes, cut, bytes.size());
-    });
-    const Received r = Receive(pair.Client(), limit, kept);
-    received = true;
-    ::shutdown(pair.client, SHUT_RDWR); // a writer still sending after a failure sees the end
-    writer.join();
-    return r;
+    transport_test::ScriptedPeer peer;
+    peer.Arrive(0, bytes.substr(0, cut));
+    if (close)
+        peer.CloseAfterLast();
+    else
+        peer.Arrive(10, bytes.substr(cut));
+    return Receive(peer.kSocket, limit, kept);
 }
 
 } // namespace
@@ -97,7 +64,7 @@ TEST(TransportStreamedReceive, FramesInPieces) {
     rows.push_back({Built(large, SEND_AES), "", true, kMaxMessageLength, true});
     for (const ReceiveWork work :
          {ReceiveWork::BetweenReads, ReceiveWork::WorkerThread, ReceiveWork::Whole}) {
-        const ReceiveWork previous = SetReceiveWork(work);
+        const testsupport::ScopedSetting<ReceiveWork> receiveWork(SetReceiveWork, work);
         KeptBlocks kept;
         for (const Row& row : rows) {
             const std::size_t body = row.bytes.size() - kFrameHeaderSize;
@@ -132,7 +99,6 @@ TEST(TransportStreamedReceive, FramesInPieces) {
                 }
             }
         }
-        SetReceiveWork(previous);
     }
 }
 
