@@ -15,7 +15,10 @@
 #include "base/run_result.h"
 #include "install/admin_client.h"
 #include "install/program_trust_win.h"
-#include "install/version_args.h"
+#include "install/file_kind.h"
+#include "install/setup_arguments.h"
+#include "install/start_way.h"
+#include "install/version_arguments.h"
 #include "base/box_win.h"
 #include "transport/guarded_file.h"
 

@@ -1,0 +1,47 @@
+#include "install/file_kind.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "install/held_check.h"
+#include "transport/guarded_file.h"
+
+namespace {
+
+// strtok over "." without its hidden state: returns the next token or nullptr.
+char* NextToken(char** cursor) {
+    char* p = *cursor;
+    while (*p == '.')
+        ++p;
+    if (*p == '\0') {
+        *cursor = p;
+        return nullptr;
+    }
+    char* token = p;
+    while (*p != '\0' && *p != '.')
+        ++p;
+    if (*p == '.')
+        *p++ = '\0';
+    *cursor = p;
+    return token;
+}
+
+} // namespace
+
+bool SecondTokenIs(char* path, const char* ext) {
+    char* cursor = path;
+    if (NextToken(&cursor) == nullptr)
+        return false;
+    char* second = NextToken(&cursor);
+    return second != nullptr && std::strcmp(second, ext) == 0;
+}
+
+bool HasProgramSignature(const char* path, bool installerPackage) {
+    unsigned char head[8] = {};
+    std::FILE* file = OpenGuardedFile(path, "rb");
+    if (!file)
+        return false;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return StartsWithSignature(head, got, installerPackage);
+}
