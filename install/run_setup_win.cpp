@@ -15,7 +15,10 @@
 #include "install/process_start_win.h"
 #include "install/program_trust_win.h"
 #include "install/received_pipeline.h"
-#include "install/version_args.h"
+#include "install/file_kind.h"
+#include "install/setup_arguments.h"
+#include "install/start_way.h"
+#include "install/version_arguments.h"
 #include "transport/guarded_file.h"
 
 namespace {

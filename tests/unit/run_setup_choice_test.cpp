@@ -6,10 +6,13 @@
 #include <string>
 
 #include "base/os_version.h"
+#include "install/file_kind.h"
 #include "install/held_check.h"
 #include "install/permissions.h"
 #include "install/received_pipeline.h"
-#include "install/version_args.h"
+#include "install/setup_arguments.h"
+#include "install/start_way.h"
+#include "install/version_arguments.h"
 #include "transport/guarded_file.h"
 #include "transport/guarded_scope.h"
 #include "transport/sha256.h"

@@ -7,7 +7,7 @@
 
 #include "base/text_util.h"
 #include "install/admin_request.h"
-#include "install/version_args.h"
+#include "install/version_arguments.h"
 
 namespace {
 constexpr std::uint32_t kListening = 2;
