@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <utility>
 
-#include "tests/support/scoped_setting.h"
 #include "transport/frame_read.h"
 
 namespace transport_test {
@@ -19,10 +19,21 @@ class ScriptedPeer {
   public:
     static constexpr KlvSocket kSocket = 7;
 
-    ScriptedPeer() : io_(frame_io::SetFrameIo, {Recv, Send, Wait, LastError, Now}) {
+    // The frame loops' calls go to the peer of the calling thread; the first peer alive puts
+    // them in place and the last one puts the real ones back, so receives on several threads
+    // can each have their own.
+    ScriptedPeer() {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        if (peers_++ == 0)
+            previous_ = frame_io::SetFrameIo({Recv, Send, Wait, LastError, Now});
         current_ = this;
     }
-    ~ScriptedPeer() { current_ = nullptr; }
+    ~ScriptedPeer() {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        current_ = nullptr;
+        if (--peers_ == 0)
+            frame_io::SetFrameIo(previous_);
+    }
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
@@ -95,8 +106,13 @@ class ScriptedPeer {
     static int LastError() { return current_->error_; }
     static std::int64_t Now() { return current_->now_; }
 
-    static inline ScriptedPeer* current_ = nullptr;
-    testsupport::ScopedSetting<frame_io::FrameIo, const frame_io::FrameIo&> io_;
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static inline thread_local ScriptedPeer* current_ = nullptr;
+    static inline int peers_ = 0;
+    static inline frame_io::FrameIo previous_{};
     std::int64_t now_ = kStart;
     std::deque<std::pair<std::int64_t, std::string>> arrivals_;
     bool closes_ = false;

@@ -106,7 +106,7 @@ TEST(TransportStreamedReceive, FramesInPieces) {
 // (the second works between its reads while the first has the worker), and so do the receives
 // after them.
 TEST(TransportStreamedReceive, TwoReceivesShareTheWorker) {
-    const ReceiveWork previous = SetReceiveWork(ReceiveWork::WorkerThread);
+    const testsupport::ScopedSetting<ReceiveWork> work(SetReceiveWork, ReceiveWork::WorkerThread);
     const std::string payloads[2] = {Random(300000, 3), Random(300000, 4)};
     for (int round = 0; round < 8; ++round) {
         std::thread other([&] {
@@ -124,7 +124,6 @@ TEST(TransportStreamedReceive, TwoReceivesShareTheWorker) {
         EXPECT_TRUE(payloads[0] == r.payload);
         other.join();
     }
-    SetReceiveWork(previous);
 }
 
 // The budget of a frame under way, on a clock the test drives: each byte (or burst) comes at its
