@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "base/options.h"
-#include "session/session_win.h"
+#include "ui/session_win.h"
 
 // With repaintOnly's lowest bit clear, replaces the label on `window` (the main window) by a
 // new one showing text; with it set, `window` is the label and the text is drawn again.

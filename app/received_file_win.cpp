@@ -17,7 +17,7 @@
 #include "install/permissions.h"
 #include "install/received_pipeline_win.h"
 #include "session/received_digest.h"
-#include "session/session_win.h"
+#include "ui/session_win.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "app/app_win.h"
 #include "install/received_pipeline_win.h"
-#include "transport/guarded_scope.h"
+#include "platform/guarded_scope.h"
 #include "app/cmdline.h"
 #include "app/label_geometry.h"
 #include "base/box.h"
@@ -21,10 +21,10 @@
 #include "install/admin_helper_win.h"
 #include "install/admin_log.h"
 #include "session/session_watch.h"
-#include "session/session_win.h"
+#include "ui/session_win.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
-#include "transport/system_library_win.h"
+#include "platform/system_library_win.h"
 #include "transport/transport_errors.h"
 
 namespace {

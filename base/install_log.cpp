@@ -1,5 +1,5 @@
 #include "base/install_log.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 #include <chrono>
 #include <cstdarg>

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "base/options.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 namespace {
 enum class Outcome { None, Succeeded, Failed };

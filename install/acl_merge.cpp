@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "base/install_log.h"
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace {
 // Logs a message whose only conversion is the platform's last error.

@@ -6,7 +6,7 @@
 
 #include "base/product_paths.h"
 #include "install/admin_client.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 namespace {
 bool AdminLogEnabled = false; // the switch file was there at the last check

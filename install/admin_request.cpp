@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace {
 // Copies text and its zero byte at offset; returns the offset after it.

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 
 HeldVerdict CompareWithReceived(const BlockReader& read, const FileDigest& received) {
     Sha256Context context;

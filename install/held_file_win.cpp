@@ -1,6 +1,6 @@
 #include "install/held_file_win.h"
 
-#include "transport/guarded_file_win.h"
+#include "platform/guarded_file_win.h"
 
 bool HeldFile::Hold(const char* path, DWORD extraAccess) {
     Release();

@@ -11,9 +11,9 @@
 #include "base/product_paths.h"
 #include "install/permissions.h"
 #include "install/permissions_win.h"
-#include "transport/guarded_file.h"
-#include "transport/guarded_scope.h"
-#include "transport/relative_file_win.h"
+#include "platform/guarded_file.h"
+#include "platform/guarded_scope.h"
+#include "platform/relative_file_win.h"
 
 namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -10,8 +10,8 @@
 #include "install/acl_merge.h"
 #include "install/permissions.h"
 #include "install/permissions_win.h"
-#include "transport/guarded_scope.h"
-#include "transport/relative_file_win.h"
+#include "platform/guarded_scope.h"
+#include "platform/relative_file_win.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "base/install_log.h"
 #include "base/product_paths.h"
 #include "install/permissions.h"
-#include "transport/relative_file_win.h"
+#include "platform/relative_file_win.h"
 
 namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "base/text_util.h"
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 
 namespace {
 

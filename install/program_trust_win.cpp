@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "transport/guarded_file_win.h"
-#include "transport/system_library_win.h"
+#include "platform/guarded_file_win.h"
+#include "platform/system_library_win.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "install/permissions_win.h"
 #include "install/program_trust.h"
 #include "install/run_setup_win.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 namespace {
 

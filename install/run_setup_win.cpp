@@ -19,7 +19,7 @@
 #include "install/setup_arguments.h"
 #include "install/start_way.h"
 #include "install/version_arguments.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "session/session.h"
 #include "session/strip_control_chars.h"
 #include "base/install_log.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 bool ListHasRoom(const char* path, int fileCount, const char* name) {
     if (fileCount >= kMaxListedNames)

@@ -8,7 +8,7 @@
 #include "base/product_paths.h"
 #include "session/protocol.h"
 #include "session/server_paths.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 namespace {
 

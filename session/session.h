@@ -11,7 +11,7 @@
 #include "base/options.h"
 #include "base/time_limits.h" // CONNECT_TIMEOUT_MS, SERVER_IDLE_LIMIT_MS
 #include "transport/klv_socket.h"
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 
 constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
 constexpr unsigned WM_START_SESSION = 0x401; // WM_USER + 1

@@ -7,7 +7,7 @@
 
 #include "transport/framing.h"
 #include "transport/inflate_stream.h"
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 
 class BodyStream {
   public:

@@ -1,5 +1,5 @@
 #include "transport/transport_errors.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 #include <cstdio>
 #include <cstring>

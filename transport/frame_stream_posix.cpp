@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 #include "transport/framing.h"
 
 bool ReceiveFrameStream(const unsigned char* bytes, std::size_t size,

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 #include "transport/frame_read.h"
 #include "transport/protection.h"
 #include "transport/transport_errors.h"

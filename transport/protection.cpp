@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "klv_build_config.h"
-#include "transport/aes128.h"
-#include "transport/blowfish.h"
-#include "transport/byte_order.h"
-#include "transport/crypto_path.h"
+#include "crypto/aes128.h"
+#include "crypto/blowfish.h"
+#include "platform/byte_order.h"
+#include "crypto/crypto_path.h"
 #include "transport/framing.h"
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 
 namespace {
 

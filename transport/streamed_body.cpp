@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "transport/body_stream.h"
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 #include "transport/frame_read.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // the ways the choice ends the session, and the refusal without a user.
 #include <thread>
 
-#include "session/transfer_dialog_ids.h"
+#include "ui/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
 
 namespace e2e {

@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "session/file_list_dialog_ids.h"
+#include "ui/file_list_dialog_ids.h"
 #include "tests/e2e/harness/harness.h"
 #include "tests/e2e/harness/script_server.h"
 #include "tests/support/bytes.h"

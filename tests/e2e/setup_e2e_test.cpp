@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "session/transfer_dialog_ids.h"
+#include "ui/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
 #include "tests/e2e/setup_script.h"
 #include "tests/support/bytes.h"
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 
 namespace e2e {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "tests/e2e/session_test.h"
 #include "tests/support/bytes.h"
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 
 namespace e2e {
 namespace {

@@ -3,8 +3,8 @@
 // refused and hanging connects, and a slow transfer whose setup program is started locally.
 
 #include "base/resource.h"
-#include "session/connect_dialogs_ids.h"
-#include "session/transfer_dialog_ids.h"
+#include "ui/connect_dialogs_ids.h"
+#include "ui/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
 
 namespace e2e {

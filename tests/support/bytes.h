@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace testbytes {
 

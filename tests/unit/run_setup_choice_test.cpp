@@ -13,9 +13,9 @@
 #include "install/setup_arguments.h"
 #include "install/start_way.h"
 #include "install/version_arguments.h"
-#include "transport/guarded_file.h"
-#include "transport/guarded_scope.h"
-#include "transport/sha256.h"
+#include "platform/guarded_file.h"
+#include "platform/guarded_scope.h"
+#include "crypto/sha256.h"
 #include "transport_test_support.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <openssl/provider.h>
 
 #include "klv_build_config.h"
-#include "transport/aes128.h"
-#include "transport/blowfish.h"
-#include "transport/crypto_path.h"
+#include "crypto/aes128.h"
+#include "crypto/blowfish.h"
+#include "crypto/crypto_path.h"
 #include "transport/protection.h"
-#include "transport/sha256.h"
+#include "crypto/sha256.h"
 #include "transport_test_support.h"
 
 namespace {

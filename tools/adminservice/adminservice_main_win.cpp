@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "tools/adminservice/stand_in_win.h"
-#include "transport/system_library_win.h"
+#include "platform/system_library_win.h"
 #include "transport/transport_errors.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "tools/adminservice/stand_in_win.h"
 #include "tools/adminservice/stand_in_policy.h"
-#include "transport/guarded_file.h"
+#include "platform/guarded_file.h"
 
 namespace {
 bool toConsole = false;

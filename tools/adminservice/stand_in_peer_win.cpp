@@ -11,7 +11,7 @@
 #include "tools/adminservice/stand_in_peer_win.h"
 #include "base/time_limits.h"
 #include "tools/adminservice/stand_in_policy.h"
-#include "transport/system_library_win.h"
+#include "platform/system_library_win.h"
 
 namespace {
 // The system's TCP table with each row's owner; the module rows also carry when the connection

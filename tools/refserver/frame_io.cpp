@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 
 #include "transport/framing.h"
 #include "transport/klv_socket.h"

@@ -3,7 +3,7 @@
 #include <sys/types.h>
 
 #include "tests/e2e/harness/harness.h"
-#include "tools/host_process/host_process_posix.h"
+#include "tests/fixtures/host_process/host_process_posix.h"
 
 namespace e2e {
 
