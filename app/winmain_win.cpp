@@ -2,6 +2,7 @@
 // and the message loop.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "base/box_win.h"
 #include "base/install_log.h"
 #include "base/options.h"
+#include "base/report_win.h"
 #include "base/product_paths.h"
 #include "base/resource.h"
 #include "base/run_result.h"
@@ -73,10 +75,11 @@ void ReportBoxOfHelper(const char* line, bool) {
 // The transport's failures are boxes owned by the active window; a missing entry point of the
 // socket library has an ownerless box (the transport then asks the program to end).
 void ShowTransportFailure(void*, TransportFailure failure, const char* caption, const char* text) {
-    if (failure == TransportFailure::MissingEntry)
-        ShowBox(nullptr, text, caption, MB_OK);
-    else
-        ShowBox(GetActiveWindow(), text, caption, MB_ICONEXCLAMATION | MB_OK);
+    TransportError error;
+    error.failure = failure;
+    error.caption = caption;
+    std::snprintf(error.text, sizeof error.text, "%s", text);
+    ShowTransportError(error);
 }
 
 int UnattendedBoxTimeoutMs() {

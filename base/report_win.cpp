@@ -17,3 +17,12 @@ void ReportFailure(const Options& options, HWND owner, const char* text, const c
     else
         LogRunFailure(text);
 }
+
+void ShowTransportError(const TransportError& error) {
+    if (!error)
+        return;
+    if (error.failure == TransportFailure::MissingEntry)
+        ShowBox(nullptr, error.text, error.caption, MB_OK);
+    else
+        ShowBox(GetActiveWindow(), error.text, error.caption, MB_ICONEXCLAMATION | MB_OK);
+}

@@ -118,25 +118,49 @@ void ReportTransportFailure(TransportFailure failure, const char* caption, const
         std::fprintf(stderr, "[%s] %s\n", caption, text);
 }
 
-void ReportError(const char* text, int number, int options) {
-    const int systemError = LastSystemError(); // before anything else can change it
-    char boxText[200];
-    if (options & 1)
-        std::snprintf(boxText, sizeof boxText, "ERROR!\n\nError %d in %s\n>> %s <<", systemError,
-                      text, std::strerror(systemError));
-    else if (number > 0)
-        std::snprintf(boxText, sizeof boxText, "ERROR!\n\nError %d in %s", number, text);
+void ReportTransportFailure(const TransportError& error) {
+    if (error)
+        ReportTransportFailure(error.failure, error.caption, error.text);
+}
+
+void PassOrReport(const TransportError& error, TransportError* out) {
+    if (out)
+        *out = error;
     else
-        std::snprintf(boxText, sizeof boxText, "ERROR!\n\n%s", text);
-    ReportTransportFailure(TransportFailure::Error, "Error", boxText);
+        ReportTransportFailure(error);
+}
+
+TransportError ErrorFailure(const char* text, int number, int options) {
+    const int systemError = LastSystemError(); // before anything else can change it
+    TransportError error;
+    error.failure = TransportFailure::Error;
+    error.caption = "Error";
+    if (options & 1)
+        std::snprintf(error.text, sizeof error.text, "ERROR!\n\nError %d in %s\n>> %s <<",
+                      systemError, text, std::strerror(systemError));
+    else if (number > 0)
+        std::snprintf(error.text, sizeof error.text, "ERROR!\n\nError %d in %s", number, text);
+    else
+        std::snprintf(error.text, sizeof error.text, "ERROR!\n\n%s", text);
+    return error;
+}
+
+TransportError WinsockFailure(int number, const char* text) {
+    char errorText[kWinsockErrorTextCapacity];
+    WinsockErrorText(number, errorText);
+    TransportError error;
+    error.failure = TransportFailure::Winsock;
+    error.caption = "WinSock Error";
+    std::snprintf(error.text, sizeof error.text, "%s failed\n\n%s", text, errorText);
+    return error;
+}
+
+void ReportError(const char* text, int number, int options) {
+    ReportTransportFailure(ErrorFailure(text, number, options));
 }
 
 void ReportWinsockError(int number, const char* text) {
-    char errorText[kWinsockErrorTextCapacity];
-    char boxText[200];
-    WinsockErrorText(number, errorText);
-    std::snprintf(boxText, sizeof boxText, "%s failed\n\n%s", text, errorText);
-    ReportTransportFailure(TransportFailure::Winsock, "WinSock Error", boxText);
+    ReportTransportFailure(WinsockFailure(number, text));
 }
 
 void SetLibraryLogFolder(const char* folder) {

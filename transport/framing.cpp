@@ -15,12 +15,12 @@ namespace {
 constexpr int kWsaeNoBufs = 10055;
 constexpr int kWsaeMsgSize = 10040;
 
-void ReportSendFailure(KlvSocket s, long long unsent, int error, int options) {
+void ReportSendFailure(KlvSocket s, long long unsent, int error, int options, TransportError* out) {
     char text[120];
     std::snprintf(text, sizeof text, "SendMessageWithSize <%d> num_tries=<%d> socket <%d>",
                   static_cast<int>(unsent), 0, static_cast<int>(s));
     if (!(options & SEND_QUIET))
-        ReportWinsockError(error, text);
+        PassOrReport(WinsockFailure(error, text), out);
 }
 
 // Makes sure the buffer has a data block of at least one byte.
@@ -95,7 +95,8 @@ bool BuildFrame(unsigned char* payload, std::int32_t length, int options, unsign
     return true;
 }
 
-int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length, int options) {
+int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length, int options,
+                        TransportError* out) {
     if (s == 0)
         return 0;
     if (length <= 0 || !payload)
@@ -106,7 +107,7 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
         const bool tooLong =
             static_cast<std::int64_t>(length) + kCheckValueSize > kMaxMessageLength;
         ReportSendFailure(s, static_cast<long long>(length) + kFrameHeaderSize,
-                          tooLong ? kWsaeMsgSize : kWsaeNoBufs, options);
+                          tooLong ? kWsaeMsgSize : kWsaeNoBufs, options, out);
         return 0;
     }
     std::size_t sent = 0;
@@ -135,12 +136,12 @@ int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length
         break;
     }
     if (sent < total)
-        ReportSendFailure(s, static_cast<long long>(total - sent), error, options);
+        ReportSendFailure(s, static_cast<long long>(total - sent), error, options, out);
     std::free(frame);
     return sent < total ? 0 : 1;
 }
 
-int SendMessageString(KlvSocket s, const char* text, int options) {
+int SendMessageString(KlvSocket s, const char* text, int options, TransportError* out) {
     if (s == 0)
         return 0;
     if (!text)
@@ -149,21 +150,23 @@ int SendMessageString(KlvSocket s, const char* text, int options) {
     if (length == 0)
         return 1;
     if (length > static_cast<std::size_t>(kMaxMessageLength)) {
-        ReportSendFailure(s, static_cast<long long>(length), kWsaeMsgSize, options);
+        ReportSendFailure(s, static_cast<long long>(length), kWsaeMsgSize, options, out);
         return 0;
     }
     if ((options & SEND_NOCOMPRESS) || length <= 100) // the text is only read
         return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
-                                   static_cast<std::int32_t>(length), options | SEND_NOCOMPRESS);
+                                   static_cast<std::int32_t>(length), options | SEND_NOCOMPRESS,
+                                   out);
     // Compression works in place: give it a copy, the caller's text is constant.
     unsigned char* copy = static_cast<unsigned char*>(std::malloc(length));
     if (!copy) {
         options |= SEND_NOCOMPRESS;
         return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
-                                   static_cast<std::int32_t>(length), options);
+                                   static_cast<std::int32_t>(length), options, out);
     }
     std::memcpy(copy, text, length);
-    const int result = SendMessageWithSize(s, copy, static_cast<std::int32_t>(length), options);
+    const int result =
+        SendMessageWithSize(s, copy, static_cast<std::int32_t>(length), options, out);
     std::free(copy);
     return result;
 }

@@ -41,10 +41,13 @@ void FreeMessageBuffer(MessageBuffer* buffer);
 // and hands it to KLVrecv again, which uses a block that is large enough as it is.
 bool WorthKeeping(const MessageBuffer& buffer);
 
+struct TransportError;
 // 1 when the whole frame was handed to the socket (or there was nothing to send); 0 when the
-// send failed (reported in a box unless SEND_QUIET) or there is no socket (0).
-int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length, int options);
-int SendMessageString(KlvSocket s, const char* text, int options);
+// send failed or there is no socket (0). Unless SEND_QUIET, a failed send goes to *error when
+// given and is reported otherwise (see transport_errors.h).
+int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length, int options,
+                        TransportError* error = nullptr);
+int SendMessageString(KlvSocket s, const char* text, int options, TransportError* error = nullptr);
 // One message into buffer: 1 (an empty message when nothing was waiting), 0 when the connection
 // failed or the frame is corrupt. A frame whose body or decompressed payload would pass
 // maxLength bytes is refused like a corrupt one, before its payload is inflated beyond that.

@@ -2,20 +2,20 @@
 #include "transport/klv_socket.h"
 #include "transport/transport_errors.h"
 
-int initWsockDLL() {
+int initWsockDLL(TransportError* error) {
     alignas(8) unsigned char wsaData[1024]; // larger than any WSADATA layout
     const int result = KLVWSAStartup(0x0002, wsaData);
     if (result != 0) {
-        ReportError("KLVWSAStartup()", result, 0);
+        PassOrReport(ErrorFailure("KLVWSAStartup()", result, 0), error);
         return 0;
     }
     return 1;
 }
 
-int setSockNonBlocking(void* window, KlvSocket s, unsigned message) {
+int setSockNonBlocking(void* window, KlvSocket s, unsigned message, TransportError* error) {
     const int result = KLVWSAAsyncSelect(s, window, message, KLV_FD_MASK);
     if (result != 0) {
-        ReportError("KLVWSAAsyncSelect()", result, 0);
+        PassOrReport(ErrorFailure("KLVWSAAsyncSelect()", result, 0), error);
         shutdownAndCloseSocket(s);
         return 0;
     }

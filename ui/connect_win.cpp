@@ -9,6 +9,7 @@
 
 #include "base/install_log.h"
 #include "base/product_paths.h"
+#include "base/report_win.h"
 #include "base/text_util.h"
 #include "klv_build_config.h"
 #include "ui/connect_dialogs_ids.h"
@@ -93,15 +94,16 @@ bool ConnectDialog(MainWindow& main, ConnectAttempt& attempt) {
         INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), IDD_CONNECTING, main.window,
                                          ConnectDialogProc, reinterpret_cast<LPARAM>(&attempt));
         if (result == -1) {
-            ReportError("ConnectDialog()", 0, 1);
+            ShowTransportError(ErrorFailure("ConnectDialog()", 0, 1));
             return false;
         }
         if (attempt.connected)
             return true;
         if (attempt.error == CONNECT_TIMED_OUT)
-            ReportError("Connection Request Timed Out.  \nPlease Check Server Address", 0, 0);
+            ShowTransportError(
+                ErrorFailure("Connection Request Timed Out.  \nPlease Check Server Address", 0, 0));
         else if (attempt.error != 0)
-            ReportWinsockError(attempt.error, "connect()");
+            ShowTransportError(WinsockFailure(attempt.error, "connect()"));
         return false;
     }
     int error = 0;
@@ -115,13 +117,16 @@ bool ConnectDialog(MainWindow& main, ConnectAttempt& attempt) {
 
 // A new socket for the session, connected to its address; the attempt tells how it ended.
 int ConnectToServer(MainWindow& main, Session& s, ConnectAttempt& attempt) {
-    if (!initWsockDLL())
+    TransportError failure;
+    if (!initWsockDLL(&failure)) {
+        ShowTransportError(failure);
         return 0;
+    }
     KlvSocket* socket = &s.ServerSocket;
     CloseAttemptSocket(socket); // left over from an attempt that failed
     *socket = KLVsocket(KLV_AF_INET, KLV_SOCK_STREAM, 0);
     if (*socket == KLV_INVALID_SOCKET) {
-        ReportWinsockError(KLVWSAGetLastError(), "socket()");
+        ShowTransportError(WinsockFailure(KLVWSAGetLastError(), "socket()"));
         return 0;
     }
     attempt.socket = socket;
@@ -145,7 +150,9 @@ int StartConversation(MainWindow& main, Session& s, ConnectAttempt& attempt) {
     if (!options.SetupMode && !options.PushMode && options.OptionFileName[0] == '\0' &&
         main.showStatusLabel)
         main.showStatusLabel("Retrieving File Names From Server", main.window, 0);
-    SendMessageString(s.ServerSocket, command, SEND_NOCOMPRESS);
+    TransportError failure;
+    if (!SendMessageString(s.ServerSocket, command, SEND_NOCOMPRESS, &failure))
+        ShowTransportError(failure);
     KillTimer(main.window, CONNECT_TIMER_ID);
     WatchServerSilence(main);
     return 1;

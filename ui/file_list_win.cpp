@@ -62,7 +62,9 @@ ChoiceResult SendFileChoice(Session& s, HWND dialog, int position) {
     }
     s.IgnoreSocketEvents = false;
     s.AwaitingUser = false;
-    SendMessageString(s.ServerSocket, line, SEND_NOCOMPRESS);
+    TransportError failure;
+    if (!SendMessageString(s.ServerSocket, line, SEND_NOCOMPRESS, &failure))
+        ShowTransportError(failure);
     std::snprintf(s.RequestedFileName, sizeof s.RequestedFileName, "%s", line);
     std::remove(kFileNamesPath);
     return ChoiceResult::Sent;

@@ -238,7 +238,7 @@ void ReadAndDispatch(MainWindow& main, Session& s) {
         if (current)
             s.IgnoreSocketEvents = true;
         ReleaseReadBuffer(main, &buffer);
-        ReportError("READ: Connection Lost", 0, 0);
+        ShowTransportError(ErrorFailure("READ: Connection Lost", 0, 0));
         EndSession(main);
         return;
     }

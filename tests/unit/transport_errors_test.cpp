@@ -46,8 +46,9 @@ TEST(TransportErrors, NumberedTexts) {
 }
 
 // Every failure reaches the sink with its kind, caption and exact text (the last system error
-// is errno here); a quiet send reports nothing; without a sink the report goes to stderr.
-TEST(TransportErrors, FailuresReachTheSink) {
+// is errno here), or comes back to a caller that takes it (T, R) with nothing reported; a quiet
+// send reports nothing; without a sink the report goes to stderr.
+TEST(TransportErrors, FailuresReachTheSinkOrTheCaller) {
     transport_test::LoopbackPair reset;
     reset.ClosePeer(true);
     ::usleep(20000);
@@ -58,7 +59,8 @@ TEST(TransportErrors, FailuresReachTheSink) {
     const std::string longest =
         "SendMessageWithSize <2147483647> num_tries=<0> socket <2147483647>";
     const struct {
-        char call; // E: ReportError, W: ReportWinsockError, A: setSockNonBlocking, S/Q: a send
+        char call; // E: ReportError, W: ReportWinsockError, A: setSockNonBlocking, S/Q: a send,
+                   // T: setSockNonBlocking and R: a send, each taking its failure
         const char* text;
         int number, options;
         std::string report; // "<kind><caption>|<text>", empty: none
@@ -77,21 +79,34 @@ TEST(TransportErrors, FailuresReachTheSink) {
              " failed\n\nWSAEOPNOTSUP: Operation not supported on socket"},
         {'Q', "", SEND_NOCOMPRESS | SEND_QUIET, 0, ""},
         {'S', "", SEND_NOCOMPRESS, 0, "1WinSock Error|" + sendFailed},
+        {'T', "", 0, 0, "0Error|ERROR!\n\nKLVWSAAsyncSelect()"},
+        {'R', "", SEND_NOCOMPRESS, 0, "1WinSock Error|" + sendFailed},
+        {'R', "", SEND_NOCOMPRESS | SEND_QUIET, 0, ""},
     };
     for (const auto& row : rows) {
         std::vector<std::string> reports;
         SetTransportErrorSink(Record, &reports);
         const testsupport::OnExit sinkReset([] { SetTransportErrorSink(nullptr, nullptr); });
         errno = ENOENT;
-        if (row.call == 'E')
+        TransportError taken;
+        if (row.call == 'E') {
             ReportError(row.text, row.number, row.options);
-        else if (row.call == 'W')
+        } else if (row.call == 'W') {
             ReportWinsockError(row.number, row.text);
-        else if (row.call == 'A')
-            EXPECT_EQ(0, setSockNonBlocking(nullptr, 987654, 0x400));
-        else // a send may be taken locally before the reset is seen
+        } else if (row.call == 'A' || row.call == 'T') {
+            EXPECT_EQ(
+                0, setSockNonBlocking(nullptr, 987654, 0x400, row.call == 'T' ? &taken : nullptr));
+        } else { // a send may be taken locally before the reset is seen
             SendMessageWithSize(reset.Client(), reinterpret_cast<unsigned char*>(&payload[0]), 2000,
-                                row.number);
+                                row.number, row.call == 'R' ? &taken : nullptr);
+        }
+        if (row.call == 'T' || row.call == 'R') {
+            EXPECT_TRUE(reports.empty()) << reports.front();
+            EXPECT_EQ(row.report, taken ? std::to_string(static_cast<int>(taken.failure)) +
+                                              taken.caption + "|" + taken.text
+                                        : std::string());
+            continue;
+        }
         EXPECT_EQ(row.report.empty(), reports.empty()) << row.report;
         for (const std::string& report : reports)
             EXPECT_EQ(row.report, report);
