@@ -64,18 +64,26 @@ Thumbprint CertificateThumbprint(const unsigned char* der, std::size_t size) {
     return thumbprint;
 }
 
-TrustPolicy ParseTrustedSigners(const char* data, std::size_t size) {
-    TrustPolicy policy;
-    policy.on = true;
+std::vector<std::string> MultiStringEntries(const char* data, std::size_t size) {
+    std::vector<std::string> entries;
     std::size_t at = 0;
     while (at < size && data[at] != '\0') {
         std::size_t end = at;
         while (end < size && data[end] != '\0')
             ++end;
-        Thumbprint thumbprint;
-        if (ParseThumbprint(data + at, end - at, &thumbprint))
-            policy.signers.push_back(thumbprint);
+        entries.emplace_back(data + at, end - at);
         at = end + 1;
+    }
+    return entries;
+}
+
+TrustPolicy ParseTrustedSigners(const char* data, std::size_t size) {
+    TrustPolicy policy;
+    policy.on = true;
+    for (const std::string& entry : MultiStringEntries(data, size)) {
+        Thumbprint thumbprint;
+        if (ParseThumbprint(entry.data(), entry.size(), &thumbprint))
+            policy.signers.push_back(thumbprint);
     }
     return policy;
 }

@@ -32,6 +32,9 @@ struct TrustPolicy {
 
 // The value's bytes: zero-terminated strings, ended by an empty one (or by the data's end).
 TrustPolicy ParseTrustedSigners(const char* data, std::size_t size);
+// The entries of a REG_MULTI_SZ value's data, in order, up to its first empty entry (the end of
+// the list) or the end of the data.
+std::vector<std::string> MultiStringEntries(const char* data, std::size_t size);
 // Install.log's line for a policy that is on.
 std::string TrustPolicyLine(const TrustPolicy& policy);
 

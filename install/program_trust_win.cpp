@@ -121,25 +121,37 @@ std::vector<ChainCertificate> VerifiedChain(const TrustFunctions& f, HANDLE stat
 
 } // namespace
 
-TrustPolicy ReadTrustPolicy() {
-    TrustPolicy policy;
+PolicyValue ReadPolicyValue(const char* name, std::vector<char>* data) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTrustPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                       &key) != ERROR_SUCCESS)
-        return policy;
+        return PolicyValue::Absent;
+    PolicyValue value = PolicyValue::Absent;
     DWORD type = 0, size = 0;
-    LONG found = RegQueryValueExA(key, kTrustPolicyValue, nullptr, &type, nullptr, &size);
+    const LONG found = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
     if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA) {
-        policy.on = true;
-        std::vector<char> data(size + 2, '\0');
+        value = PolicyValue::Present;
+        data->assign(size + 2, '\0');
         DWORD read = size;
         if (type == REG_MULTI_SZ &&
-            RegQueryValueExA(key, kTrustPolicyValue, nullptr, &type,
-                             reinterpret_cast<BYTE*>(data.data()), &read) == ERROR_SUCCESS &&
-            read <= size)
-            policy = ParseTrustedSigners(data.data(), read);
+            RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data->data()),
+                             &read) == ERROR_SUCCESS &&
+            read <= size) {
+            data->resize(read);
+            value = PolicyValue::MultiString;
+        }
     }
     RegCloseKey(key);
+    return value;
+}
+
+TrustPolicy ReadTrustPolicy() {
+    TrustPolicy policy;
+    std::vector<char> data;
+    const PolicyValue value = ReadPolicyValue(kTrustPolicyValue, &data);
+    policy.on = value != PolicyValue::Absent;
+    if (value == PolicyValue::MultiString)
+        policy = ParseTrustedSigners(data.data(), data.size());
     return policy;
 }
 

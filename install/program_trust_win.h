@@ -4,12 +4,18 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "install/program_trust.h"
 
 // HKLM\SOFTWARE\Policies\GRAPHICAL ORVANE\Install, TrustedSigners (64-bit view). Off when the
 // value is absent; on, naming no signer, when it is present but not a REG_MULTI_SZ.
 TrustPolicy ReadTrustPolicy();
+
+// One value of that key (64-bit view): Absent, Present but not a REG_MULTI_SZ (or unreadable),
+// or MultiString with its data (the registry's bytes, zero-terminated twice more).
+enum class PolicyValue { Absent, Present, MultiString };
+PolicyValue ReadPolicyValue(const char* name, std::vector<char>* data);
 
 struct ProgramTrustCheck {
     bool accepted = false;

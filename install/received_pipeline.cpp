@@ -1,5 +1,7 @@
 #include "install/received_pipeline.h"
 
+#include "install/program_trust.h"
+
 #include <cstring>
 
 namespace {
@@ -83,17 +85,11 @@ Outcome RefusedStart(StartCheck check, const char* path, bool installerPackage,
 DestinationPolicy ParseAllowedDestinations(const char* data, std::size_t size) {
     DestinationPolicy policy;
     policy.on = true;
-    std::size_t at = 0;
-    while (at < size && data[at] != '\0') {
-        std::size_t end = at;
-        while (end < size && data[end] != '\0')
-            ++end;
-        std::string folder(data + at, end - at);
+    for (std::string folder : MultiStringEntries(data, size)) {
         while (!folder.empty() && (folder.back() == ' ' || folder.back() == '\t'))
             folder.pop_back();
         if (!folder.empty())
             policy.folders.push_back(folder);
-        at = end + 1;
     }
     return policy;
 }

@@ -6,6 +6,7 @@
 #include "install/permissions.h"
 #include "install/permissions_win.h"
 #include "install/program_trust.h"
+#include "install/program_trust_win.h"
 #include "install/run_setup_win.h"
 #include "platform/guarded_file.h"
 
@@ -22,23 +23,11 @@ Outcome UnableToRun(const char* path) {
 // no folder, when the value is present but not a REG_MULTI_SZ.
 DestinationPolicy ReadDestinationPolicy() {
     DestinationPolicy policy;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTrustPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                      &key) != ERROR_SUCCESS)
-        return policy;
-    DWORD type = 0, size = 0;
-    LONG found = RegQueryValueExA(key, kDestinationPolicyValue, nullptr, &type, nullptr, &size);
-    if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA) {
-        policy.on = true;
-        std::vector<char> data(size + 2, '\0');
-        DWORD read = size;
-        if (type == REG_MULTI_SZ &&
-            RegQueryValueExA(key, kDestinationPolicyValue, nullptr, &type,
-                             reinterpret_cast<BYTE*>(data.data()), &read) == ERROR_SUCCESS &&
-            read <= size)
-            policy = ParseAllowedDestinations(data.data(), read);
-    }
-    RegCloseKey(key);
+    std::vector<char> data;
+    const PolicyValue value = ReadPolicyValue(kDestinationPolicyValue, &data);
+    policy.on = value != PolicyValue::Absent;
+    if (value == PolicyValue::MultiString)
+        policy = ParseAllowedDestinations(data.data(), data.size());
     return policy;
 }
 
