@@ -43,7 +43,9 @@ void ReadRequest(AdminHelper& helper, HWND window, KlvSocket s) {
     helper.AdminReadBusy = 1;
     MessageBuffer buffer;
     bool haveBuffer = InitMessageBuffer(&buffer);
-    if (!haveBuffer || !KLVrecv(s, &buffer, kAdminRequestCapacity)) {
+    // A frame over the request's size is dropped like a kind the helper does not know: it
+    // goes on waiting for its request.
+    if (!haveBuffer || !KLVrecvDroppingLong(s, &buffer, kAdminRequestCapacity)) {
         PostMessageA(window, WM_CLOSE, 0, 0);
         helper.AdminSocketFailed = 1;
     }

@@ -171,8 +171,25 @@ int SendMessageString(KlvSocket s, const char* text, int options, TransportError
     return result;
 }
 
-int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
-            MessageBuffer* inflateBlock) {
+namespace {
+
+// Reads past the body of a frame that is not taken in, a block at a time, nothing kept.
+bool DropBody(KlvSocket s, std::int32_t length, FrameProgress* frame) {
+    unsigned char chunk[4096];
+    while (length > 0) {
+        const int want = length < static_cast<std::int32_t>(sizeof chunk)
+                             ? static_cast<int>(length)
+                             : static_cast<int>(sizeof chunk);
+        const int n = frame_io::ReadFrameBytes(s, chunk, want, frame, "2-KLVrecv()");
+        if (n <= 0)
+            return false;
+        length -= n;
+    }
+    return true;
+}
+
+int Receive(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength, MessageBuffer* inflateBlock,
+            bool dropLong) {
     if (!EnsureData(buffer))
         return 0;
     buffer->data[0] = 0;
@@ -186,13 +203,25 @@ int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
     if (bodyLength == KEEPALIVE_LENGTH)
         return 1; // keep-alive: nothing to deliver
     if (bodyLength < 0 ||
-        static_cast<std::int64_t>(bodyLength) + frame_io::kBodySlack > kMaxMessageLength ||
-        bodyLength > maxLength + kCheckValueSize)
+        static_cast<std::int64_t>(bodyLength) + frame_io::kBodySlack > kMaxMessageLength)
         return 0;
+    if (bodyLength > maxLength + kCheckValueSize)
+        return dropLong && DropBody(s, bodyLength, &frame) ? 1 : 0;
     Unwrapped result = Unwrapped::Payload;
     if (!frame_io::ReadBody(s, buffer, header, maxLength, inflateBlock, &frame, &result))
         return 0;
     return result == Unwrapped::Payload ? 1 : 0;
+}
+
+} // namespace
+
+int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength,
+            MessageBuffer* inflateBlock) {
+    return Receive(s, buffer, maxLength, inflateBlock, false);
+}
+
+int KLVrecvDroppingLong(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength) {
+    return Receive(s, buffer, maxLength, nullptr, true);
 }
 
 int PopMessageByte(MessageBuffer* buffer) {

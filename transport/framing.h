@@ -56,6 +56,9 @@ int SendMessageString(KlvSocket s, const char* text, int options, TransportError
 // into a fresh block.
 int KLVrecv(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength = kMaxMessageLength,
             MessageBuffer* inflateBlock = nullptr);
+// As KLVrecv, but a frame whose body is over maxLength (within the transport's own limit) is read
+// past and dropped: 1 with an empty message, as for a keep-alive, and the connection reads on.
+int KLVrecvDroppingLong(KlvSocket s, MessageBuffer* buffer, std::int64_t maxLength);
 
 // What the unwrap step made of a received body.
 enum class Unwrapped {

@@ -152,6 +152,8 @@ TEST_F(AdminE2E, HandedOverConnectionsEndTheHelperByThemselves) {
     const std::vector<Row> rows = {
         // Kind 1 is ignored, then kind 5 grants once and ends the helper.
         {"kind1-kind5", true, true, {kHelperGranted}},
+        // A frame over the request's limit is dropped like an unknown kind: kind 5 still grants.
+        {"long-kind5", true, true, {kHelperGranted}},
         // Served even when the peer closed before the hand-over; no switch file, no log.
         {"kind5-closed", false, true, {}},
         {"short", true, false, {}},

@@ -227,6 +227,40 @@ TEST(TransportFraming, ReceivedFrames) {
     }
 }
 
+// The elevated helper's reader drops a frame over its limit and reads on to the next one; a
+// frame over the transport's own limit, or one that stops short, still ends the connection.
+TEST(TransportFraming, ReaderThatDropsLongFrames) {
+    const std::string over = Header(0, 0, 3033) + Random(3033, 4);
+    const std::string next = Built("next", SEND_AES_CHECK);
+    const struct {
+        std::string bytes;
+        bool closes;
+        std::vector<int> results; // of each read, the dropping one first
+        std::string payload;      // the last read's
+    } rows[] = {
+        {over + next, false, {1, 1}, "next"},
+        {over + over + next, false, {1, 1, 1}, "next"},
+        {Header(0, 0, INT32_MAX - 9) + "xyz", false, {0}, ""},
+        {over.substr(0, 2000), true, {0}, ""},
+    };
+    for (const auto& row : rows) {
+        transport_test::ScriptedPeer peer;
+        peer.Arrive(0, row.bytes);
+        if (row.closes)
+            peer.CloseAfterLast();
+        std::string payload;
+        for (const int expected : row.results) {
+            MessageBuffer buffer{0, 0, nullptr};
+            ASSERT_TRUE(InitMessageBuffer(&buffer));
+            EXPECT_EQ(expected, KLVrecvDroppingLong(peer.kSocket, &buffer, 3000))
+                << row.bytes.size();
+            payload.assign(reinterpret_cast<char*>(buffer.data), buffer.length);
+            FreeMessageBuffer(&buffer);
+        }
+        EXPECT_EQ(row.payload, payload) << row.bytes.size();
+    }
+}
+
 // A send waits for room while the peer is slow to read and goes on; it gives up with 10060 once
 // nothing has moved for the stall limit, or, with a rate window, once the average since its
 // start is under the floor after the window.
