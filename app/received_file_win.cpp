@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "app/app_win.h"
 #include "base/box_win.h"

@@ -146,13 +146,7 @@ PolicyValue ReadPolicyValue(const char* name, std::vector<char>* data) {
 }
 
 TrustPolicy ReadTrustPolicy() {
-    TrustPolicy policy;
-    std::vector<char> data;
-    const PolicyValue value = ReadPolicyValue(kTrustPolicyValue, &data);
-    policy.on = value != PolicyValue::Absent;
-    if (value == PolicyValue::MultiString)
-        policy = ParseTrustedSigners(data.data(), data.size());
-    return policy;
+    return ReadPolicy(kTrustPolicyValue, ParseTrustedSigners);
 }
 
 HANDLE OpenHeldForCheck(const char* path) {

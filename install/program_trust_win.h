@@ -16,6 +16,18 @@ TrustPolicy ReadTrustPolicy();
 // or MultiString with its data (the registry's bytes, zero-terminated twice more).
 enum class PolicyValue { Absent, Present, MultiString };
 PolicyValue ReadPolicyValue(const char* name, std::vector<char>* data);
+// The policy of one value: off when absent; on, naming nothing, when present but not a
+// REG_MULTI_SZ; otherwise what parse makes of its entries.
+template <typename Policy>
+Policy ReadPolicy(const char* name, Policy (*parse)(const char* data, std::size_t size)) {
+    std::vector<char> data;
+    const PolicyValue value = ReadPolicyValue(name, &data);
+    if (value == PolicyValue::MultiString)
+        return parse(data.data(), data.size());
+    Policy policy;
+    policy.on = value != PolicyValue::Absent;
+    return policy;
+}
 
 struct ProgramTrustCheck {
     bool accepted = false;

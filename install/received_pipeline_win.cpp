@@ -22,13 +22,7 @@ Outcome UnableToRun(const char* path) {
 // HKLM\SOFTWARE\Policies\GRAPHICAL ORVANE\Install, AllowedDestinations (64-bit view). On, naming
 // no folder, when the value is present but not a REG_MULTI_SZ.
 DestinationPolicy ReadDestinationPolicy() {
-    DestinationPolicy policy;
-    std::vector<char> data;
-    const PolicyValue value = ReadPolicyValue(kDestinationPolicyValue, &data);
-    policy.on = value != PolicyValue::Absent;
-    if (value == PolicyValue::MultiString)
-        policy = ParseAllowedDestinations(data.data(), data.size());
-    return policy;
+    return ReadPolicy(kDestinationPolicyValue, ParseAllowedDestinations);
 }
 
 } // namespace
