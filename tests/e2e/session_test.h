@@ -96,10 +96,23 @@ inline bool AnswerBox(const std::string& caption, const std::string& text, int b
     return box->Click(button) && box->WaitGone(10000);
 }
 
-// The list dialog "Select File to Transfer" (handle 0 when it did not come).
+// The list dialog "Select File to Transfer" (handle 0 when it did not come), once shown: the
+// dialog exists, hidden, while it fills its list, and is shown only after that.
 inline Window WaitForList() {
     std::optional<Window> dialog = WaitForWindow("#32770", "Select File to Transfer", 20000);
     EXPECT_TRUE(dialog.has_value()) << DescribeWindows();
+    if (dialog)
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                std::optional<Window> now = WindowInfo(dialog->handle);
+                if (!now || !now->visible)
+                    return false;
+                dialog = now;
+                return true;
+            },
+            10000, 50))
+            << "the list dialog was never shown\n"
+            << DescribeWindows();
     return dialog.value_or(Window{});
 }
 
