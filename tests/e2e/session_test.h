@@ -96,23 +96,25 @@ inline bool AnswerBox(const std::string& caption, const std::string& text, int b
     return box->Click(button) && box->WaitGone(10000);
 }
 
-// The list dialog "Select File to Transfer" (handle 0 when it did not come), once shown: the
-// dialog exists, hidden, while it fills its list, and is shown only after that.
+// A dialog of this caption once shown (nullopt when it did not come or was never shown): a
+// dialog exists, hidden, while it sets its texts and fills its lists, and is shown after that.
+inline std::optional<Window> WaitForShownDialog(const std::string& caption, int timeoutMs) {
+    std::optional<Window> dialog = WaitForWindow("#32770", caption, timeoutMs);
+    if (!dialog)
+        return dialog;
+    WaitUntil(
+        [&] {
+            dialog = WindowInfo(dialog->handle);
+            return !dialog || dialog->visible;
+        },
+        10000, 50);
+    return dialog && dialog->visible ? dialog : std::nullopt;
+}
+
+// The list dialog "Select File to Transfer" (handle 0 when it did not come).
 inline Window WaitForList() {
-    std::optional<Window> dialog = WaitForWindow("#32770", "Select File to Transfer", 20000);
+    std::optional<Window> dialog = WaitForShownDialog("Select File to Transfer", 20000);
     EXPECT_TRUE(dialog.has_value()) << DescribeWindows();
-    if (dialog)
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                std::optional<Window> now = WindowInfo(dialog->handle);
-                if (!now || !now->visible)
-                    return false;
-                dialog = now;
-                return true;
-            },
-            10000, 50))
-            << "the list dialog was never shown\n"
-            << DescribeWindows();
     return dialog.value_or(Window{});
 }
 

@@ -104,7 +104,7 @@ TEST_F(StartupE2E, AddressDialogConnectsTransfersAndStartsTheSetupProgramLocally
     const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
     ASSERT_GT(sample.size(), 20000u);
     auto addressDialog = [] {
-        std::optional<Window> dialog = WaitForWindow("#32770", kAddressCaption, 20000);
+        std::optional<Window> dialog = WaitForShownDialog(kAddressCaption, 20000);
         EXPECT_EQ(dialog.value_or(Window{}).ControlText(IDC_IP_ADDRESS), "127.0.0.1")
             << "no IpAdd.txt: the built-in address\n"
             << DescribeWindows();
