@@ -1,22 +1,19 @@
-// Portable decisions for starting received programs, and the permission walk's step.
+// Portable decisions for starting a received program: its kind and arguments, the way it
+// starts, and the checks on the held file in their order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "base/os_version.h"
+#include "crypto/sha256.h"
 #include "install/file_kind.h"
 #include "install/held_check.h"
-#include "install/permissions.h"
 #include "install/received_pipeline.h"
 #include "install/setup_arguments.h"
 #include "install/start_way.h"
 #include "install/version_arguments.h"
-#include "platform/guarded_file.h"
-#include "platform/guarded_scope.h"
-#include "crypto/sha256.h"
-#include "transport_test_support.h"
 
 namespace {
 
@@ -45,22 +42,39 @@ TEST(ReceivedProgram, ExtensionVersionDigitsAndSetupArguments) {
     EXPECT_STREQ(SetupArguments(false, true, true, true), "");
 }
 
+// Which way a received program starts, by the system's version, -A and -N and its name; and
+// how a local start creates its process.
 TEST(ReceivedProgram, WayOfStartingOnWindows2000AndOnVersion6) {
-    for (const OsVersionFields& os : {OsVersionFields{2, 5, 0}, {1, 5, 0}, {2, 6, 1}}) {
-        const bool w2k = os.platformId == 2 && os.major == 5;
-        const StartWay admin = w2k ? StartWay::AdminAsAdmin : StartWay::AdminAsAdminUser;
+    const OsVersionFields w2k{2, 5, 0}, w9x{1, 5, 0}, vista{2, 6, 1};
+    const struct {
+        OsVersionFields os;
+        bool admin, interaction;
+        const char *command, *arguments;
+        StartWay way;
+    } rows[] = {
+        {w2k, true, true, "C:\\t\\Halvek.exe", "", StartWay::HalvekUtility},
+        {w9x, true, true, "C:\\t\\Halvek.exe", "", StartWay::HalvekUtility},
+        {vista, true, true, "NULL", "x Halvek y", StartWay::HalvekUtility},
+        {w2k, true, true, "C:\\t\\halvek.exe", "", StartWay::AdminAsAdmin}, // the case counts
+        {w9x, true, true, "C:\\t\\halvek.exe", "", StartWay::AdminAsAdminUser},
+        {vista, true, true, "C:\\t\\halvek.exe", "", StartWay::AdminAsAdminUser},
+        {vista, true, true, "C:\\t\\Setup.exe", "-EREG -A", StartWay::AdminAsAdminUser},
+        {w2k, false, true, "C:\\t\\Setup.exe", "-N", StartWay::Local},
+        {vista, false, true, "C:\\t\\Setup.exe", "-N", StartWay::Local},
+        {w2k, false, false, "C:\\t\\Halvek.exe", "", StartWay::AdminAsAdmin},
+        {vista, false, false, "C:\\t\\Halvek.exe", "", StartWay::AdminAsAdmin},
+    };
+    for (const auto& row : rows) {
         Options options;
-        options.UseAdminService = 1;
-        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\Halvek.exe", ""), StartWay::HalvekUtility);
-        EXPECT_EQ(ChooseStartWay(options, os, "NULL", "x Halvek y"), StartWay::HalvekUtility);
-        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\halvek.exe", ""), admin);
-        options.UseAdminService = 0;
-        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\Setup.exe", "-N"), StartWay::Local);
-        options.UserInteraction = 0;
-        EXPECT_EQ(ChooseStartWay(options, os, "C:\\t\\Halvek.exe", ""), StartWay::AdminAsAdmin);
-        EXPECT_EQ(ChooseLocalCreation(os),
-                  os.major == 6 ? LocalCreation::AsUserWithPrimaryToken : LocalCreation::Plain);
+        options.UseAdminService = row.admin;
+        options.UserInteraction = row.interaction;
+        EXPECT_EQ(ChooseStartWay(options, row.os, row.command, row.arguments), row.way)
+            << row.os.platformId << "." << row.os.major << " " << row.command << " " << row.admin
+            << row.interaction;
     }
+    EXPECT_EQ(ChooseLocalCreation(w2k), LocalCreation::Plain);
+    EXPECT_EQ(ChooseLocalCreation(w9x), LocalCreation::Plain);
+    EXPECT_EQ(ChooseLocalCreation(vista), LocalCreation::AsUserWithPrimaryToken);
 }
 
 TEST(ReceivedProgram, StartedOnlyWithTheSignatureOfAProgramOrAPackage) {
@@ -106,128 +120,6 @@ TEST(ReceivedProgram, StartedOnlyWhenTheHeldFileIsTheOneReceived) {
     EXPECT_EQ(CompareWithReceived([](unsigned char*, std::size_t) { return -1LL; }, received),
               HeldVerdict::Unreadable);
 }
-
-// No folder on the way and not the file may be a link; a file read or written has no other
-// name; outside the guarded folders a file opens plainly. The native half judges symbolic
-// links as the Windows half judges reparse points.
-TEST(GuardedPath, RefusesLinksOnTheWayAndFilesWithAnotherName) {
-    EXPECT_EQ(FoldersOnTheWay("C:\\orvane\\bin\\Install.log"),
-              (std::vector<std::string>{"C:\\orvane", "C:\\orvane\\bin"}));
-    EXPECT_EQ(JudgeGuardedPath({0x10, kNoAttributes}, 0x20, 1, true), GuardVerdict::Allowed);
-    EXPECT_EQ(JudgeGuardedPath({0x10}, 0x20, 2, true), GuardVerdict::OtherHardLinks);
-    EXPECT_EQ(JudgeGuardedPath({0x10}, 0x20, 2, false), GuardVerdict::Allowed);
-
-    transport_test::ScratchFolder dir, elsewhere;
-    AddGuardedFolder(dir.path);
-    const std::string inside = dir.File("inside"), outside = dir.File("outside.txt");
-    std::filesystem::create_directory(inside);
-    std::filesystem::create_directory_symlink(inside, dir.File("linked"));
-    std::ofstream(outside) << "outside";
-    std::filesystem::create_hard_link(outside, dir.File("inside/hard.txt"));
-    std::filesystem::create_symlink(outside, dir.File("inside/soft.txt"));
-    std::filesystem::create_symlink(outside, elsewhere.File("soft.txt"));
-    std::filesystem::create_hard_link(outside, elsewhere.File("hard.txt"));
-    const struct {
-        std::string path;
-        const char* mode;
-        bool opens;
-    } opens[] = {
-        {dir.File("inside/new.txt"), "ab", true},   {dir.File("linked/new.txt"), "ab", false},
-        {dir.File("inside/hard.txt"), "ab", false}, {dir.File("inside/soft.txt"), "ab", false},
-        {dir.File("inside/hard.txt"), "rb", false}, // an upload of a file named elsewhere too
-        {dir.File("inside/soft.txt"), "rb", false}, {dir.File("inside/new.txt"), "rb", true},
-        {elsewhere.File("soft.txt"), "rb", true}, // outside the guarded folders: plain
-        {elsewhere.File("hard.txt"), "rb", true},
-    };
-    for (const auto& row : opens) {
-        std::FILE* file = OpenGuardedFile(row.path.c_str(), row.mode);
-        EXPECT_EQ(file != nullptr, row.opens) << row.path << " " << row.mode;
-        if (file)
-            std::fclose(file);
-    }
-    EXPECT_EQ(transport_test::ReadWholeFile(outside), "outside");
-    EXPECT_FALSE(RemoveGuardedFile(dir.File("inside/soft.txt").c_str()));
-    EXPECT_FALSE(RemoveGuardedFile(dir.File("linked/new.txt").c_str()));
-    EXPECT_TRUE(RemoveGuardedFile(dir.File("inside/hard.txt").c_str()));
-    EXPECT_EQ(transport_test::ReadWholeFile(outside), "outside");
-    EXPECT_FALSE(MoveGuardedFile(dir.File("inside/new.txt").c_str(),
-                                 dir.File("linked/moved.txt").c_str(), true));
-    EXPECT_TRUE(MoveGuardedFile(dir.File("inside/new.txt").c_str(),
-                                dir.File("inside/moved.txt").c_str(), false));
-}
-
-// The final path the system reports for an open handle against the path asked for, and which
-// paths lie at or below the guarded folders, in any spelling.
-TEST(GuardedPath, FinalPathAndScopeInAnySpelling) {
-    const struct {
-        const char* asked;
-        const char* final;
-        bool same;
-    } finals[] = {
-        {"C:\\orvane\\bin\\Install.log", "\\\\?\\C:\\orvane\\bin\\Install.log", true},
-        {"C:\\klv\\transfer\\Setup.exe", "\\\\?\\C:\\KLV\\Transfer\\SETUP.EXE", true},
-        {"C:\\KLV\\transfer\\Setup.exe", "C:\\KLV\\transfer\\Setup.exe", true},
-        {"C:/KLV//transfer/./Setup.exe", "\\\\?\\C:\\KLV\\transfer\\Setup.exe", true},
-        {"\\\\srv\\share\\a.txt", "\\\\?\\UNC\\srv\\share\\a.txt", true},
-        // A folder swapped for a link while the open waited: the handle is another file.
-        {"C:\\KLV\\transfer\\Setup.exe", "\\\\?\\C:\\Windows\\System32\\Setup.exe", false},
-        {"C:\\KLV\\transfer\\Setup.exe", "\\\\?\\C:\\KLV\\transfer\\Setup.exe2", false},
-        {"C:\\KLV\\transfer\\Setup.exe", "\\\\?\\D:\\KLV\\transfer\\Setup.exe", false},
-        {"C:\\KLV\\transfer\\Setup.exe", "", false},
-    };
-    for (const auto& row : finals)
-        EXPECT_EQ(SameFinalPath(row.asked, row.final), row.same) << row.asked << " " << row.final;
-
-    const std::vector<std::string> folders = {"C:\\orvane", "C:\\KLV", "D:\\Data\\In\\"};
-    const struct {
-        const char* path;
-        bool guarded;
-    } scopes[] = {
-        {"C:\\orvane\\bin\\IpAdd.txt", true},
-        {"c:\\ORVANE", true},
-        {"C:\\klv\\transfer\\Setup.exe", true},
-        {"\\\\?\\C:\\Klv\\Transfer\\x.exe", true},
-        {"C:/klv/transfer/x.exe", true},
-        {"C:\\Users\\u\\..\\..\\KLV\\x", true},
-        {"D:\\data\\in\\a.bin", true},
-        {"C:\\KLV2\\x.exe", false},
-        {"C:\\orvanex", false},
-        {"C:\\KLV\\..\\x.exe", false},
-        {"C:\\Users\\u\\Documents\\FileNames.txt", false},
-        {"D:\\Data\\Inbox\\a.bin", false},
-    };
-    for (const auto& row : scopes)
-        EXPECT_EQ(InGuardedScope(row.path, folders), row.guarded) << row.path;
-}
-
-// The permission walk takes this decision for every entry, from what the entry's own handle
-// reports (attributes, link count).
-TEST(PermissionWalk, SkipsTheParentLinksAndSecondNamesAndDescendsOnlyIntoFolders) {
-    const unsigned long dir = kAttributeDirectory, link = kAttributeReparsePoint, file = 0x20;
-    const struct {
-        const char* name;
-        unsigned long attributes, links;
-        bool recurse;
-        WalkStep step;
-    } rows[] = {
-        {"..", dir, 1, true, WalkStep::Skip},
-        {".", dir, 1, true, WalkStep::Grant},
-        {"deep", dir, 1, false, WalkStep::Grant},
-        {"deep", dir, 1, true, WalkStep::GrantAndDescend},
-        {"junction", dir | link, 1, true, WalkStep::Skip},
-        {"link.txt", link, 1, false, WalkStep::Skip},
-        {"Install.exe", file, 1, false, WalkStep::Grant},
-        {"hosts", file, 2, false, WalkStep::Skip}, // a hard link to a file elsewhere
-        {"sam", file, 5, true, WalkStep::Skip},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(ChooseWalkStep(row.name, row.attributes, row.links, row.recurse), row.step)
-            << row.name << " " << row.links;
-}
-
-} // namespace
-
-namespace {
 
 // The checks on the held file, in their order: the first that fails decides, and only a file
 // that passes them all starts.
