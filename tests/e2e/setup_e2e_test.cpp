@@ -1,6 +1,7 @@
 // Setup mode under Wine against the scriptable server and AdminService. Each row is an unattended
 // run: command line, server script, and what must follow: the file received (or none left), the
 // acknowledgements, the hand-over, Install.log, Install.result, and an end within a bound.
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -8,337 +9,240 @@
 
 #include "ui/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
+#include "tests/e2e/setup_rows.h"
 #include "tests/e2e/setup_script.h"
 #include "tests/support/bytes.h"
+#include "tests/support/scoped_setting.h"
 #include "crypto/sha256.h"
 
 namespace e2e {
 namespace {
 
-constexpr const char* kUnattended = " -N -I \"127.0.0.1\"";
-const std::string kSetupPath = std::string(kTransfer) + "Setup.exe";
-const std::string kRemoved = "Removed incomplete file " + kSetupPath;
-const std::string kReadLost = "Error: ERROR!  READ: Connection Lost";
-const std::string kInactivity = "Exiting Due To Inactivity";
-const std::string kTimeout = "Exiting Due To Connect Timeout";
-
+using SetupE2E = SessionTest;
 using testbytes::Le32;
 using testbytes::Z;
 
-using SetupE2E = SessionTest;
-
-TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
-    enum Peer { Script, NoServer, FullBacklog };
-    struct Row {
-        std::string name, options; // the command line after the program
-        Steps steps;               // the server's script after the mode command
-        std::vector<std::string> logged;
-        std::string result;   // Install.result: "OK", the reason of a failure, or "" for any line
-        std::string handOver; // the AdminService request that starts the file received
-        std::vector<std::pair<const char*, const char*>> limits = {};
-        double minSeconds = 0, maxSeconds = 30;
-        Peer peer = Script;
-    };
-    const std::string dest = kTransfer, fetch = "-EFTPMODE -F/usr/orvane/bin/Setup.exe";
-    const std::string imaging = "C:\\klv\\transfer\\SetupImaging.exe";
-    const Steps begin = {{FILE_SIZE, "10"},
-                         {FILE_DESTINATION, dest},
-                         {DATA_SIZE, "4"},
-                         {FILE_DATA, "abcd"},
-                         {kWaitAck, ""}};
-    const std::vector<std::pair<const char*, const char*>> inactivity = {
-        {"KLV_TEST_INACTIVITY_MS", "3000"}};
-    const std::string halfFrame = ScriptServer::Frame("\x04" + std::string(99, 'x')).substr(0, 8);
-    std::string names; // 10,001 FILE_NAME messages
-    for (int i = 0; i <= 10000; ++i)
-        names += ScriptServer::Frame("\x06name" + std::to_string(i) + ".txt");
-    // clang-format off
-    const std::vector<Row> rows = {
-        // No -I and no IpAdd.txt: the built-in address.
-        {"good run", " -N", {{kServeAes, kSetupPath}},
-         {"connectAndStartInstall( IpAddress:127.0.0.1 )", "WriteNewFile", "End RECEIVE_FILE",
-          "AdminServiceCreateProcessAsAdmin( " + kSetupPath + ", -N )"}, "OK",
-         Le32(1) + Z(kSetupPath) + Z("-N")},
-        // With -T, the Transfer Status dialog names the server as the source (-S).
-        {"good run", " -N -T -S -I \"127.0.0.1\"", {{kServe, kSetupPath}}, {"End RECEIVE_FILE"},
-         "OK", Le32(1) + Z(kSetupPath) + Z("-N -T")},
-        // The address from IpAdd.txt, its line end dropped.
-        {"good run, IpAdd.txt 127.0.0.1\\r\\nignored", " -N -A", {{kServe, kSetupPath}},
-         {"connectAndStartInstall( IpAddress:127.0.0.1 )",
-          "AdminServiceCreateProcessAsAdminUser( " + kSetupPath + ", -EREG -A )"},
-         "OK", Le32(16) + "????" + Z(kSetupPath) + Z("-EREG -A") + Le32(0)},
-        {"good run", " -N -A EFULL -I \"127.0.0.1\"", {{kServeZip, imaging}}, {}, "OK",
-         Le32(16) + "????" + Z(imaging) + Z("-EFULL -A") + Le32(0)},
-        {"not a program: never handed over", kUnattended, {{kServeText, kSetupPath}}, {},
-         "ERROR Not A Program: " + kSetupPath, ""},
-        // -D stores the file there; the setup program started is the transfer folder's (one left
-        // by an earlier run), and without an AdminService it cannot be.
-        {"-D folder, no AdminService", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\drop\"",
-         {{kServe, "C:\\drop\\Setup.exe"}}, {}, "UNABLE TO CREATE SETUP PROCESS!!", ""},
-        {"server error", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {"ERROR"}, "", ""},
-        {"invalid buffer type", kUnattended, {{9, "what"}}, {"Invalid Buffer Type"}, "", ""},
-        {"FILE_DATA before FILE_SIZE", kUnattended,
-         {{FILE_DESTINATION, dest}, {DATA_SIZE, "3"}, {FILE_DATA, "abc"}},
-         {"FILE_DATA before FILE_SIZE", "Invalid Buffer Type"}, "", ""},
-        {"piece shorter than DATA_SIZE", kUnattended, Then(begin, {{DATA_SIZE, "6"}, {FILE_DATA, "ef"}}),
-         {"FILE_DATA shorter than DATA_SIZE", "Invalid Buffer Type", kRemoved}, "", ""},
-        {"piece past FILE_SIZE", kUnattended, Then(begin, {{DATA_SIZE, "7"}, {FILE_DATA, "efghijk"}}),
-         {"FILE_DATA past FILE_SIZE", "Invalid Buffer Type", kRemoved}, "", ""},
-        // Fails like a corrupt frame, within bounded memory; the empty file made for it goes.
-        {"1 MB frame inflating to 1 GiB", kUnattended,
-         {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "10"}, {kRaw, BombFrame()}},
-         {kReadLost, kRemoved}, "", ""},
-        // Another process rewrites the program while the AdminService starts it: it cannot.
-        {"rewritten after the hand-over", " -N -A -I \"127.0.0.1\"", {{kServe, kSetupPath}}, {},
-         "OK", Le32(16) + "????" + Z(kSetupPath) + Z("-EREG -A") + Le32(0)},
-        // The transfer folder a link to another folder: nothing is written there.
-        {"transfer folder a link", kUnattended,
-         {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
-         {"Unable to create " + kSetupPath}, "", ""},
-        // Install.log and Install.result hard links to a file outside: neither is written.
-        {"logs linked outside", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {}, "",
-         ""},
-        {"file that cannot be created", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\no\\such\\folder\"",
-         {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
-         {"Unable to create C:\\no\\such\\folder\\Setup.exe"}, "", ""},
-        {"stall before the first message", kUnattended, {}, {}, "Exiting Due To Server Timeout", "",
-         {{"KLV_TEST_SILENCE_MS", "3000"}}, 2.5, 12},
-        {"stall after FILE_SIZE", kUnattended, begin, {kRemoved}, kInactivity, "", inactivity, 2.5, 12},
-        {"stall mid-frame: the read fails, its box closes by itself", kUnattended,
-         Then(begin, {{kRaw, halfFrame}}), {kRemoved}, kReadLost, "", {}, 3.5, 14},
-        // The silence limit passes while the box is up: the box decides.
-        {"stall mid-frame, silence limit = box timeout", kUnattended,
-         Then(begin, {{kRaw, halfFrame}}), {kRemoved}, kReadLost, "",
-         {{"KLV_TEST_SILENCE_MS", "2000"}}, 3.5, 20},
-        {"frame trickled a byte a second", kUnattended,
-         Then(begin, {{kTrickle, ScriptServer::Frame("\x04" + std::string(40, 'x'))}}),
-         {kRemoved}, kReadLost, "", inactivity, 4.5, 20},
-        {"DATA_SIZE for ever", kUnattended, Then(begin, {{kRepeat, ScriptServer::Frame("\x05" "4")}}),
-         {kRemoved}, kInactivity, "", inactivity, 2.5, 14},
-        {"empty pieces for ever", kUnattended, Then(begin, {{kEmptyPieces, ""}}), {kRemoved},
-         kInactivity, "", inactivity, 2.5, 14},
-        {"10,001 file names", kUnattended, {{kRaw, names}}, {}, "ERROR Too Many File Names", "",
-         {}, 0, 60},
-        {"keep-alives for ever", kUnattended, Then(begin, {{kRepeat, {"\0\0\x07\xd5\xff\xff", 6}}}), {kRemoved},
-         kInactivity, "", inactivity, 2.5, 14},
-        {"close after FILE_SIZE", kUnattended, {{FILE_SIZE, "10"}, {kClose, ""}}, {}, "", "", {}, 0, 10},
-        {"close after DATA_SIZE", kUnattended,
-         {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "4"}, {kClose, ""}}, {kRemoved},
-         "", "", {}, 0, 10},
-        {"close after a piece", kUnattended, Then(begin, {{kClose, ""}}), {kRemoved}, "", "", {}, 0, 10},
-        {"reset after the last piece", kUnattended, Then(begin, {{kReset, ""}}), {kRemoved}, "", "",
-         {}, 0, 10},
-        {"connection refused", kUnattended, {}, {"KLVconnect() KLVWSAGetLastError()=10061",
-         "connectAndStartInstall(FAILED)"}, kTimeout, "", {}, 14, 24, NoServer},
-        {"an address that never answers", kUnattended, {}, {"KLVconnect() KLVWSAGetLastError()=10060",
-         "connectAndStartInstall(FAILED)"}, kTimeout, "", {}, 14, 24, FullBacklog},
-    };
-    // clang-format on
-    const std::string earlier = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
-    for (const Row& row : rows) {
-        if (Skipped(row.name + " with" + row.options))
-            continue;
-        Scenario(row.name + " with" + row.options);
-        Reset();
-        for (const char* name : {"KLV_TEST_SILENCE_MS", "KLV_TEST_INACTIVITY_MS"})
-            ::unsetenv(name);
-        ::setenv("KLV_TEST_BOX_TIMEOUT_MS", "2000", 1);
-        ::setenv("KLV_TEST_STALL_MS", "2000", 1);
-        for (const auto& [name, value] : row.limits)
-            ::setenv(name, value, 1);
-        const std::string local =
-            !row.steps.empty() && row.steps[0].first <= kServe ? row.steps[0].second : "";
-        const bool dropped = !local.empty() && local.rfind(kTransfer, 0) != 0;
-        if (row.options == " -N -A")
-            WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1\r\nignored\r\n");
-        if (row.name == "transfer folder a link") {
-            std::filesystem::remove_all(HostPath("C:\\elsewhere"));
-            MakeFolder("C:\\elsewhere");
-            MakeFolder("C:\\klv");
-            std::filesystem::remove_all(HostPath(kTransfer));
-            std::filesystem::create_directory_symlink(HostPath("C:\\elsewhere"),
-                                                      HostPath("C:\\klv\\transfer"));
-        }
-        const bool linkedLogs = row.name == "logs linked outside";
-        if (linkedLogs) {
-            WriteFile("C:\\outside\\kept.txt", "kept");
-            for (const char* name : {"Install.log", "Install.result"})
-                std::filesystem::create_hard_link(HostPath("C:\\outside\\kept.txt"),
-                                                  HostPath("C:\\orvane\\bin\\") + name);
-        }
-        if (dropped) {
-            MakeFolder("C:\\drop");
-            WriteFile(kSetupPath, earlier);
-        }
-        const auto start = std::chrono::steady_clock::now();
-        std::optional<ScriptServer> server, admin;
-        if (row.peer != NoServer)
-            server.emplace(11001, row.peer == FullBacklog ? 0 : 8);
-        if (!local.empty() && !dropped)
-            admin.emplace(13021);
-        std::optional<QueueFiller> filler; // further SYNs are dropped: a connect never ends
-        if (row.peer == FullBacklog)
-            filler.emplace(11001);
-        Run(row.options);
-        // Window creation first asks for the permissions: the elevated helper, then kind 5.
-        if (admin) {
-            EXPECT_EQ(
-                AdminConnection(*admin, 30000),
-                (std::vector<std::string>{Le32(1) + Z("C:\\orvane\\bin\\Install.exe") + Z("-ADMIN"),
-                                          Le32(5) + Le32(0)}));
-        }
-        std::string content;
-        int acks = 0;
-        if (row.peer == Script) {
-            ASSERT_TRUE(server->Accept(30000)) << DescribeWindows();
-            const std::string mode =
-                row.options.find("-F \"Setup.exe\"") != std::string::npos ? "-EFTPMODE -FSetup.exe"
-                : local == imaging ? "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe"
-                                   : fetch;
-            EXPECT_EQ(server->ReceivePayload(10000), std::optional<std::string>(mode));
-            EXPECT_EQ(server->Received().front().raw, ScriptServer::Frame(mode)) << "plain frame";
-            for (const auto& [type, text] : row.steps) {
-                bool done = true; // the client may have closed before the last message
-                if (type == kWaitAck && ++acks)
-                    done = server->ReceivePayload(20000) == std::optional<std::string>(kAck);
-                else if (type == kRaw)
-                    done = server->SendRaw(text);
-                else if (type == kClose)
-                    Pause(200), server->CloseClient();
-                else if (type == kReset)
-                    server->ResetClient();
-                else if (type == kRepeat || type == kTrickle)
-                    WaitUntil(
-                        [&, bytes = text, trickle = type == kTrickle,
-                         at = std::size_t{0}]() mutable {
-                            return process_->Wait(0) || at == bytes.size() ||
-                                   FindWindow("#32770", "Error") ||
-                                   !server->SendRaw(trickle ? bytes.substr(at++, 1) : bytes);
-                        },
-                        30000, type == kRepeat ? 50 : 1000);
-                else if (type == kEmptyPieces)
-                    WaitUntil(
-                        [&] {
-                            if (process_->Wait(0) || !server->SendType(DATA_SIZE, "0") ||
-                                !server->SendType(FILE_DATA, "") ||
-                                server->ReceivePayload(5000) != std::optional<std::string>(kAck))
-                                return true;
-                            ++acks;
-                            return false;
-                        },
-                        30000, 50);
-                else if (type >= 0)
-                    done = server->SendType(type, text) || &text == &row.steps.back().second;
-                ASSERT_TRUE(done) << type << " " << text.substr(0, 40);
-            }
-            if (row.result == kReadLost) { // the failure's box
-                EXPECT_TRUE(WaitForWindow("#32770", "Error", 10000)) << DescribeWindows();
-                Screenshot("setup_read_connection_lost",
-                           "the \"Error\" box of a connection lost while reading");
-            }
-            if (!local.empty()) { // across the 3000000-byte flush, in 64 KiB pieces
-                const std::size_t size = row.steps[0].first == kServeText ? 30 : 3000000 + 150000;
-                content =
-                    row.steps[0].first == kServeZip ? Compressible(size) : Content(size, size);
-                content.replace(0, 2, row.steps[0].first == kServeText ? "#!" : "MZ");
-                const bool shown = row.options.find("-T") != std::string::npos;
-                const int options = row.steps[0].first == kServeAes   ? 0x100
-                                    : row.steps[0].first == kServeZip ? 0x040
-                                                                      : 0x002;
-                std::vector<std::string> pieces;
-                for (std::size_t at = 0; at < size; at += 65536)
-                    pieces.push_back(content.substr(at, 65536));
-                // The first piece opens the Transfer Status dialog; the next one is held back
-                // until its texts are read, so that the dialog is still up.
-                const std::size_t first = pieces.size() > 1 ? 1 : pieces.size();
-                SendFile(*server, size, {pieces.begin(), pieces.begin() + first}, options);
-                std::string status;
-                std::optional<Window> dialog =
-                    WaitForWindow("#32770", "Transfer Status", shown ? 20000 : 0);
-                if (dialog) {
-                    WaitUntil(
-                        [&] {
-                            if (auto now = WindowInfo(dialog->handle))
-                                dialog = now;
-                            return !dialog->ControlText(IDC_TRANSFER_TEXT).empty();
-                        },
-                        5000);
-                    status = dialog->ControlText(IDC_TRANSFER_TEXT) + "|" +
-                             dialog->ControlText(IDC_TRANSFER_SECOND);
-                    Screenshot("setup_transfer_status_S",
-                               "the Transfer Status dialog with -S: " + status);
-                }
-                SendFile(*server, std::nullopt, {pieces.begin() + first, pieces.end()}, options);
-                acks += static_cast<int>(pieces.size());
-                EXPECT_EQ(status, shown ? "Transferring Setup.exe From Server|(Unavailable From "
-                                          "Remote Cache)"
-                                        : "");
-            }
-        }
-        if (admin) {
-            EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
-                      std::vector<std::string>(!row.handOver.empty(), row.handOver));
-        }
-        if (row.name == "rewritten after the hand-over") { // refused: the program is held
-            EXPECT_NE(RunToEnd(Tool("marker.exe ") + local), 0);
-        }
-        std::optional<long> peakKiB;
-        WaitUntil(
-            [&] {
-                peakKiB = std::max(peakKiB, WinePeakMemoryKiB("Install.exe"));
-                return !process_->Running();
-            },
-            static_cast<int>(row.maxSeconds * 1000) + 2000, 250);
-        ExpectExitZero(1000);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_GE(seconds, row.minSeconds);
-        EXPECT_LE(seconds, row.maxSeconds);
-        EXPECT_LT(peakKiB.value_or(0), 64 * 1024) << "Install.exe's peak memory";
-
-        // After the mode command, one acknowledgement per piece and nothing else.
-        if (row.peer == Script) {
-            EXPECT_FALSE(server->Receive(300).has_value());
-            ASSERT_EQ(server->Received().size(), 1u + acks);
-            for (int i = 1; i <= acks; ++i)
-                EXPECT_EQ(server->Received()[i].raw, ScriptServer::Frame(kAck)) << i;
-        }
-        // The file received, whole and open to Everyone; none left after a failure.
-        std::error_code error;
-        EXPECT_EQ(std::filesystem::directory_iterator(HostPath(kTransfer), error) ==
-                      std::filesystem::directory_iterator(),
-                  local.empty())
-            << "the transfer folder";
-        if (!local.empty()) {
-            EXPECT_TRUE(ReadFile(local) == content) << "received file differs";
-            EXPECT_EQ(FileMode(local), 0777u) << "Everyone has full access";
-            EXPECT_TRUE(!dropped || ReadFile(kSetupPath) == earlier);
-            unsigned char digest[32];
-            Sha256(reinterpret_cast<const unsigned char*>(content.data()), content.size(), digest);
-            EXPECT_TRUE(Logged("Received " + local + " " + std::to_string(content.size()) +
-                               " bytes SHA-256 " +
-                               Hex({reinterpret_cast<char*>(digest), 32}).substr(4)));
-        }
-        EXPECT_EQ(Contains(log_, "RunSetup"), !local.empty());
-        EXPECT_FALSE(FileExists("C:\\work\\FileNames.txt"));
-        for (const std::string& line : row.logged)
-            EXPECT_TRUE(Logged(line));
-        for (const std::string& line : log_)
-            EXPECT_EQ(line.find("No such file"), std::string::npos) << "server texts not logged";
-        if (linkedLogs) {
-            EXPECT_EQ(ReadFile("C:\\outside\\kept.txt"), "kept");
-            continue;
-        }
-        // Install.result: OK, or FAILED with a line of Install.log.
-        const std::string result = Result(), failed = "FAILED\t<time>\tsetup -N\t";
-        const std::string why = result.substr(std::min(result.size(), failed.size()));
-        if (row.result == "OK")
-            EXPECT_EQ(result, "OK\t<time>\tsetup -N\r\n");
-        else
-            EXPECT_EQ(result, failed + (row.result.empty() ? why : row.result + "\r\n"));
-        EXPECT_TRUE(row.result == "OK" || Logged(why.substr(0, why.size() - 2)));
-    }
+// A row's test name: its name and options in letters, digits and underscores.
+std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+    std::string name;
+    for (char c : info.param.name + " with" + info.param.options)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    while (!name.empty() && name.back() == '_')
+        name.pop_back();
+    return name;
 }
+
+class SetupRun : public SessionTest, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(SetupRun, EndsInTimeWithTheFileOrNoneAndSaysHow) {
+    const Row& row = GetParam();
+    const std::string earlier = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+    Scenario(row.name + " with" + row.options);
+    // This run's limits, passed on to Install.exe through the environment, for this run only.
+    const testsupport::OnExit unset([] {
+        for (const char* name : {"KLV_TEST_SILENCE_MS", "KLV_TEST_INACTIVITY_MS",
+                                 "KLV_TEST_BOX_TIMEOUT_MS", "KLV_TEST_STALL_MS"})
+            ::unsetenv(name);
+    });
+    ::setenv("KLV_TEST_BOX_TIMEOUT_MS", "2000", 1);
+    ::setenv("KLV_TEST_STALL_MS", "2000", 1);
+    for (const auto& [name, value] : row.limits)
+        ::setenv(name, value, 1);
+    const std::string local =
+        !row.steps.empty() && row.steps[0].first <= kServe ? row.steps[0].second : "";
+    const bool dropped = !local.empty() && local.rfind(kTransfer, 0) != 0;
+    if (row.options == " -N -A")
+        WriteFile("C:\\orvane\\bin\\IpAdd.txt", "127.0.0.1\r\nignored\r\n");
+    if (row.name == "transfer folder a link") {
+        std::filesystem::remove_all(HostPath("C:\\elsewhere"));
+        MakeFolder("C:\\elsewhere");
+        MakeFolder("C:\\klv");
+        std::filesystem::remove_all(HostPath(kTransfer));
+        std::filesystem::create_directory_symlink(HostPath("C:\\elsewhere"),
+                                                  HostPath("C:\\klv\\transfer"));
+    }
+    const bool linkedLogs = row.name == "logs linked outside";
+    if (linkedLogs) {
+        WriteFile("C:\\outside\\kept.txt", "kept");
+        for (const char* name : {"Install.log", "Install.result"})
+            std::filesystem::create_hard_link(HostPath("C:\\outside\\kept.txt"),
+                                              HostPath("C:\\orvane\\bin\\") + name);
+    }
+    if (dropped) {
+        MakeFolder("C:\\drop");
+        WriteFile(kSetupPath, earlier);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<ScriptServer> server, admin;
+    if (row.peer != NoServer)
+        server.emplace(11001, row.peer == FullBacklog ? 0 : 8);
+    if (!local.empty() && !dropped)
+        admin.emplace(13021);
+    std::optional<QueueFiller> filler; // further SYNs are dropped: a connect never ends
+    if (row.peer == FullBacklog)
+        filler.emplace(11001);
+    Run(row.options);
+    // Window creation first asks for the permissions: the elevated helper, then kind 5.
+    if (admin) {
+        EXPECT_EQ(
+            AdminConnection(*admin, 30000),
+            (std::vector<std::string>{Le32(1) + Z("C:\\orvane\\bin\\Install.exe") + Z("-ADMIN"),
+                                      Le32(5) + Le32(0)}));
+    }
+    std::string content;
+    int acks = 0;
+    if (row.peer == Script) {
+        ASSERT_TRUE(server->Accept(30000)) << DescribeWindows();
+        const std::string mode =
+            row.options.find("-F \"Setup.exe\"") != std::string::npos ? "-EFTPMODE -FSetup.exe"
+            : local == kImaging ? "-EFTPMODE -F/usr/orvane/bin/SetupImaging.exe"
+                                : kFetch;
+        EXPECT_EQ(server->ReceivePayload(10000), std::optional<std::string>(mode));
+        EXPECT_EQ(server->Received().front().raw, ScriptServer::Frame(mode)) << "plain frame";
+        for (const auto& [type, text] : row.steps) {
+            bool done = true; // the client may have closed before the last message
+            if (type == kWaitAck && ++acks)
+                done = server->ReceivePayload(20000) == std::optional<std::string>(kAck);
+            else if (type == kRaw)
+                done = server->SendRaw(text);
+            else if (type == kClose)
+                Pause(200), server->CloseClient();
+            else if (type == kReset)
+                server->ResetClient();
+            else if (type == kRepeat || type == kTrickle)
+                WaitUntil(
+                    [&, bytes = text, trickle = type == kTrickle, at = std::size_t{0}]() mutable {
+                        return process_->Wait(0) || at == bytes.size() ||
+                               FindWindow("#32770", "Error") ||
+                               !server->SendRaw(trickle ? bytes.substr(at++, 1) : bytes);
+                    },
+                    30000, type == kRepeat ? 50 : 1000);
+            else if (type == kEmptyPieces)
+                WaitUntil(
+                    [&] {
+                        if (process_->Wait(0) || !server->SendType(DATA_SIZE, "0") ||
+                            !server->SendType(FILE_DATA, "") ||
+                            server->ReceivePayload(5000) != std::optional<std::string>(kAck))
+                            return true;
+                        ++acks;
+                        return false;
+                    },
+                    30000, 50);
+            else if (type >= 0)
+                done = server->SendType(type, text) || &text == &row.steps.back().second;
+            ASSERT_TRUE(done) << type << " " << text.substr(0, 40);
+        }
+        if (row.result == kReadLost) { // the failure's box
+            EXPECT_TRUE(WaitForWindow("#32770", "Error", 10000)) << DescribeWindows();
+            Screenshot("setup_read_connection_lost",
+                       "the \"Error\" box of a connection lost while reading");
+        }
+        if (!local.empty()) { // across the 3000000-byte flush, in 64 KiB pieces
+            const std::size_t size = row.steps[0].first == kServeText ? 30 : 3000000 + 150000;
+            content = row.steps[0].first == kServeZip ? Compressible(size) : Content(size, size);
+            content.replace(0, 2, row.steps[0].first == kServeText ? "#!" : "MZ");
+            const bool shown = row.options.find("-T") != std::string::npos;
+            const int options = row.steps[0].first == kServeAes   ? 0x100
+                                : row.steps[0].first == kServeZip ? 0x040
+                                                                  : 0x002;
+            std::vector<std::string> pieces;
+            for (std::size_t at = 0; at < size; at += 65536)
+                pieces.push_back(content.substr(at, 65536));
+            // The first piece opens the Transfer Status dialog; the next one is held back
+            // until its texts are read, so that the dialog is still up.
+            const std::size_t first = pieces.size() > 1 ? 1 : pieces.size();
+            SendFile(*server, size, {pieces.begin(), pieces.begin() + first}, options);
+            std::string status;
+            std::optional<Window> dialog =
+                WaitForWindow("#32770", "Transfer Status", shown ? 20000 : 0);
+            if (dialog) {
+                WaitUntil(
+                    [&] {
+                        if (auto now = WindowInfo(dialog->handle))
+                            dialog = now;
+                        return !dialog->ControlText(IDC_TRANSFER_TEXT).empty();
+                    },
+                    5000);
+                status = dialog->ControlText(IDC_TRANSFER_TEXT) + "|" +
+                         dialog->ControlText(IDC_TRANSFER_SECOND);
+                Screenshot("setup_transfer_status_S",
+                           "the Transfer Status dialog with -S: " + status);
+            }
+            SendFile(*server, std::nullopt, {pieces.begin() + first, pieces.end()}, options);
+            acks += static_cast<int>(pieces.size());
+            EXPECT_EQ(status, shown ? "Transferring Setup.exe From Server|(Unavailable From "
+                                      "Remote Cache)"
+                                    : "");
+        }
+    }
+    if (admin) {
+        EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
+                  std::vector<std::string>(!row.handOver.empty(), row.handOver));
+    }
+    if (row.name == "rewritten after the hand-over") { // refused: the program is held
+        EXPECT_NE(RunToEnd(Tool("marker.exe ") + local), 0);
+    }
+    std::optional<long> peakKiB;
+    WaitUntil(
+        [&] {
+            peakKiB = std::max(peakKiB, WinePeakMemoryKiB("Install.exe"));
+            return !process_->Running();
+        },
+        static_cast<int>(row.maxSeconds * 1000) + 2000, 250);
+    ExpectExitZero(1000);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, row.minSeconds);
+    EXPECT_LE(seconds, row.maxSeconds);
+    EXPECT_LT(peakKiB.value_or(0), 64 * 1024) << "Install.exe's peak memory";
+
+    // After the mode command, one acknowledgement per piece and nothing else.
+    if (row.peer == Script) {
+        EXPECT_FALSE(server->Receive(300).has_value());
+        ASSERT_EQ(server->Received().size(), 1u + acks);
+        for (int i = 1; i <= acks; ++i)
+            EXPECT_EQ(server->Received()[i].raw, ScriptServer::Frame(kAck)) << i;
+    }
+    // The file received, whole and open to Everyone; none left after a failure.
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::directory_iterator(HostPath(kTransfer), error) ==
+                  std::filesystem::directory_iterator(),
+              local.empty())
+        << "the transfer folder";
+    if (!local.empty()) {
+        EXPECT_TRUE(ReadFile(local) == content) << "received file differs";
+        EXPECT_EQ(FileMode(local), 0777u) << "Everyone has full access";
+        EXPECT_TRUE(!dropped || ReadFile(kSetupPath) == earlier);
+        unsigned char digest[32];
+        Sha256(reinterpret_cast<const unsigned char*>(content.data()), content.size(), digest);
+        EXPECT_TRUE(Logged("Received " + local + " " + std::to_string(content.size()) +
+                           " bytes SHA-256 " +
+                           Hex({reinterpret_cast<char*>(digest), 32}).substr(4)));
+    }
+    EXPECT_EQ(Contains(log_, "RunSetup"), !local.empty());
+    EXPECT_FALSE(FileExists("C:\\work\\FileNames.txt"));
+    for (const std::string& line : row.logged)
+        EXPECT_TRUE(Logged(line));
+    for (const std::string& line : log_)
+        EXPECT_EQ(line.find("No such file"), std::string::npos) << "server texts not logged";
+    if (linkedLogs) {
+        EXPECT_EQ(ReadFile("C:\\outside\\kept.txt"), "kept");
+        return;
+    }
+    // Install.result: OK, or FAILED with a line of Install.log.
+    const std::string result = Result(), failed = "FAILED\t<time>\tsetup -N\t";
+    const std::string why = result.substr(std::min(result.size(), failed.size()));
+    if (row.result == "OK")
+        EXPECT_EQ(result, "OK\t<time>\tsetup -N\r\n");
+    else
+        EXPECT_EQ(result, failed + (row.result.empty() ? why : row.result + "\r\n"));
+    EXPECT_TRUE(row.result == "OK" || Logged(why.substr(0, why.size() - 2)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Unattended, SetupRun, ::testing::ValuesIn(Rows()), RowName);
 
 // A reset right after the last piece fails its acknowledgement, and the session ends inside the
 // failure box's loop: the piece must not then be written to the released buffer and file.

@@ -86,7 +86,6 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         {"another signer: refused", {signer}, "OtherSigned.exe", untrusted + "signer not trusted: " + other + ")"},
         {"unsigned: refused", {signer}, "../SampleSetup.exe", untrusted + "not signed)"},
         {"one byte changed after signing: refused", {signer}, "Changed.exe", untrusted + "signature does not match the file)"},
-        {"only a malformed entry: refused", {signer.substr(1)}, "Signed.exe", untrusted + "policy names no valid signer)"},
         {"issuer pinned, upper case and a blank: started", {"junk", issuer}, "Signed.exe", accepted},
         {"pinned signer, with a user: started locally", {signer}, "Signed.exe", accepted, true},
         {"issuer pinned, a server certificate: refused", {issuer}, "ServerAuth.exe", untrusted + "certificate not for code signing)"},
