@@ -72,14 +72,12 @@ void ReportBoxOfHelper(const char* line, bool) {
     WriteInstallLogText(line);
 }
 
-// The transport's failures are boxes owned by the active window; a missing entry point of the
-// socket library has an ownerless box (the transport then asks the program to end).
-void ShowTransportFailure(void*, TransportFailure failure, const char* caption, const char* text) {
-    TransportError error;
-    error.failure = failure;
-    error.caption = caption;
-    std::snprintf(error.text, sizeof error.text, "%s", text);
-    ShowTransportError(error);
+// A missing entry point of the socket library has asked the program to end: its ownerless box
+// comes before the run's end.
+void ShowMissingEntry() {
+    TransportError failure;
+    if (TakeMissingEntryFailure(&failure))
+        ShowTransportError(failure);
 }
 
 int UnattendedBoxTimeoutMs() {
@@ -110,7 +108,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RestrictLibrarySearch();
     LoadCommonControls();
     const char* commandLine = GetCommandLineA();
-    SetTransportErrorSink(ShowTransportFailure, nullptr);
 
     // Start-up's window objects live until the message loop ends.
     HBRUSH background = CreateSolidBrush(RGB(0, 0, 255)); // "Install" and "Label Class"
@@ -126,6 +123,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         WriteInstallLogText(commandLine);
         loadWinsockLibrary();
         const int exitCode = RunInstallAdminProcess(instance);
+        ShowMissingEntry();
         DeleteObject(background);
         DeleteObject(dialogFont);
         return exitCode;
@@ -169,6 +167,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
 
     EndTransferTiming(main.timing); // also after a quit that did not go through EndSession
+    ShowMissingEntry();
     WriteRunResult(kRunResultFile, RunModeText(options).c_str());
     // The window may outlive the loop (a quit without WM_DESTROY): it must not reach main.
     if (IsWindow(window))

@@ -8,6 +8,7 @@
 #include "base/product_paths.h"
 #include "install/admin_request.h"
 #include "install/admin_session.h"
+#include "install/transport_report.h"
 #include "transport/framing.h"
 
 namespace {
@@ -18,7 +19,10 @@ void Wait(int milliseconds) {
 }
 
 void SendRecord(KlvSocket s, AdminRequestArea* area) {
-    SendMessageWithSize(s, area->bytes, static_cast<std::int32_t>(area->length), SEND_BLOWFISH);
+    TransportError failure;
+    if (!SendMessageWithSize(s, area->bytes, static_cast<std::int32_t>(area->length), SEND_BLOWFISH,
+                             &failure))
+        ReportTransportError(failure);
 }
 
 void Close(KlvSocket s) {
@@ -31,8 +35,11 @@ void SetAdminServicePort(unsigned short port) {
 }
 
 KlvSocket connectToAdminService() {
-    if (!initWsockDLL())
+    TransportError failure;
+    if (!initWsockDLL(&failure)) {
+        ReportTransportError(failure);
         return KLV_INVALID_SOCKET;
+    }
     // Without a socket library every bound call returns 0: socket 0 is no connection.
     KlvSocket s = KLVsocket(KLV_AF_INET, KLV_SOCK_STREAM, 0);
     if (s == KLV_INVALID_SOCKET || s == 0) {

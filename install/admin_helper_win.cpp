@@ -6,6 +6,7 @@
 #include "install/admin_helper_win.h"
 
 #include "base/install_log.h"
+#include "base/report_win.h"
 #include "base/resource.h"
 #include "base/time_limits.h"
 #include "install/admin_client.h"
@@ -100,8 +101,11 @@ int setAdminSockNonBlocking(KlvSocket s, HWND window, UINT message) {
 }
 
 int startAdminSocket(HWND window, KlvSocket* place, void* protocolRecord) {
-    if (!initWsockDLL())
+    TransportError failure;
+    if (!initWsockDLL(&failure)) {
+        ShowTransportError(failure);
         return 0;
+    }
     *place = protocolRecord ? KLVWSASocket(kFromProtocolInfo, kFromProtocolInfo, kFromProtocolInfo,
                                            protocolRecord, 0, kFlagOverlapped)
                             : KLV_INVALID_SOCKET;
@@ -124,7 +128,8 @@ LRESULT CALLBACK InstallAdminWindowProc(HWND window, UINT message, WPARAM wParam
     switch (message) {
     case WM_CREATE:
         helper.AdminSocket = KLV_INVALID_SOCKET;
-        if (!initWsockDLL()) {
+        if (TransportError failure; !initWsockDLL(&failure)) {
+            ShowTransportError(failure);
             WriteAdminLog("Install -ADMIN initWsockDLL==FALSE");
             PostMessageA(window, WM_CLOSE, wParam, lParam);
         } else {

@@ -86,8 +86,7 @@ std::string LogFolderFile(const char* name) {
     return g_logFolder.empty() ? std::string() : g_logFolder + separator + name;
 }
 
-TransportErrorSink g_sink = nullptr;
-void* g_sinkContext = nullptr;
+TransportError g_missingEntry; // the first missing entry point, until taken
 
 } // namespace
 
@@ -106,28 +105,20 @@ void WinsockErrorText(int number, char* out) {
     std::snprintf(out, kWinsockErrorTextCapacity, "Error # %d", number);
 }
 
-void SetTransportErrorSink(TransportErrorSink sink, void* context) {
-    g_sink = sink;
-    g_sinkContext = context;
+void NoteMissingEntryFailure(const char* text) {
+    if (g_missingEntry)
+        return;
+    g_missingEntry.failure = TransportFailure::MissingEntry;
+    g_missingEntry.caption = "ERROR";
+    std::snprintf(g_missingEntry.text, sizeof g_missingEntry.text, "%s", text);
 }
 
-void ReportTransportFailure(TransportFailure failure, const char* caption, const char* text) {
-    if (g_sink)
-        g_sink(g_sinkContext, failure, caption, text);
-    else
-        std::fprintf(stderr, "[%s] %s\n", caption, text);
-}
-
-void ReportTransportFailure(const TransportError& error) {
-    if (error)
-        ReportTransportFailure(error.failure, error.caption, error.text);
-}
-
-void PassOrReport(const TransportError& error, TransportError* out) {
-    if (out)
-        *out = error;
-    else
-        ReportTransportFailure(error);
+bool TakeMissingEntryFailure(TransportError* out) {
+    if (!g_missingEntry)
+        return false;
+    *out = g_missingEntry;
+    g_missingEntry = TransportError();
+    return true;
 }
 
 TransportError ErrorFailure(const char* text, int number, int options) {
@@ -153,14 +144,6 @@ TransportError WinsockFailure(int number, const char* text) {
     error.caption = "WinSock Error";
     std::snprintf(error.text, sizeof error.text, "%s failed\n\n%s", text, errorText);
     return error;
-}
-
-void ReportError(const char* text, int number, int options) {
-    ReportTransportFailure(ErrorFailure(text, number, options));
-}
-
-void ReportWinsockError(int number, const char* text) {
-    ReportTransportFailure(WinsockFailure(number, text));
 }
 
 void SetLibraryLogFolder(const char* folder) {

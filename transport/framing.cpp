@@ -19,8 +19,8 @@ void ReportSendFailure(KlvSocket s, long long unsent, int error, int options, Tr
     char text[120];
     std::snprintf(text, sizeof text, "SendMessageWithSize <%d> num_tries=<%d> socket <%d>",
                   static_cast<int>(unsent), 0, static_cast<int>(s));
-    if (!(options & SEND_QUIET))
-        PassOrReport(WinsockFailure(error, text), out);
+    if (!(options & SEND_QUIET) && out)
+        *out = WinsockFailure(error, text);
 }
 
 // Makes sure the buffer has a data block of at least one byte.

@@ -43,8 +43,8 @@ bool WorthKeeping(const MessageBuffer& buffer);
 
 struct TransportError;
 // 1 when the whole frame was handed to the socket (or there was nothing to send); 0 when the
-// send failed or there is no socket (0). Unless SEND_QUIET, a failed send goes to *error when
-// given and is reported otherwise (see transport_errors.h).
+// send failed or there is no socket (0). Unless SEND_QUIET, a failed send's "WinSock Error"
+// goes to *error when given; the transport itself shows nothing.
 int SendMessageWithSize(KlvSocket s, unsigned char* payload, std::int32_t length, int options,
                         TransportError* error = nullptr);
 int SendMessageString(KlvSocket s, const char* text, int options, TransportError* error = nullptr);

@@ -60,8 +60,8 @@ int KLVwaitSocket(KlvSocket s, bool forWrite, int timeoutMs);
 // The error a non-blocking connect ended with (0 when it succeeded), as a Windows Sockets number.
 int KLVsocketError(KlvSocket s);
 
-// Library operations: 1 when done, 0 on a failure, which goes to *error when given (reported
-// otherwise; see transport_errors.h).
+// Library operations: 1 when done, 0 on a failure, which goes to *error when given (the
+// transport itself shows nothing; see transport_errors.h).
 struct TransportError;
 int initWsockDLL(TransportError* error = nullptr);
 int setSockNonBlocking(void* window, KlvSocket s, unsigned message,

@@ -6,7 +6,8 @@ int initWsockDLL(TransportError* error) {
     alignas(8) unsigned char wsaData[1024]; // larger than any WSADATA layout
     const int result = KLVWSAStartup(0x0002, wsaData);
     if (result != 0) {
-        PassOrReport(ErrorFailure("KLVWSAStartup()", result, 0), error);
+        if (error)
+            *error = ErrorFailure("KLVWSAStartup()", result, 0);
         return 0;
     }
     return 1;
@@ -15,7 +16,8 @@ int initWsockDLL(TransportError* error) {
 int setSockNonBlocking(void* window, KlvSocket s, unsigned message, TransportError* error) {
     const int result = KLVWSAAsyncSelect(s, window, message, KLV_FD_MASK);
     if (result != 0) {
-        PassOrReport(ErrorFailure("KLVWSAAsyncSelect()", result, 0), error);
+        if (error)
+            *error = ErrorFailure("KLVWSAAsyncSelect()", result, 0);
         shutdownAndCloseSocket(s);
         return 0;
     }

@@ -12,11 +12,12 @@ namespace {
 
 HMODULE g_library = nullptr;
 
-// The entry point `name`, or null after the "UNABLE TO LINK WITH ..." report and the quit request.
+// The entry point `name`, or null: the "UNABLE TO LINK WITH ..." failure is kept for the program
+// (TakeMissingEntryFailure) and the program is asked to end.
 template <typename Fn> Fn Bind(const char* name, const char* missingText) {
     FARPROC entry = GetProcAddress(g_library, name);
     if (!entry) {
-        ReportTransportFailure(TransportFailure::MissingEntry, "ERROR", missingText);
+        NoteMissingEntryFailure(missingText);
         PostQuitMessage(0);
         return nullptr;
     }

@@ -4,16 +4,14 @@
 
 constexpr int kWinsockErrorTextCapacity = 73;
 
-void WinsockErrorText(int number, char* out);                // out: at least 73 bytes
-void ReportError(const char* text, int number, int options); // options bit 1: last system error
-void ReportWinsockError(int number, const char* text);
+void WinsockErrorText(int number, char* out); // out: at least 73 bytes
 void LogWinsockError(int number, const char* text);
 int IsLibraryDebuggingOn();
 
-// What the transport reports, each with the caption and text of its box.
+// What the transport hands back, each with the caption and text of its box.
 enum class TransportFailure {
-    Error,        // "Error": ReportError
-    Winsock,      // "WinSock Error": ReportWinsockError
+    Error,        // "Error": ErrorFailure
+    Winsock,      // "WinSock Error": WinsockFailure
     MissingEntry, // "ERROR": the socket library lacks an entry point; the program ends
     None,         // no failure
 };
@@ -25,19 +23,15 @@ struct TransportError {
     char text[200] = "";
     explicit operator bool() const { return failure != TransportFailure::None; }
 };
-// The "Error" failure ReportError shows and the "WinSock Error" one ReportWinsockError shows.
+// The "Error" failure (options bit 1: with the last system error) and the "WinSock Error" one.
 TransportError ErrorFailure(const char* text, int number, int options);
 TransportError WinsockFailure(int number, const char* text);
-// Where a step that was given no place for its failure reports it: the application decides
-// how failures are shown (boxes); until it sets a sink (or after it sets null) each failure is
-// written to standard error as "[<caption>] <text>".
-using TransportErrorSink = void (*)(void* context, TransportFailure failure, const char* caption,
-                                    const char* text);
-void SetTransportErrorSink(TransportErrorSink sink, void* context);
-void ReportTransportFailure(TransportFailure failure, const char* caption, const char* text);
-void ReportTransportFailure(const TransportError& error);
-// Hands the failure to *out when given, otherwise reports it.
-void PassOrReport(const TransportError& error, TransportError* out);
+// The transport shows nothing: every failure goes back to the caller that asked for it. The one
+// failure no call can hand back, a missing entry point of the socket library (the bound call
+// returns 0 and the program is asked to end), is kept here until the program takes it; the first
+// one counts.
+bool TakeMissingEntryFailure(TransportError* out);
+void NoteMissingEntryFailure(const char* text);
 
 // Native hosts choose the folder that holds klvlib.log and its switch file.
 void SetLibraryLogFolder(const char* folder);

@@ -135,9 +135,12 @@ int ConnectToServer(MainWindow& main, Session& s, ConnectAttempt& attempt) {
         CloseAttemptSocket(socket);
         return 0;
     }
-    int result = setSockNonBlocking(main.window, *socket, WM_SOCKET_EVENT);
-    if (!result)
+    TransportError selectFailure;
+    int result = setSockNonBlocking(main.window, *socket, WM_SOCKET_EVENT, &selectFailure);
+    if (!result) {
         *socket = KLV_INVALID_SOCKET; // closed by setSockNonBlocking
+        ShowTransportError(selectFailure);
+    }
     return result;
 }
 
@@ -219,8 +222,10 @@ INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         LoadCommonControls();
         attempt->ticks = 0;
         attempt->connected = false;
-        if (!setSockNonBlocking(dialog, *attempt->socket, WM_SOCKET_EVENT)) {
+        TransportError failure;
+        if (!setSockNonBlocking(dialog, *attempt->socket, WM_SOCKET_EVENT, &failure)) {
             *attempt->socket = KLV_INVALID_SOCKET; // closed by setSockNonBlocking
+            ShowTransportError(failure);
             EndDialog(dialog, 0);
             return FALSE;
         }

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 
+#include "base/report_win.h"
+#include "session/protocol.h"
+#include "transport/framing.h"
 #include "ui/dialog_win.h"
 #include "session/reception.h"
 #include "ui/session_win.h"
@@ -87,6 +90,11 @@ void InstallReceptionHooks(MainWindow& main, Session& session) {
     };
     session.hooks.advanceProgress = [owner](Session& s) {
         AdvanceTransferStatus(owner->transferStatus, s.ProgressDelta);
+    };
+    session.hooks.sendAcknowledgement = [](Session& s) {
+        TransportError failure;
+        if (!SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS, &failure))
+            ShowTransportError(failure);
     };
     session.hooks.closeProgress = [owner](Session&) {
         CloseTransferStatus(owner->transferStatus);

@@ -19,9 +19,9 @@ using transport_test::Receive;
 using transport_test::Received;
 using transport_test::Repetitive;
 
-int Send(KlvSocket s, std::string payload, int options) {
+int Send(KlvSocket s, std::string payload, int options, TransportError* failure = nullptr) {
     return SendMessageWithSize(s, reinterpret_cast<unsigned char*>(&payload[0]),
-                               static_cast<std::int32_t>(payload.size()), options);
+                               static_cast<std::int32_t>(payload.size()), options, failure);
 }
 
 } // namespace
@@ -266,11 +266,6 @@ TEST(TransportFraming, ReaderThatDropsLongFrames) {
 // start is under the floor after the window.
 TEST(TransportFraming, SendWaitsForRoomAndGivesUpWhenStalled) {
     const testsupport::ScopedSetting<int> stall(SetTransportStallLimit, 300);
-    std::string reports;
-    SetTransportErrorSink([](void* out, TransportFailure, const char*,
-                             const char* text) { *static_cast<std::string*>(out) += text; },
-                          &reports);
-    const testsupport::OnExit sinkReset([] { SetTransportErrorSink(nullptr, nullptr); });
     const std::string big = Random(200000, 5);
     const struct {
         std::size_t room;                 // what fits at first and after each drain
@@ -291,8 +286,9 @@ TEST(TransportFraming, SendWaitsForRoomAndGivesUpWhenStalled) {
         peer.Room(row.room);
         for (const std::int64_t at : row.drains)
             peer.Drain(at);
-        reports.clear();
-        EXPECT_EQ(row.result, Send(peer.kSocket, big, SEND_NOCOMPRESS));
+        TransportError failure;
+        EXPECT_EQ(row.result, Send(peer.kSocket, big, SEND_NOCOMPRESS, &failure));
+        const std::string reports = failure.text;
         EXPECT_EQ(row.waits, peer.Waits());
         EXPECT_EQ(row.elapsedMs, peer.ElapsedMs());
         if (row.result == 1) {

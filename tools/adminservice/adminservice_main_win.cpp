@@ -8,7 +8,6 @@
 
 #include "tools/adminservice/stand_in_win.h"
 #include "platform/system_library_win.h"
-#include "transport/transport_errors.h"
 
 namespace {
 constexpr const char* kServiceName = "AdminService";
@@ -22,10 +21,6 @@ constexpr const char* kUsage =
 
 volatile LONG stopRequested = 0;
 
-// The transport's failures go to the stand-in's log: a service has no one to answer a box.
-void LogTransportFailure(void*, TransportFailure, const char* caption, const char* text) {
-    StandInLog("%s: %s", caption, text);
-}
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 SERVICE_STATUS status{};
 
@@ -127,7 +122,6 @@ int Remove() {
 int main(int argc, char** argv) {
     // Before anything else can load a library: never from the program's own folder.
     RestrictLibrarySearch();
-    SetTransportErrorSink(LogTransportFailure, nullptr);
     const char* word = argc == 2 ? argv[1] : "";
     if (std::strcmp(word, "console") == 0) {
         StandInLogToConsole(true);

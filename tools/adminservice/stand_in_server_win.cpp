@@ -20,6 +20,7 @@
 #include "transport/framing.h"
 #include "transport/protection.h"
 #include "transport/klv_socket.h"
+#include "transport/transport_errors.h"
 
 namespace {
 constexpr DWORD kRecordDeadlineMs = 10000;
@@ -316,11 +317,22 @@ SOCKET OpenListener() {
         Sleep(200);
     }
 }
+// A missing entry point of the socket library goes to the stand-in's log: a service has no one
+// to answer a box.
+void LogMissingEntry() {
+    TransportError failure;
+    if (TakeMissingEntryFailure(&failure))
+        StandInLog("%s: %s", failure.caption, failure.text);
+}
+
 } // namespace
 
 int RunStandInServer(volatile LONG* stop) {
     loadWinsockLibrary();
-    if (!IsWinsockLibraryLoaded() || !initWsockDLL()) {
+    TransportError failure;
+    if (!IsWinsockLibraryLoaded() || !initWsockDLL(&failure)) {
+        if (failure)
+            StandInLog("%s: %s", failure.caption, failure.text);
         StandInLog("Windows Sockets could not be started");
         return 1;
     }
@@ -331,6 +343,7 @@ int RunStandInServer(volatile LONG* stop) {
     }
     StandInLog("listening on 127.0.0.1:%u", kStandInPort);
     while (!*stop) {
+        LogMissingEntry();
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(listener, &readable);

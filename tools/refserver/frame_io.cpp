@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,6 +19,7 @@
 
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
+#include "transport/transport_errors.h"
 
 namespace refsrv {
 
@@ -46,7 +48,9 @@ void EnsureTransportStarted() {
     std::call_once(once, [] {
         if (!IsWinsockLibraryLoaded())
             loadWinsockLibrary();
-        initWsockDLL();
+        TransportError failure;
+        if (!initWsockDLL(&failure))
+            std::fprintf(stderr, "[%s] %s\n", failure.caption, failure.text);
     });
 }
 
