@@ -95,6 +95,13 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         {"transfer folder a link", kUnattended,
          {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
          {"Unable to create " + kSetupPath}, "", ""},
+        // Before the hold, a link to a folder with a program of the same name and bytes takes the
+        // transfer folder's place: the hold refuses it, nothing is granted, logged or started.
+        {"hold refused: the transfer folder a link after the last piece", kUnattended,
+         {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "4"}, {FILE_DATA, "MZcd"},
+          {kWaitAck, ""}, {kHostAction, ""}, {DATA_SIZE, "6"}, {FILE_DATA, "efghij"},
+          {kWaitAck, ""}},
+         {"End RECEIVE_FILE"}, "Unable to run " + kSetupPath, ""},
         // Install.log and Install.result hard links to a file outside: neither is written.
         {"logs linked outside", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {}, "",
          ""},
@@ -159,6 +166,8 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
             std::filesystem::create_directory_symlink(HostPath("C:\\elsewhere"),
                                                       HostPath("C:\\klv\\transfer"));
         }
+        const bool swapped = row.name.rfind("hold refused", 0) == 0;
+        const unsigned decoyMode = swapped ? PlaceDecoy("MZcdefghij") : 0;
         const bool linkedLogs = row.name == "logs linked outside";
         if (linkedLogs) {
             WriteFile("C:\\outside\\kept.txt", "kept");
@@ -174,7 +183,7 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         std::optional<ScriptServer> server, admin;
         if (row.peer != NoServer)
             server.emplace(11001, row.peer == FullBacklog ? 0 : 8);
-        if (!local.empty() && !dropped)
+        if ((!local.empty() && !dropped) || swapped)
             admin.emplace(13021);
         std::optional<QueueFiller> filler; // further SYNs are dropped: a connect never ends
         if (row.peer == FullBacklog)
@@ -203,6 +212,8 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                     done = server->ReceivePayload(20000) == std::optional<std::string>(kAck);
                 else if (type == kRaw)
                     done = server->SendRaw(text);
+                else if (type == kHostAction)
+                    SwapTransferFolder();
                 else if (type == kClose)
                     Pause(200), server->CloseClient();
                 else if (type == kReset)
@@ -305,10 +316,18 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         }
         // The file received, whole and open to Everyone; none left after a failure.
         std::error_code error;
-        EXPECT_EQ(std::filesystem::directory_iterator(HostPath(kTransfer), error) ==
-                      std::filesystem::directory_iterator(),
-                  local.empty())
+        EXPECT_EQ(
+            std::filesystem::directory_iterator(HostPath(swapped ? kMovedTransfer : kTransfer),
+                                                error) == std::filesystem::directory_iterator(),
+            local.empty() && !swapped)
             << "the transfer folder";
+        if (swapped) { // written whole through its handle; the decoy neither granted nor logged
+            EXPECT_EQ(ReadFile(kMovedTransfer + "Setup.exe"), "MZcdefghij");
+            EXPECT_EQ(ReadFile(kDecoy), "MZcdefghij");
+            EXPECT_EQ(FileMode(kDecoy), decoyMode) << "granted through the link";
+            for (const std::string& line : log_)
+                EXPECT_NE(line.rfind("Received ", 0), 0u) << line;
+        }
         if (!local.empty()) {
             EXPECT_TRUE(ReadFile(local) == content) << "received file differs";
             EXPECT_EQ(FileMode(local), 0777u) << "Everyone has full access";
