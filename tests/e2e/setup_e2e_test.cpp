@@ -62,6 +62,9 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
         // With -T, the Transfer Status dialog names the server as the source (-S).
         {"good run", " -N -T -S -I \"127.0.0.1\"", {{kServe, kSetupPath}}, {"End RECEIVE_FILE"},
          "OK", Le32(1) + Z(kSetupPath) + Z("-N -T")},
+        // The file stays held a while after the AdminService took the request; the window works.
+        {"window answers during the AdminService margin", " -N -T -S -I \"127.0.0.1\"",
+         {{kServe, kSetupPath}}, {"End RECEIVE_FILE"}, "OK", Le32(1) + Z(kSetupPath) + Z("-N -T")},
         // The address from IpAdd.txt, its line end dropped.
         {"good run, IpAdd.txt 127.0.0.1\\r\\nignored", " -N -A", {{kServe, kSetupPath}},
          {"connectAndStartInstall( IpAddress:127.0.0.1 )",
@@ -286,9 +289,15 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
                                         : "");
             }
         }
+        const bool margin = row.name.find("AdminService margin") != std::string::npos;
+        const std::optional<Window> main = margin ? FindWindow("Install", "") : std::nullopt;
         if (admin) {
             EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
                       std::vector<std::string>(!row.handOver.empty(), row.handOver));
+        }
+        if (margin) { // the file still held: the process runs on
+            EXPECT_TRUE(main && main->Answers(1000)) << "no answer\n" << DescribeWindows();
+            EXPECT_TRUE(process_->Running()) << "the margin is over before the window answered";
         }
         if (row.name == "rewritten after the hand-over") { // refused: the program is held
             EXPECT_NE(RunToEnd(Tool("marker.exe ") + local), 0);
