@@ -74,8 +74,8 @@ TEST_F(SetupE2E, UnattendedRunsEndInTimeWithTheFileOrNoneAndSayHow) {
          Le32(16) + "????" + Z(imaging) + Z("-EFULL -A") + Le32(0)},
         {"not a program: never handed over", kUnattended, {{kServeText, kSetupPath}}, {},
          "ERROR Not A Program: " + kSetupPath, ""},
-        // -D stores the file there; the setup program started is the transfer folder's (one left
-        // by an earlier run), and without an AdminService it cannot be.
+        // -D stores the file there; the file started is the one received there (the transfer
+        // folder holds one left by an earlier run), and without an AdminService it cannot be.
         {"-D folder, no AdminService", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\drop\"",
          {{kServe, "C:\\drop\\Setup.exe"}}, {}, "UNABLE TO CREATE SETUP PROCESS!!", ""},
         {"server error", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {"ERROR"}, "", ""},
