@@ -266,6 +266,7 @@ TEST_F(AdminE2E, WhatALocalUserPlantsIsNeverLoadedOrStarted) {
         const char* overrides;                                    // searched beside first
         std::string fetched;                                      // "": the stand-in instead
         std::string content, started;                             // the start it makes
+        const char* linked = nullptr; // a link to C:\outside in this folder's place
     };
     const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
     const std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "pkg";
@@ -280,6 +281,10 @@ TEST_F(AdminE2E, WhatALocalUserPlantsIsNeverLoadedOrStarted) {
          {{bin + "iphlpapi.dll", planted}, {bin + "wtsapi32.dll", planted},
           {bin + "AdminService.exe", "AdminService.exe"}},
          "iphlpapi,wtsapi32=n,b", "", "", ""},
+        // The stand-in makes its log folder under it: nothing is made or written through the link.
+        {"a link in the stand-in's log folder's place",
+         {{bin + "AdminService.exe", "AdminService.exe"}}, "", "", "", "",
+         "C:\\orvane\\bin\\Services"},
         {"first word of a received program", {{"C:\\KLV\\transfer\\Orvane.exe", "marker.exe"}}, "",
          "Orvane Tools.exe", sample, "\"C:\\klv\\transfer\\Orvane Tools.exe\""},
         {"msiexec beside Install.exe", {{bin + "msiexec.exe", "marker.exe"}}, "", "pkg.msi",
@@ -295,15 +300,31 @@ TEST_F(AdminE2E, WhatALocalUserPlantsIsNeverLoadedOrStarted) {
             WriteFile(path, ReadFile("Z:" + kWinBin + "/" + file));
         ::setenv("WINEDLLOVERRIDES", (std::string("mscoree,mshtml=;") + row.overrides).c_str(), 1);
         if (row.fetched.empty()) {
-            MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+            if (row.linked) {
+                std::filesystem::remove_all(HostPath("C:\\outside"));
+                MakeFolder("C:\\outside");
+                std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
+                                                          HostPath(row.linked));
+            } else {
+                MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+            }
             WinProcess service(bin + "AdminService.exe console");
             const char* log = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
-            WaitUntil([&] { return !ReadFile(log).empty(); }, 20000);
+            WaitUntil(
+                [&] {
+                    const int fd = row.linked ? ConnectStandIn() : -1;
+                    return fd >= 0 ? close(fd) == 0 : !ReadFile(log).empty();
+                },
+                20000);
             // Kind 16: the peer check and the session's user token.
             EXPECT_EQ(Call("user NULL C:\\klv\\transfer\\x.exe"), 1);
-            EXPECT_TRUE(
-                WaitUntil([&] { return ReadFile(log).find("x.exe") != std::string::npos; }, 10000))
-                << ReadFile(log);
+            if (row.linked)
+                EXPECT_TRUE(std::filesystem::is_empty(HostPath("C:\\outside")))
+                    << "made or written through the link";
+            else
+                EXPECT_TRUE(WaitUntil(
+                    [&] { return ReadFile(log).find("x.exe") != std::string::npos; }, 10000))
+                    << ReadFile(log);
         } else {
             ScriptServer server(11001);
             Start(server, " -EFTP -I \"127.0.0.1\"", "-EFTPMODE");

@@ -64,6 +64,8 @@ TEST_P(SetupRun, EndsInTimeWithTheFileOrNoneAndSaysHow) {
         std::filesystem::create_directory_symlink(HostPath("C:\\elsewhere"),
                                                   HostPath("C:\\klv\\transfer"));
     }
+    const bool swapped = row.name.rfind("hold refused", 0) == 0;
+    const unsigned decoyMode = swapped ? PlaceDecoy("MZcdefghij") : 0;
     const bool linkedLogs = row.name == "logs linked outside";
     if (linkedLogs) {
         WriteFile("C:\\outside\\kept.txt", "kept");
@@ -79,7 +81,7 @@ TEST_P(SetupRun, EndsInTimeWithTheFileOrNoneAndSaysHow) {
     std::optional<ScriptServer> server, admin;
     if (row.peer != NoServer)
         server.emplace(11001, row.peer == FullBacklog ? 0 : 8);
-    if (!local.empty() && !dropped)
+    if ((!local.empty() && !dropped) || swapped)
         admin.emplace(13021);
     std::optional<QueueFiller> filler; // further SYNs are dropped: a connect never ends
     if (row.peer == FullBacklog)
@@ -108,6 +110,8 @@ TEST_P(SetupRun, EndsInTimeWithTheFileOrNoneAndSaysHow) {
                 done = server->ReceivePayload(20000) == std::optional<std::string>(kAck);
             else if (type == kRaw)
                 done = server->SendRaw(text);
+            else if (type == kHostAction)
+                SwapTransferFolder();
             else if (type == kClose)
                 Pause(200), server->CloseClient();
             else if (type == kReset)
@@ -178,9 +182,15 @@ TEST_P(SetupRun, EndsInTimeWithTheFileOrNoneAndSaysHow) {
                                     : "");
         }
     }
+    const bool margin = row.name.find("AdminService margin") != std::string::npos;
+    const std::optional<Window> main = margin ? FindWindow("Install", "") : std::nullopt;
     if (admin) {
         EXPECT_EQ(AdminConnection(*admin, row.handOver.empty() ? 1000 : 30000),
                   std::vector<std::string>(!row.handOver.empty(), row.handOver));
+    }
+    if (margin) { // the file still held: the process runs on
+        EXPECT_TRUE(main && main->Answers(1000)) << "no answer\n" << DescribeWindows();
+        EXPECT_TRUE(process_->Running()) << "the margin is over before the window answered";
     }
     if (row.name == "rewritten after the hand-over") { // refused: the program is held
         EXPECT_NE(RunToEnd(Tool("marker.exe ") + local), 0);
@@ -208,10 +218,17 @@ TEST_P(SetupRun, EndsInTimeWithTheFileOrNoneAndSaysHow) {
     }
     // The file received, whole and open to Everyone; none left after a failure.
     std::error_code error;
-    EXPECT_EQ(std::filesystem::directory_iterator(HostPath(kTransfer), error) ==
-                  std::filesystem::directory_iterator(),
-              local.empty())
+    EXPECT_EQ(std::filesystem::directory_iterator(HostPath(swapped ? kMovedTransfer : kTransfer),
+                                                  error) == std::filesystem::directory_iterator(),
+              local.empty() && !swapped)
         << "the transfer folder";
+    if (swapped) { // written whole through its handle; the decoy neither granted nor logged
+        EXPECT_EQ(ReadFile(kMovedTransfer + "Setup.exe"), "MZcdefghij");
+        EXPECT_EQ(ReadFile(kDecoy), "MZcdefghij");
+        EXPECT_EQ(FileMode(kDecoy), decoyMode) << "granted through the link";
+        for (const std::string& line : log_)
+            EXPECT_NE(line.rfind("Received ", 0), 0u) << line;
+    }
     if (!local.empty()) {
         EXPECT_TRUE(ReadFile(local) == content) << "received file differs";
         EXPECT_EQ(FileMode(local), 0777u) << "Everyone has full access";

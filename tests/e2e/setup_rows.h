@@ -59,6 +59,9 @@ inline std::vector<Row> Rows() {
         // With -T, the Transfer Status dialog names the server as the source (-S).
         {"good run", " -N -T -S -I \"127.0.0.1\"", {{kServe, kSetupPath}}, {"End RECEIVE_FILE"},
          "OK", Le32(1) + Z(kSetupPath) + Z("-N -T")},
+        // The file stays held a while after the AdminService took the request; the window works.
+        {"window answers during the AdminService margin", " -N -T -S -I \"127.0.0.1\"",
+         {{kServe, kSetupPath}}, {"End RECEIVE_FILE"}, "OK", Le32(1) + Z(kSetupPath) + Z("-N -T")},
         // The address from IpAdd.txt, its line end dropped.
         {"good run, IpAdd.txt 127.0.0.1\\r\\nignored", " -N -A", {{kServe, kSetupPath}},
          {"connectAndStartInstall( IpAddress:127.0.0.1 )",
@@ -68,8 +71,8 @@ inline std::vector<Row> Rows() {
          Le32(16) + "????" + Z(imaging) + Z("-EFULL -A") + Le32(0)},
         {"not a program: never handed over", kUnattended, {{kServeText, kSetupPath}}, {},
          "ERROR Not A Program: " + kSetupPath, ""},
-        // -D stores the file there; the setup program started is the transfer folder's (one left
-        // by an earlier run), and without an AdminService it cannot be.
+        // -D stores the file there; the file started is the one received there (the transfer
+        // folder holds one left by an earlier run), and without an AdminService it cannot be.
         {"-D folder, no AdminService", std::string(kUnattended) + " -F \"Setup.exe\" -D \"C:\\drop\"",
          {{kServe, "C:\\drop\\Setup.exe"}}, {}, "UNABLE TO CREATE SETUP PROCESS!!", ""},
         {"server error", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {"ERROR"}, "", ""},
@@ -92,6 +95,13 @@ inline std::vector<Row> Rows() {
         {"transfer folder a link", kUnattended,
          {{FILE_SIZE, "5"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "5"}, {FILE_DATA, "abcde"}},
          {"Unable to create " + kSetupPath}, "", ""},
+        // Before the hold, a link to a folder with a program of the same name and bytes takes the
+        // transfer folder's place: the hold refuses it, nothing is granted, logged or started.
+        {"hold refused: the transfer folder a link after the last piece", kUnattended,
+         {{FILE_SIZE, "10"}, {FILE_DESTINATION, dest}, {DATA_SIZE, "4"}, {FILE_DATA, "MZcd"},
+          {kWaitAck, ""}, {kHostAction, ""}, {DATA_SIZE, "6"}, {FILE_DATA, "efghij"},
+          {kWaitAck, ""}},
+         {"End RECEIVE_FILE"}, "Unable to run " + kSetupPath, ""},
         // Install.log and Install.result hard links to a file outside: neither is written.
         {"logs linked outside", kUnattended, {{SERVER_ERROR, "No such file on this server"}}, {}, "",
          ""},

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,13 +43,28 @@ enum Action {
     kServeText = -10,   // a file that does not start like a program
     kRepeat = -11,      // these bytes 20 times a second until the run ends
     kEmptyPieces = -12, // empty pieces, each acknowledged, until the run ends
-    kTrickle = -13      // these bytes one a second until the run ends
+    kTrickle = -13,     // these bytes one a second until the run ends
+    kHostAction = -14   // the row's action on the host's files, done at this point
 };
 using Steps = std::vector<std::pair<int, std::string>>;
 
 inline Steps Then(Steps first, const Steps& second) {
     first.insert(first.end(), second.begin(), second.end());
     return first;
+}
+
+// A transfer folder swapped while a file there is open: moved aside to kMovedTransfer, and a link
+// to C:\elsewhere, where a decoy of the file's name lies, put in its place.
+const std::string kMovedTransfer = "C:\\klv\\moved\\", kDecoy = "C:\\elsewhere\\Setup.exe";
+inline unsigned PlaceDecoy(const std::string& bytes) { // the decoy's mode
+    std::filesystem::remove_all(HostPath("C:\\elsewhere"));
+    WriteFile(kDecoy, bytes);
+    return FileMode(kDecoy);
+}
+inline void SwapTransferFolder() {
+    std::filesystem::rename(HostPath(kTransfer), HostPath(kMovedTransfer));
+    std::filesystem::create_directory_symlink(HostPath("C:\\elsewhere"),
+                                              HostPath("C:\\klv\\transfer"));
 }
 
 // One 1 MB frame whose FILE_DATA payload inflates to 1 GiB.

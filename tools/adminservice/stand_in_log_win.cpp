@@ -3,24 +3,12 @@
 
 #include "tools/adminservice/stand_in_win.h"
 #include "tools/adminservice/stand_in_policy.h"
+#include "install/folder_down_win.h"
 #include "platform/guarded_file.h"
 
 namespace {
 bool toConsole = false;
 SRWLOCK logLock = SRWLOCK_INIT; // connections are served on their own threads
-
-void MakeFolders(const char* path) {
-    char partial[MAX_PATH];
-    for (int i = 0; path[i] && i < MAX_PATH - 1; ++i) {
-        if (path[i] == '\\' && i > 2) {
-            partial[i] = '\0';
-            CreateDirectoryA(partial, nullptr);
-        }
-        partial[i] = path[i];
-        partial[i + 1] = '\0';
-    }
-    CreateDirectoryA(path, nullptr);
-}
 } // namespace
 
 void StandInLogToConsole(bool on) {
@@ -47,7 +35,8 @@ void StandInLog(const char* format, ...) {
     if (n >= static_cast<int>(sizeof line))
         n = sizeof line - 1;
     AcquireSRWLockExclusive(&logLock);
-    MakeFolders(kStandInLogFolder);
+    // Down from the drive, a link in a folder's place refused: the log is then not written.
+    MakeFolderDown(kStandInLogFolder, nullptr, true);
     char path[MAX_PATH];
     std::snprintf(path, sizeof path, "%s\\%s", kStandInLogFolder, kStandInLogName);
     if (std::FILE* file = OpenGuardedFile(path, "ab")) {

@@ -103,6 +103,8 @@ struct Window {
     bool Close() const { return Do("close"); }
     bool WaitGone(int timeoutMs) const { return Do("gone", {N(timeoutMs)}); }
     bool Exists() const { return Do("info"); }
+    // Whether the window's thread takes a message within timeoutMs (its message loop runs).
+    bool Answers(int timeoutMs) const { return Do("ping", {N(timeoutMs)}); }
     std::vector<std::string> Lines(int id) const; // of a list box
 };
 
