@@ -144,7 +144,7 @@ void NoteRehashCost(const std::string& note, std::size_t size) {
     if (std::FILE* in = std::fopen(note.c_str(), "rb")) {
         if (std::fscanf(in, "%llu %llu %15s", &transferMs, &rehashMs, verdict) == 3 && transferMs)
             std::fprintf(stderr,
-                         "re-hash under the held handle, %zu MiB: %llu ms beside a %llu ms "
+                         "hold, grant and checks, %zu MiB: %llu ms beside a %llu ms "
                          "transfer (%.1f %%, %s)\n",
                          size >> 20, rehashMs, transferMs,
                          100.0 * static_cast<double>(rehashMs) / static_cast<double>(transferMs),
