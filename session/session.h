@@ -11,6 +11,7 @@
 #include "base/options.h"
 #include "base/time_limits.h" // CONNECT_TIMEOUT_MS, SERVER_IDLE_LIMIT_MS
 #include "transport/klv_socket.h"
+#include "transport/transport_errors.h"
 #include "crypto/sha256.h"
 
 constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
@@ -28,14 +29,15 @@ constexpr int kServerAddressTextCapacity = 100;
 struct Session;
 class SessionHost;
 
-// What reception asks of the window layer. Each may run a message loop in which the session
-// ends (the acknowledgement's failure box does): reception checks its host afterwards.
+// What reception asks of the window layer; none of them shows a box or runs a message loop.
 // Empty members do nothing (acknowledgement: sent on ServerSocket).
 struct ReceptionHooks {
-    std::function<void(Session&)> openProgress;        // first piece, with a user or -T
-    std::function<void(Session&)> advanceProgress;     // whole percent changed: by ProgressDelta
-    std::function<void(Session&)> closeProgress;       // file complete, with a user
-    std::function<void(Session&)> sendAcknowledgement; // once per piece, after it is taken in
+    std::function<void(Session&)> openProgress;    // first piece, with a user or -T
+    std::function<void(Session&)> advanceProgress; // whole percent changed: by ProgressDelta
+    std::function<void(Session&)> closeProgress;   // file complete, with a user
+    // Once per piece, after it is taken in: true when sent, otherwise the failure (if any) is in
+    // *failure for the caller to report.
+    std::function<bool(Session&, TransportError* failure)> sendAcknowledgement;
     // Where the received file goes (empty: the C library's fopen "wb" and remove).
     std::function<std::FILE*(const char* path)> createFile;
     std::function<void(const char* path)> removeFile;
@@ -80,7 +82,8 @@ struct Session {
     std::int32_t LastPercent = -1;
     std::int32_t ProgressDelta = 0;
     bool FirstPieceSeen = false; // the progress display has been started for this file
-    char ErrorText[1300] = {};   // text of a Failed reception step
+    char ErrorText[1300] = {};   // text of a Failed reception step (or a failed acknowledgement)
+    const char* ErrorCaption = "ERROR"; // its box's caption
 
     // The last progress (session_watch.h).
     std::int64_t LastProgressMs = 0;
