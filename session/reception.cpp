@@ -54,7 +54,8 @@ bool SendAcknowledgement(Session& s, TransportError* failure) {
     return SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS, failure) != 0;
 }
 
-void RunHook(Session& s, const std::function<void(Session&)>& hook) {
+// A progress hook, when one is set.
+void Tell(Session& s, const std::function<void(Session&)>& hook) {
     if (hook)
         hook(s);
 }
@@ -171,7 +172,7 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     if (!s.FirstPieceSeen) {
         s.FirstPieceSeen = true;
         if (options.UserInteraction || options.ShowTransferStatus)
-            RunHook(s, s.hooks.openProgress);
+            Tell(s, s.hooks.openProgress);
         else
             WriteInstallLog("WriteNewFile");
     }
@@ -190,7 +191,7 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     s.ProgressDelta = percent - s.LastPercent;
     if (percent != s.LastPercent) {
         s.LastPercent = -1;
-        RunHook(s, s.hooks.advanceProgress);
+        Tell(s, s.hooks.advanceProgress);
     }
 
     TransportError failure;
@@ -214,11 +215,10 @@ ReceptionResult FinishFileData(Session& s) {
     s.Received.size = static_cast<unsigned long long>(s.ReceivedBytes);
     Sha256Final(&s.ReceiveDigest, s.Received.sha256);
     s.LastPercent = -1;
-    s.host.FileDone();
     if (!written)
         RemoveReceiveFile(s);
     if (options.UserInteraction)
-        RunHook(s, s.hooks.closeProgress);
+        Tell(s, s.hooks.closeProgress);
     else
         WriteInstallLog("End RECEIVE_FILE");
     if (!written)
@@ -227,7 +227,6 @@ ReceptionResult FinishFileData(Session& s) {
 }
 
 void AbandonReception(Session& s) {
-    s.host.FileDone();
     ReleaseBuffer(s);
     if (s.ReceiveFile != nullptr) {
         std::fclose(s.ReceiveFile);

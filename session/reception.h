@@ -51,6 +51,6 @@ ReceptionResult FinishFileData(Session& session);
 // session.ErrorCaption.
 
 // Ends a reception that will not complete: releases the buffer, closes the partial file (even
-// an empty one) and deletes it with an Install.log line naming it; changes the host's
-// generation. Nothing else when no reception is under way.
+// an empty one) and deletes it with an Install.log line naming it. Nothing else when no
+// reception is under way.
 void AbandonReception(Session& session);

@@ -27,7 +27,6 @@ constexpr int kLocalFilePathCapacity = 100;
 constexpr int kServerAddressTextCapacity = 100;
 
 struct Session;
-class SessionHost;
 
 // What reception asks of the window layer; none of them shows a box or runs a message loop.
 // Empty members do nothing (acknowledgement: sent on ServerSocket).
@@ -47,7 +46,7 @@ struct ReceptionHooks {
 };
 
 struct Session {
-    Session(const Options& options, SessionHost& host) : options(options), host(host) {}
+    explicit Session(const Options& options) : options(options) {}
     // Releases what reception still holds (a partial file is closed, not removed: see
     // AbandonReception for the ending that removes it).
     ~Session();
@@ -55,7 +54,6 @@ struct Session {
     Session& operator=(const Session&) = delete;
 
     const Options& options;
-    SessionHost& host;
     ReceptionHooks hooks;
 
     KlvSocket ServerSocket = KLV_INVALID_SOCKET;
@@ -93,32 +91,17 @@ struct Session {
     bool SilenceWatched = false;
 };
 
-// Owns the current session. Its generation changes whenever a session starts or ends and when a
-// file's reception is over: a step that calls something that may run a message loop (a box, a
-// modal dialog, a send that reports its failure in a box) does it through Survives, and touches
-// its session again only when Survives says it may.
+// Owns the current session. A step of the session shows nothing: whatever it leaves to tell is
+// told by its caller after it has unwound (step_outcome.h).
 class SessionHost {
   public:
     Session& Start(const Options& options); // options must outlive the session
     Session& Start(const Options&&) = delete;
     void End();
-    void FileDone() { ++generation_; }
     Session* Current() const { return session_.get(); }
-    std::uint32_t Generation() const { return generation_; }
-    bool IsCurrent(std::uint32_t generation) const {
-        return session_ != nullptr && generation_ == generation;
-    }
-    // Runs step, which may run a message loop in which the session ends (or its file's
-    // reception is over); true when the session it started in is still the current one.
-    template <typename Step> bool Survives(Step&& step) {
-        const std::uint32_t generation = generation_;
-        step();
-        return IsCurrent(generation);
-    }
 
   private:
     std::unique_ptr<Session> session_;
-    std::uint32_t generation_ = 0;
 };
 
 // Closes the session's connection to the server and releases the socket library's start.

@@ -105,14 +105,12 @@ StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
     case SERVER_ERROR:
         return StepOutcome::Reporting(ReportWay::ServerError, text, "ERROR", AfterStep::EndSession);
     case FILE_NAME:
-        if (std::strcmp(text, kEndOfFileList) != 0) {
-            AddFileName(main, s, text);
-        } else {
-            if (main.showStatusLabel)
-                main.showStatusLabel(" ", window, 0);
-            if (s.FileCount != 0 && !ShowFileListDialog(main, s))
-                return StepOutcome::Ending();
-        }
+        if (std::strcmp(text, kEndOfFileList) != 0)
+            return AddFileName(s, text);
+        if (main.showStatusLabel)
+            main.showStatusLabel(" ", window, 0);
+        if (s.FileCount != 0 && !ShowFileListDialog(main, s))
+            return StepOutcome::Ending();
         return StepOutcome();
     case PUSH_REQUEST:
         BeginTransferTiming(main.timing);

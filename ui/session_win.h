@@ -80,9 +80,9 @@ void InstallReceptionHooks(MainWindow& main, Session& session);
 
 // File list (download without -F) and upload.
 // A name offered by the server: its bytes outside 0x20-0x7E removed, then kept for the list, or
-// refused (not listed; logged, or boxed with a user while server messages wait) when it is not a
-// plain file name. A name past the list's room ends the session.
-void AddFileName(MainWindow& main, Session& session, char* name);
+// refused (not listed; the outcome's box with a user, a log line without) when it is not a plain
+// file name. A name past the list's room ends the session after its failure.
+StepOutcome AddFileName(Session& session, char* name);
 // The current session of a list dialog's main window; null, with the dialog ended, when the
 // session ended while the list was up (null before WM_INITDIALOG too).
 Session* ListDialogSession(HWND dialog, UINT message, LPARAM lParam, MainWindow*& main);
