@@ -70,16 +70,16 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
         pipeline.MoveTo(kMovedProgram);
         std::snprintf(s.LocalFilePath, sizeof s.LocalFilePath, "%s", kMovedProgram);
     }
-    // The box and the starts below run message loops: they work on copies of the path, and
-    // the connection is closed only while the session is still the current one.
+    // The box and the starts below run message loops in which the window may be destroyed
+    // (which ends the session): they work on copies of the path, and the connection is closed
+    // only while the session is still there.
     char path[kLocalFilePathCapacity];
     std::memcpy(path, s.LocalFilePath, sizeof path);
     char copy[kLocalFilePathCapacity];
     std::memcpy(copy, s.LocalFilePath, sizeof copy);
-    const std::uint32_t generation = main.sessions.Generation();
     SessionHost* host = &main.sessions;
-    auto closeIfCurrent = [host, session, generation] {
-        if (host->IsCurrent(generation))
+    auto closeIfCurrent = [host, session] {
+        if (host->Current() == session)
             CloseServerConnection(*session);
     };
     if (options.UserInteraction && options.OptionServerAddress[0] == '\0')

@@ -25,6 +25,7 @@ ReceptionResult Invalid(const char* what) {
 
 ReceptionResult Fail(Session& s, const char* format, const char* path) {
     std::snprintf(s.ErrorText, sizeof s.ErrorText, format, path);
+    s.ErrorCaption = "ERROR";
     return ReceptionResult::Failed;
 }
 
@@ -46,9 +47,17 @@ bool WritePending(Session& s) {
     return written;
 }
 
-// The acknowledgement of a piece, when no hook sends it.
-void SendAcknowledgement(Session& s) {
-    SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS);
+// The acknowledgement of a piece: true when sent.
+bool SendAcknowledgement(Session& s, TransportError* failure) {
+    if (s.hooks.sendAcknowledgement)
+        return s.hooks.sendAcknowledgement(s, failure);
+    return SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS, failure) != 0;
+}
+
+// A progress hook, when one is set.
+void Tell(Session& s, const std::function<void(Session&)>& hook) {
+    if (hook)
+        hook(s);
 }
 
 std::FILE* CreateReceiveFile(Session& s) {
@@ -61,15 +70,6 @@ void RemoveReceiveFile(Session& s) {
         s.hooks.removeFile(s.LocalFilePath);
     else
         RemoveGuardedFile(s.LocalFilePath);
-}
-
-// Runs a hook that may end the session in a message loop; false when it did (or when the
-// generation moved on for another reason): the session must not be touched then.
-bool RunHook(Session& s, const std::function<void(Session&)>& hook) {
-    return s.host.Survives([&] {
-        if (hook)
-            hook(s);
-    });
 }
 
 } // namespace
@@ -171,12 +171,10 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     const Options& options = s.options;
     if (!s.FirstPieceSeen) {
         s.FirstPieceSeen = true;
-        if (options.UserInteraction || options.ShowTransferStatus) {
-            if (!RunHook(s, s.hooks.openProgress))
-                return ReceptionResult::SessionEnded;
-        } else {
+        if (options.UserInteraction || options.ShowTransferStatus)
+            Tell(s, s.hooks.openProgress);
+        else
             WriteInstallLog("WriteNewFile");
-        }
     }
     if (s.LastPercent == -1)
         s.LastPercent = s.ReceivedBytes == 0 ? 0 : PercentOf(s.ReceivedBytes, s.ExpectedSize);
@@ -193,18 +191,21 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     s.ProgressDelta = percent - s.LastPercent;
     if (percent != s.LastPercent) {
         s.LastPercent = -1;
-        if (!RunHook(s, s.hooks.advanceProgress))
-            return ReceptionResult::SessionEnded;
+        Tell(s, s.hooks.advanceProgress);
     }
 
-    // A failed acknowledgement shows a box: the session may have ended (or taken in the next
-    // piece and completed the file) meanwhile.
-    if (!RunHook(s, s.hooks.sendAcknowledgement
-                        ? s.hooks.sendAcknowledgement
-                        : std::function<void(Session&)>(SendAcknowledgement)))
-        return ReceptionResult::SessionEnded;
+    TransportError failure;
+    if (!SendAcknowledgement(s, &failure) && failure) {
+        std::snprintf(s.ErrorText, sizeof s.ErrorText, "%s", failure.text);
+        s.ErrorCaption = failure.caption; // a text of the transport's own
+        return ReceptionResult::AcknowledgementFailed;
+    }
+    return FinishFileData(s);
+}
 
-    if (s.ReceivedBytes < s.ExpectedSize)
+ReceptionResult FinishFileData(Session& s) {
+    const Options& options = s.options;
+    if (s.ReceiveFile == nullptr || s.ReceivedBytes < s.ExpectedSize)
         return ReceptionResult::Continue;
 
     bool written = WritePending(s);
@@ -214,22 +215,18 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     s.Received.size = static_cast<unsigned long long>(s.ReceivedBytes);
     Sha256Final(&s.ReceiveDigest, s.Received.sha256);
     s.LastPercent = -1;
-    s.host.FileDone();
     if (!written)
         RemoveReceiveFile(s);
-    if (options.UserInteraction) {
-        if (!RunHook(s, s.hooks.closeProgress))
-            return ReceptionResult::SessionEnded;
-    } else {
+    if (options.UserInteraction)
+        Tell(s, s.hooks.closeProgress);
+    else
         WriteInstallLog("End RECEIVE_FILE");
-    }
     if (!written)
         return Fail(s, "Unable to write %s", s.LocalFilePath);
     return ReceptionResult::Complete;
 }
 
 void AbandonReception(Session& s) {
-    s.host.FileDone();
     ReleaseBuffer(s);
     if (s.ReceiveFile != nullptr) {
         std::fclose(s.ReceiveFile);

@@ -20,7 +20,9 @@ enum class ReceptionResult {
     Complete,       // the file is written and closed
     InvalidMessage, // out of order, negative or oversized: ends like an invalid buffer type
     Failed,         // local trouble (path too long, file not created or not written)
-    SessionEnded,   // a hook ran a message loop in which the session ended: nothing more to do
+    // The piece is taken in but its acknowledgement failed: the transport's box (ErrorText,
+    // ErrorCaption) is for the caller to show; FinishFileData then goes on with the piece.
+    AcknowledgementFailed,
 };
 
 // ExpectedSize bytes up to the flush threshold, kLargeReceiveBufferSize above it.
@@ -40,12 +42,15 @@ bool ServerFormsLocalPath(const Options& options);
 ReceptionResult OnFileSize(Session& session, const char* text);
 ReceptionResult OnFileDestination(Session& session, const char* text);
 ReceptionResult OnDataSize(Session& session, const char* text);
-// buffer: the FILE_DATA payload after its type byte. A hook may end the session: after
-// SessionEnded the session must not be touched.
+// buffer: the FILE_DATA payload after its type byte.
 ReceptionResult OnFileData(Session& session, MessageBuffer* buffer);
-// A Failed result's text (names the path concerned) is in session.ErrorText.
+// The rest of a piece after its acknowledgement: Continue, or the file completed (Complete, or
+// Failed when it could not be written).
+ReceptionResult FinishFileData(Session& session);
+// A Failed result's text (names the path concerned) is in session.ErrorText, its caption in
+// session.ErrorCaption.
 
 // Ends a reception that will not complete: releases the buffer, closes the partial file (even
-// an empty one) and deletes it with an Install.log line naming it; changes the host's
-// generation. Nothing else when no reception is under way.
+// an empty one) and deletes it with an Install.log line naming it. Nothing else when no
+// reception is under way.
 void AbandonReception(Session& session);

@@ -9,13 +9,11 @@ Session::~Session() {
 }
 
 Session& SessionHost::Start(const Options& options) {
-    ++generation_;
-    session_ = std::make_unique<Session>(options, *this);
+    session_ = std::make_unique<Session>(options);
     return *session_;
 }
 
 void SessionHost::End() {
-    ++generation_;
     session_.reset();
 }
 

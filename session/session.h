@@ -11,6 +11,7 @@
 #include "base/options.h"
 #include "base/time_limits.h" // CONNECT_TIMEOUT_MS, SERVER_IDLE_LIMIT_MS
 #include "transport/klv_socket.h"
+#include "transport/transport_errors.h"
 #include "crypto/sha256.h"
 
 constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
@@ -26,16 +27,16 @@ constexpr int kLocalFilePathCapacity = 100;
 constexpr int kServerAddressTextCapacity = 100;
 
 struct Session;
-class SessionHost;
 
-// What reception asks of the window layer. Each may run a message loop in which the session
-// ends (the acknowledgement's failure box does): reception checks its host afterwards.
+// What reception asks of the window layer; none of them shows a box or runs a message loop.
 // Empty members do nothing (acknowledgement: sent on ServerSocket).
 struct ReceptionHooks {
-    std::function<void(Session&)> openProgress;        // first piece, with a user or -T
-    std::function<void(Session&)> advanceProgress;     // whole percent changed: by ProgressDelta
-    std::function<void(Session&)> closeProgress;       // file complete, with a user
-    std::function<void(Session&)> sendAcknowledgement; // once per piece, after it is taken in
+    std::function<void(Session&)> openProgress;    // first piece, with a user or -T
+    std::function<void(Session&)> advanceProgress; // whole percent changed: by ProgressDelta
+    std::function<void(Session&)> closeProgress;   // file complete, with a user
+    // Once per piece, after it is taken in: true when sent, otherwise the failure (if any) is in
+    // *failure for the caller to report.
+    std::function<bool(Session&, TransportError* failure)> sendAcknowledgement;
     // Where the received file goes (empty: the C library's fopen "wb" and remove).
     std::function<std::FILE*(const char* path)> createFile;
     std::function<void(const char* path)> removeFile;
@@ -45,7 +46,7 @@ struct ReceptionHooks {
 };
 
 struct Session {
-    Session(const Options& options, SessionHost& host) : options(options), host(host) {}
+    explicit Session(const Options& options) : options(options) {}
     // Releases what reception still holds (a partial file is closed, not removed: see
     // AbandonReception for the ending that removes it).
     ~Session();
@@ -53,7 +54,6 @@ struct Session {
     Session& operator=(const Session&) = delete;
 
     const Options& options;
-    SessionHost& host;
     ReceptionHooks hooks;
 
     KlvSocket ServerSocket = KLV_INVALID_SOCKET;
@@ -80,7 +80,8 @@ struct Session {
     std::int32_t LastPercent = -1;
     std::int32_t ProgressDelta = 0;
     bool FirstPieceSeen = false; // the progress display has been started for this file
-    char ErrorText[1300] = {};   // text of a Failed reception step
+    char ErrorText[1300] = {};   // text of a Failed reception step (or a failed acknowledgement)
+    const char* ErrorCaption = "ERROR"; // its box's caption
 
     // The last progress (session_watch.h).
     std::int64_t LastProgressMs = 0;
@@ -90,32 +91,17 @@ struct Session {
     bool SilenceWatched = false;
 };
 
-// Owns the current session. Its generation changes whenever a session starts or ends and when a
-// file's reception is over: a step that calls something that may run a message loop (a box, a
-// modal dialog, a send that reports its failure in a box) does it through Survives, and touches
-// its session again only when Survives says it may.
+// Owns the current session. A step of the session shows nothing: whatever it leaves to tell is
+// told by its caller after it has unwound (step_outcome.h).
 class SessionHost {
   public:
     Session& Start(const Options& options); // options must outlive the session
     Session& Start(const Options&&) = delete;
     void End();
-    void FileDone() { ++generation_; }
     Session* Current() const { return session_.get(); }
-    std::uint32_t Generation() const { return generation_; }
-    bool IsCurrent(std::uint32_t generation) const {
-        return session_ != nullptr && generation_ == generation;
-    }
-    // Runs step, which may run a message loop in which the session ends (or its file's
-    // reception is over); true when the session it started in is still the current one.
-    template <typename Step> bool Survives(Step&& step) {
-        const std::uint32_t generation = generation_;
-        step();
-        return IsCurrent(generation);
-    }
 
   private:
     std::unique_ptr<Session> session_;
-    std::uint32_t generation_ = 0;
 };
 
 // Closes the session's connection to the server and releases the socket library's start.

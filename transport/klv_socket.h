@@ -59,6 +59,8 @@ std::uint32_t KLVinet_addr(const char* text);
 int KLVwaitSocket(KlvSocket s, bool forWrite, int timeoutMs);
 // The error a non-blocking connect ended with (0 when it succeeded), as a Windows Sockets number.
 int KLVsocketError(KlvSocket s);
+// How many received bytes wait to be read (0 when none, or on a failure); reads nothing.
+long KLVbytesWaiting(KlvSocket s);
 
 // Library operations: 1 when done, 0 on a failure, which goes to *error when given (the
 // transport itself shows nothing; see transport_errors.h).

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -200,6 +201,13 @@ int cleanupWinsock() {
             break; // -1 with 10093 once every start-up has been undone
     }
     return 1;
+}
+
+long KLVbytesWaiting(KlvSocket s) {
+    if (!g_loaded)
+        return 0;
+    int waiting = 0;
+    return ::ioctl(Fd(s), FIONREAD, &waiting) == 0 ? waiting : 0;
 }
 
 int KLVsocketError(KlvSocket s) {

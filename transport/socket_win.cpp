@@ -206,6 +206,17 @@ int cleanupWinsock() {
     return 1;
 }
 
+long KLVbytesWaiting(KlvSocket s) {
+    if (!g_library)
+        return 0;
+    using IoctlFn = int(WSAAPI*)(SOCKET, long, u_long*);
+    auto fn = Bind<IoctlFn>("ioctlsocket", "UNABLE TO LINK WITH ioctlsocket");
+    u_long waiting = 0;
+    if (!fn || fn(ToWin(s), FIONREAD, &waiting) != 0)
+        return 0;
+    return static_cast<long>(waiting);
+}
+
 int KLVsocketError(KlvSocket s) {
     if (!g_library)
         return 0;

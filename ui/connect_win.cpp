@@ -178,27 +178,22 @@ void connectAndStartInstall(MainWindow& main) {
         } else {
             char address[kServerAddressTextCapacity] = {};
             INT_PTR answer = 0;
-            const bool current = main.sessions.Survives([&] {
-                answer = DialogBoxParamA(GetModuleHandleA(nullptr),
-                                         MAKEINTRESOURCEA(IDD_IP_ADDRESS), main.window,
-                                         IpAddressDialogProc, reinterpret_cast<LPARAM>(address));
-            });
+            answer = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_IP_ADDRESS),
+                                     main.window, IpAddressDialogProc,
+                                     reinterpret_cast<LPARAM>(address));
             if (answer != 1) {
                 PostQuitMessage(0);
                 return;
             }
-            if (!current)
-                return;
+            if (main.sessions.Current() == nullptr)
+                return; // the window was destroyed while the dialog was up
             std::memcpy(s->ServerAddress, address, sizeof address);
         }
         s->SessionReadBusy = false;
         if (!options.UserInteraction)
             WriteInstallLog("connectAndStartInstall( IpAddress:%s )", s->ServerAddress);
         ConnectAttempt attempt{};
-        bool started = false;
-        const bool current =
-            main.sessions.Survives([&] { started = StartConversation(main, *s, attempt); });
-        if (started || !current)
+        if (StartConversation(main, *s, attempt) || main.sessions.Current() == nullptr)
             return;
         if (!options.UserInteraction) {
             WriteInstallLog("connectAndStartInstall(FAILED)");

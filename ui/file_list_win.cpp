@@ -137,31 +137,22 @@ INT_PTR CALLBACK FileListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 } // namespace
 
-void AddFileName(MainWindow& main, Session& s, char* name) {
+StepOutcome AddFileName(Session& s, char* name) {
     StripControlChars(name);
     if (IsPlainFileName(name)) {
         if (!ListHasRoom(kFileNamesPath, s.FileCount, name)) {
-            s.IgnoreSocketEvents = true;
             std::remove(kFileNamesPath);
-            ReportFailure(main.options, main.window, "ERROR Too Many File Names", "ERROR");
-            EndSession(main);
-            return;
+            return StepOutcome::Reporting(ReportWay::Failure, "ERROR Too Many File Names", "ERROR",
+                                          AfterStep::EndSession);
         }
         ++s.FileCount;
         AppendFileNameLine(kFileNamesPath, name);
-        return;
+        return StepOutcome();
     }
     char text[300];
     RefusalText(text, sizeof text, name);
-    // The session goes on: server messages wait while the box is up (a message handled inside
-    // its loop would open the list beneath it), and reading resumes after it.
-    const bool ignoring = s.IgnoreSocketEvents;
-    s.IgnoreSocketEvents = true;
-    if (!main.sessions.Survives([&] { ReportOrLog(main.options, main.window, text, "ERROR"); }))
-        return;
-    s.IgnoreSocketEvents = ignoring;
-    if (main.options.UserInteraction && !ignoring)
-        PostMessageA(main.window, WM_SOCKET_EVENT, s.ServerSocket, MAKELPARAM(KLV_FD_READ, 0));
+    // The session goes on after the box (server messages wait while it is up).
+    return StepOutcome::Reporting(ReportWay::Notice, text, "ERROR", AfterStep::Continue);
 }
 
 bool RunFileListDialog(MainWindow& main, Session& s, DLGPROC procedure) {

@@ -1,6 +1,6 @@
-// The main window: preparation, the start of the session, socket events, reading and
-// dispatching server messages and the end of the session; the steps after a complete file
-// and the product's folders are start-up's hooks.
+// The main window: preparation, the start of the session and its end; its socket events are
+// in socket_events_win.cpp; the steps after a complete file and the product's folders are
+// start-up's hooks.
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -39,25 +39,6 @@ void RaiseTimerResolution() {
 
 void RestoreTimerResolution() {
     CallTimerFunction("timeEndPeriod");
-}
-
-void EndWithInvalidBufferType(MainWindow& main, Session& s) {
-    s.IgnoreSocketEvents = true;
-    ReportFailure(main.options, main.window, "Invalid Buffer Type", "ERROR");
-    EndSession(main);
-}
-
-// Acts on a reception step that went wrong (the session ends).
-void EndFailedReception(MainWindow& main, Session& s, ReceptionResult result) {
-    if (result == ReceptionResult::InvalidMessage) {
-        EndWithInvalidBufferType(main, s);
-    } else if (result == ReceptionResult::Failed) {
-        s.IgnoreSocketEvents = true;
-        char text[sizeof s.ErrorText];
-        std::memcpy(text, s.ErrorText, sizeof text); // the box may outlive the session
-        ReportFailure(main.options, main.window, text, "ERROR");
-        EndSession(main);
-    }
 }
 
 void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -124,168 +105,6 @@ void OnStartSession(MainWindow& main) {
         StartWatchTimer(main, *s);
     }
     connectAndStartInstall(main);
-}
-
-// The block of the last large message when one was kept, otherwise a fresh buffer.
-bool TakeReadBuffer(MainWindow& main, MessageBuffer* buffer) {
-    if (main.keptRead.data == nullptr)
-        return InitMessageBuffer(buffer);
-    *buffer = main.keptRead;
-    main.keptRead = MessageBuffer{0, 0, nullptr};
-    return true;
-}
-
-// Keeps a large block for the next read (replacing one kept before) or frees it.
-void ReleaseReadBuffer(MainWindow& main, MessageBuffer* buffer) {
-    if (WorthKeeping(*buffer)) {
-        FreeMessageBuffer(&main.keptRead);
-        main.keptRead = *buffer;
-        main.keptRead.length = 0;
-    } else {
-        FreeMessageBuffer(buffer);
-    }
-    *buffer = MessageBuffer{0, 0, nullptr};
-}
-
-void Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
-    const Options& options = main.options;
-    HWND window = main.window;
-    char text[kTextFieldCapacity];
-    int type = ReadServerMessage(buffer, text);
-    NoteServerMessage(s, SessionClockMs());
-    ReceptionResult result = ReceptionResult::Continue;
-    switch (type) {
-    case POP_EMPTY: // a keep-alive
-        break;
-    case FILE_SIZE:
-        BeginTransferTiming(main.timing);
-        result = OnFileSize(s, text);
-        break;
-    case FILE_DESTINATION:
-        result = OnFileDestination(s, text);
-        break;
-    case DATA_SIZE:
-        result = OnDataSize(s, text);
-        break;
-    case FILE_DATA: {
-        // The transfer's pace: each piece is taken in and acknowledged 1 ms late, and the
-        // server sends the next piece only after the acknowledgement, so a download yields
-        // the processor once per piece. The timer resolution is 1 ms during a transfer
-        // (RaiseTimerResolution): at the default 15.6 ms tick this pause would last a whole
-        // tick and hold a download of 4 KiB pieces near 0.26 MB/s.
-        Sleep(1);
-        const std::int32_t before = s.ReceivedBytes;
-        result = OnFileData(s, buffer);
-        if (result == ReceptionResult::Continue || result == ReceptionResult::Complete)
-            NoteFileData(s, before, SessionClockMs());
-        ReleaseReadBuffer(main, buffer); // the piece is copied; release it before the long steps
-        if (result == ReceptionResult::Complete && main.afterCompleteFile)
-            main.afterCompleteFile(main, s);
-        break;
-    }
-    case SERVER_ERROR:
-        s.IgnoreSocketEvents = true;
-        if (options.UserInteraction)
-            ShowBox(window, text, "ERROR", MB_OK);
-        else
-            LogRunFailure("ERROR");
-        EndSession(main);
-        break;
-    case FILE_NAME:
-        if (std::strcmp(text, kEndOfFileList) != 0) {
-            AddFileName(main, s, text);
-        } else {
-            if (main.showStatusLabel)
-                main.showStatusLabel(" ", window, 0);
-            if (s.FileCount != 0 && !ShowFileListDialog(main, s))
-                EndSession(main);
-        }
-        break;
-    case PUSH_REQUEST:
-        BeginTransferTiming(main.timing);
-        if (text[0] != '\0') {
-            PushFile(main, s, text);
-            EndSession(main);
-        } else if (!ShowPushListDialog(main, s)) {
-            EndSession(main);
-        }
-        break;
-    default:
-        EndWithInvalidBufferType(main, s);
-        break;
-    }
-    EndFailedReception(main, s, result);
-}
-
-void ReadAndDispatch(MainWindow& main, Session& s) {
-    if (s.SessionReadBusy)
-        return;
-    s.SessionReadBusy = true;
-    MessageBuffer buffer;
-    if (!TakeReadBuffer(main, &buffer)) {
-        s.SessionReadBusy = false;
-        return;
-    }
-    // The transport may show a box while it reads (a message loop): the session is looked at
-    // again only if it is still the current one.
-    bool read = false;
-    const bool current = main.sessions.Survives([&] {
-        read = KLVrecv(s.ServerSocket, &buffer, kServerMessageLimit, &main.keptInflate) != 0;
-    });
-    if (!read) {
-        // The box runs a message loop: keep the FD_CLOSE that follows a lost connection from
-        // ending the session (and taking the box down) before the box is answered.
-        if (current)
-            s.IgnoreSocketEvents = true;
-        ReleaseReadBuffer(main, &buffer);
-        ShowTransportError(ErrorFailure("READ: Connection Lost", 0, 0));
-        EndSession(main);
-        return;
-    }
-    if (!current) {
-        ReleaseReadBuffer(main, &buffer);
-        return;
-    }
-    s.SessionReadBusy = false;
-    Dispatch(main, s, &buffer);
-    ReleaseReadBuffer(main, &buffer);
-}
-
-void OnSocketEvent(MainWindow& main, LPARAM lParam) {
-    Session* s = main.sessions.Current();
-    if (s == nullptr || s->IgnoreSocketEvents)
-        return;
-    int error = HIWORD(lParam);
-    int event = LOWORD(lParam);
-    if (error != 0) {
-        char caption[40];
-        const bool reconnect = PlanSocketEventError(error, caption, sizeof caption);
-        if (!main.sessions.Survives(
-                [&] { ReportFailure(main.options, main.window, kSocketEventErrorText, caption); }))
-            return;
-        if (reconnect) {
-            CloseServerConnection(*s);
-            connectAndStartInstall(main);
-            s = main.sessions.Current();
-            if (s == nullptr)
-                return;
-        }
-    }
-    switch (event) {
-    case KLV_FD_READ:
-        ReadAndDispatch(main, *s);
-        break;
-    case KLV_FD_CONNECT:
-        WriteInstallLog("FD_CONNECT (KillTimer())");
-        KillTimer(main.window, CONNECT_TIMER_ID);
-        break;
-    case KLV_FD_CLOSE:
-        EndSession(main);
-        break;
-    default:
-        s->SessionReadBusy = false;
-        break;
-    }
 }
 
 } // namespace

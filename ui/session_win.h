@@ -5,6 +5,7 @@
 #include "base/options.h"
 #include "session/session.h"
 #include "session/session_watch.h"
+#include "session/step_outcome.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
 
@@ -29,6 +30,14 @@ struct MainWindow {
     // Whether the administrator lets a received file be written to a path (null: anywhere).
     bool (*destinationAllowed)(const char* path) = nullptr;
     HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none
+    // A socket event's step, or the box its outcome shows, is under way: socket events that
+    // arrive meanwhile (in the loop of a box or dialog) wait, noted here, until it is over.
+    bool stepUnderWay = false;
+    struct WaitingEvents {
+        bool read = false;     // one read or more: read once, if bytes wait
+        bool close = false;    // the connection closed
+        LPARAM errorEvent = 0; // the first event that carried an error
+    } waitingEvents;
     SessionHost sessions;
     TransferTiming timing;
     MessageBuffer keptRead{0, 0, nullptr};    // the last large read block (WorthKeeping), or none
@@ -39,6 +48,12 @@ struct MainWindow {
 MainWindow* MainWindowOf(HWND window);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void EndSession(MainWindow& main);
+// A socket event of the session (WM_SOCKET_EVENT's lParam).
+void OnSocketEvent(MainWindow& main, LPARAM lParam);
+// Reads one server message and dispatches it; what is left to do is for the caller.
+StepOutcome ReadAndDispatch(MainWindow& main, Session& session);
+// The rest of a piece whose acknowledgement failed, once its box is answered.
+StepOutcome FinishPiece(MainWindow& main, Session& session, std::int32_t pieceStart);
 // Without a user: from now on the server's silence counts (every message read restarts it).
 void WatchServerSilence(MainWindow& main);
 // Without a user: starts the periodic check of the silence and inactivity limits (and the
@@ -65,9 +80,9 @@ void InstallReceptionHooks(MainWindow& main, Session& session);
 
 // File list (download without -F) and upload.
 // A name offered by the server: its bytes outside 0x20-0x7E removed, then kept for the list, or
-// refused (not listed; logged, or boxed with a user while server messages wait) when it is not a
-// plain file name. A name past the list's room ends the session.
-void AddFileName(MainWindow& main, Session& session, char* name);
+// refused (not listed; the outcome's box with a user, a log line without) when it is not a plain
+// file name. A name past the list's room ends the session after its failure.
+StepOutcome AddFileName(Session& session, char* name);
 // The current session of a list dialog's main window; null, with the dialog ended, when the
 // session ended while the list was up (null before WM_INITDIALOG too).
 Session* ListDialogSession(HWND dialog, UINT message, LPARAM lParam, MainWindow*& main);

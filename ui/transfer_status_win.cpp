@@ -91,11 +91,6 @@ void InstallReceptionHooks(MainWindow& main, Session& session) {
     session.hooks.advanceProgress = [owner](Session& s) {
         AdvanceTransferStatus(owner->transferStatus, s.ProgressDelta);
     };
-    session.hooks.sendAcknowledgement = [](Session& s) {
-        TransportError failure;
-        if (!SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS, &failure))
-            ShowTransportError(failure);
-    };
     session.hooks.closeProgress = [owner](Session&) {
         CloseTransferStatus(owner->transferStatus);
         owner->transferStatus = nullptr;

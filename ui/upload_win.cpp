@@ -128,19 +128,13 @@ void PushFile(MainWindow& main, Session& s, const char* name) {
     }
     std::fseek(file, 0, SEEK_SET);
 
-    // A failed send reports in a box (a message loop): the upload stops when the session has
-    // ended meanwhile.
-    SessionHost* host = &main.sessions;
+    // A failed send ends the upload (it shows nothing).
     const KlvSocket socket = s.ServerSocket;
     Session* session = &s;
     UploadSink sink;
-    sink.send = [host, socket, session](const unsigned char* bytes, int length) {
-        bool sent = false;
-        if (!host->Survives([&] {
-                sent = SendMessageWithSize(socket, const_cast<unsigned char*>(bytes), length,
-                                           SEND_NOCOMPRESS | SEND_QUIET) == 1;
-            }) ||
-            !sent)
+    sink.send = [socket, session](const unsigned char* bytes, int length) {
+        if (SendMessageWithSize(socket, const_cast<unsigned char*>(bytes), length,
+                                SEND_NOCOMPRESS | SEND_QUIET) != 1)
             return false;
         NoteProgress(*session, SessionClockMs());
         return true;

@@ -191,9 +191,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SessionHost host;
     Session& s = host.Start(options);
     int acks = 0;
-    s.hooks.sendAcknowledgement = [&](Session&) {
-        if (++acks == endingAck)
-            EndSession(host); // the acknowledgement's failure box, answered after the end
+    // One acknowledgement may fail: its box is answered after the connection has closed.
+    s.hooks.sendAcknowledgement = [&](Session&, TransportError* failure) {
+        if (++acks != endingAck)
+            return true;
+        *failure = WinsockFailure(KLV_WSAECONNRESET, "SendMessageWithSize");
+        return false;
     };
     s.hooks.createFile = SinkCreate;
     s.hooks.removeFile = [](const char* path) { sink->files.erase(path); };
@@ -221,7 +224,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             files.limit = s.ExpectedSize;
             const std::string path = s.LocalFilePath;
             result = OnFileData(s, &buffer);
-            if (result == ReceptionResult::Complete) {
+            if (result == ReceptionResult::AcknowledgementFailed) {
+                Check(std::strstr(s.ErrorText, "WSAECONNRESET") != nullptr);
+                EndSession(host);
+            } else if (result == ReceptionResult::Complete) {
                 completed = path, completedSize = files.limit;
                 EndSession(host);
             }

@@ -1,5 +1,5 @@
 // Receiving a file into a fresh Session: the write-behind buffer, the progress moves, the
-// refusal of messages out of order or out of bounds, a session that ends inside a hook, and the
+// refusal of messages out of order or out of bounds, a failed acknowledgement, and the
 // session's progress watch.
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ class Reception : public ::testing::Test {
         s_->hooks = {[this](Session&) { ++opens_; },
                      [this](Session& s) { deltas_.push_back(s.ProgressDelta); },
                      [this](Session&) { ++closes_; },
-                     [this](Session&) { ++acks_; },
+                     [this](Session&, TransportError*) { return ++acks_ > 0; },
                      {},
                      {},
                      {}};
@@ -184,31 +184,47 @@ TEST_F(Reception, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
     s_->hooks.createFile = {};
 }
 
-// The acknowledgement's failure box runs a message loop: the session may end in it (or the next
-// piece complete the file), and the step that sent it must not touch the session again.
-TEST_F(Reception, AcknowledgementThatEndsTheSessionStopsTheStep) {
-    for (bool endSession : {true, false}) {
-        Start(8);
-        ASSERT_EQ(Piece("abcd"), ReceptionResult::Continue);
-        bool inLoop = true;
-        s_->hooks.sendAcknowledgement = [&](Session& s) {
-            if (!std::exchange(inLoop, false))
-                return;
-            if (endSession) {
-                AbandonReception(s); // what the end of the session does
-                return host_.End();
-            }
-            unsigned char last[] = "gh";
-            MessageBuffer next{3, 2, last};
-            s.PieceSize = 2;
-            EXPECT_EQ(OnFileData(s, &next), ReceptionResult::Complete);
+// A failed acknowledgement shows nothing: the step hands back the transport's text and caption
+// with the piece taken in, and the rest of the piece (the file completed after its last one)
+// waits for FinishFileData. A send that failed without a failure (no socket) goes on as sent.
+TEST_F(Reception, FailedAcknowledgementHandsItsFailureBack) {
+    const struct {
+        const char* piece;
+        bool failure;
+        ReceptionResult result, finished;
+    } rows[] = {
+        {"ef", true, ReceptionResult::AcknowledgementFailed, ReceptionResult::Continue},
+        {"gh", true, ReceptionResult::AcknowledgementFailed, ReceptionResult::Complete},
+        {"ij", false, ReceptionResult::Continue, ReceptionResult::Continue},
+        {"klmn", false, ReceptionResult::Complete, ReceptionResult::Complete},
+    };
+    Start(8);
+    ASSERT_EQ(Piece("abcd"), ReceptionResult::Continue);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.piece);
+        if (row.piece[0] == 'i') {
+            EXPECT_EQ(ReadWholeFile(target_), "abcdefgh");
+            Start(6);
+        }
+        s_->hooks.sendAcknowledgement = [&](Session&, TransportError* failure) {
+            if (row.failure)
+                *failure = WinsockFailure(KLV_WSAECONNRESET, "SendMessageWithSize <4>");
+            return false;
         };
-        EXPECT_EQ(Piece(endSession ? "efgh" : "ef"), ReceptionResult::SessionEnded);
-        EXPECT_EQ(std::filesystem::exists(target_), !endSession);
-        if (endSession)
-            NewSession();
+        std::snprintf(s_->ErrorText, sizeof s_->ErrorText, "untouched");
+        EXPECT_EQ(Piece(row.piece), row.result);
+        if (row.failure) {
+            EXPECT_STREQ(s_->ErrorText, "SendMessageWithSize <4> failed\n\nWSAECONNRESET: "
+                                        "connection reset by peer");
+            EXPECT_STREQ(s_->ErrorCaption, "WinSock Error");
+            EXPECT_FALSE(std::filesystem::exists(target_) && ReadWholeFile(target_).size() == 8)
+                << "completed before the box";
+            EXPECT_EQ(FinishFileData(*s_), row.finished);
+        } else {
+            EXPECT_STREQ(s_->ErrorText, "untouched");
+        }
     }
-    EXPECT_EQ(ReadWholeFile(target_), "abcdefgh");
+    EXPECT_EQ(ReadWholeFile(target_), "ijklmn");
 }
 
 // Only file bytes that move are progress: keep-alives, sizes, empty pieces and names break the

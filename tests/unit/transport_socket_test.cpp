@@ -25,7 +25,8 @@ TEST(TransportSocket, StartCleanupAndRelease) {
 }
 
 // A refused connection gives 10061; in notification mode a read that finds nothing gives 10035,
-// and one after the peer's reset 10054.
+// the bytes that wait are counted without being read, and a read after the peer's reset gives
+// 10054.
 TEST(TransportSocket, ConnectAndNotificationMode) {
     sockaddr_in a{};
     socklen_t size = sizeof a;
@@ -43,9 +44,16 @@ TEST(TransportSocket, ConnectAndNotificationMode) {
     EXPECT_EQ(-1, KLVrecvBytes(pair.Client(), &byte, 1, 0));
     EXPECT_EQ(KLV_WSAEWOULDBLOCK, KLVWSAGetLastError());
     EXPECT_EQ(0, KLVwaitSocket(pair.Client(), false, 10));
-    pair.PeerWrite("z");
+    EXPECT_EQ(0, KLVbytesWaiting(pair.Client()));
+    pair.PeerWrite("zy");
     EXPECT_EQ(1, KLVwaitSocket(pair.Client(), false, 1000));
+    EXPECT_EQ(2, KLVbytesWaiting(pair.Client()));
+    EXPECT_EQ(2, KLVbytesWaiting(pair.Client())) << "counted, not read";
     EXPECT_EQ(1, KLVrecvBytes(pair.Client(), &byte, 1, 0));
+    EXPECT_EQ(1, KLVbytesWaiting(pair.Client()));
+    EXPECT_EQ(1, KLVrecvBytes(pair.Client(), &byte, 1, 0));
+    EXPECT_EQ('y', byte);
+    EXPECT_EQ(0, KLVbytesWaiting(pair.Client()));
     pair.ClosePeer(true);
     EXPECT_EQ(1, KLVwaitSocket(pair.Client(), false, 1000));
     EXPECT_EQ(-1, KLVrecvBytes(pair.Client(), &byte, 1, 0));
