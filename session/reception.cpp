@@ -8,7 +8,6 @@
 #include "base/product_paths.h"
 #include "session/protocol.h"
 #include "session/server_paths.h"
-#include "platform/guarded_file.h"
 
 namespace {
 
@@ -45,31 +44,6 @@ bool WritePending(Session& s) {
     }
     s.PendingBytes = 0;
     return written;
-}
-
-// The acknowledgement of a piece: true when sent.
-bool SendAcknowledgement(Session& s, TransportError* failure) {
-    if (s.hooks.sendAcknowledgement)
-        return s.hooks.sendAcknowledgement(s, failure);
-    return SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS, failure) != 0;
-}
-
-// A progress hook, when one is set.
-void Tell(Session& s, const std::function<void(Session&)>& hook) {
-    if (hook)
-        hook(s);
-}
-
-std::FILE* CreateReceiveFile(Session& s) {
-    return s.hooks.createFile ? s.hooks.createFile(s.LocalFilePath)
-                              : OpenGuardedFile(s.LocalFilePath, "wb");
-}
-
-void RemoveReceiveFile(Session& s) {
-    if (s.hooks.removeFile)
-        s.hooks.removeFile(s.LocalFilePath);
-    else
-        RemoveGuardedFile(s.LocalFilePath);
 }
 
 } // namespace
@@ -122,7 +96,7 @@ ReceptionResult OnFileSize(Session& s, const char* text) {
     return ReceptionResult::Continue;
 }
 
-ReceptionResult OnFileDestination(Session& s, const char* text) {
+ReceptionResult OnFileDestination(Session& s, const char* text, ReceivedFileSink& files) {
     if (s.ReceiveFile != nullptr)
         return Invalid("FILE_DESTINATION in the middle of a file");
     char path[1200];
@@ -134,11 +108,11 @@ ReceptionResult OnFileDestination(Session& s, const char* text) {
     }
     if (!fits)
         return Fail(s, "Local path too long: %s", path);
-    if (s.hooks.destinationAllowed && !s.hooks.destinationAllowed(path))
+    if (!files.DestinationAllowed(path))
         return Fail(s, "ERROR Destination Not Allowed: %s", path);
     std::memcpy(s.LocalFilePath, path, std::strlen(path) + 1); // fits: checked above
     WriteInstallLogText(s.LocalFilePath);
-    s.ReceiveFile = CreateReceiveFile(s);
+    s.ReceiveFile = files.Create(s.LocalFilePath);
     if (s.ReceiveFile == nullptr)
         return Fail(s, "Unable to create %s", s.LocalFilePath);
     Sha256Init(&s.ReceiveDigest);
@@ -155,7 +129,7 @@ ReceptionResult OnDataSize(Session& s, const char* text) {
     return ReceptionResult::Continue;
 }
 
-ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
+ReceptionResult OnFileData(Session& s, MessageBuffer* buffer, const ReceptionPorts& ports) {
     if (s.ReceiveBuffer == nullptr) // no FILE_SIZE for this file
         return Invalid("FILE_DATA before FILE_SIZE");
     if (s.ReceiveFile == nullptr)
@@ -172,7 +146,7 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     if (!s.FirstPieceSeen) {
         s.FirstPieceSeen = true;
         if (options.UserInteraction || options.ShowTransferStatus)
-            Tell(s, s.hooks.openProgress);
+            ports.view.ProgressOpened(s);
         else
             WriteInstallLog("WriteNewFile");
     }
@@ -191,19 +165,19 @@ ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
     s.ProgressDelta = percent - s.LastPercent;
     if (percent != s.LastPercent) {
         s.LastPercent = -1;
-        Tell(s, s.hooks.advanceProgress);
+        ports.view.ProgressAdvanced(s);
     }
 
     TransportError failure;
-    if (!SendAcknowledgement(s, &failure) && failure) {
+    if (!ports.acknowledger.Acknowledge(s, &failure) && failure) {
         std::snprintf(s.ErrorText, sizeof s.ErrorText, "%s", failure.text);
         s.ErrorCaption = failure.caption; // a text of the transport's own
         return ReceptionResult::AcknowledgementFailed;
     }
-    return FinishFileData(s);
+    return FinishFileData(s, ports);
 }
 
-ReceptionResult FinishFileData(Session& s) {
+ReceptionResult FinishFileData(Session& s, const ReceptionPorts& ports) {
     const Options& options = s.options;
     if (s.ReceiveFile == nullptr || s.ReceivedBytes < s.ExpectedSize)
         return ReceptionResult::Continue;
@@ -216,9 +190,9 @@ ReceptionResult FinishFileData(Session& s) {
     Sha256Final(&s.ReceiveDigest, s.Received.sha256);
     s.LastPercent = -1;
     if (!written)
-        RemoveReceiveFile(s);
+        ports.files.Remove(s.LocalFilePath);
     if (options.UserInteraction)
-        Tell(s, s.hooks.closeProgress);
+        ports.view.ProgressClosed(s);
     else
         WriteInstallLog("End RECEIVE_FILE");
     if (!written)
@@ -226,12 +200,12 @@ ReceptionResult FinishFileData(Session& s) {
     return ReceptionResult::Complete;
 }
 
-void AbandonReception(Session& s) {
+void AbandonReception(Session& s, ReceivedFileSink& files) {
     ReleaseBuffer(s);
     if (s.ReceiveFile != nullptr) {
         std::fclose(s.ReceiveFile);
         s.ReceiveFile = nullptr;
-        RemoveReceiveFile(s);
+        files.Remove(s.LocalFilePath);
         WriteInstallLog("Removed incomplete file %s", s.LocalFilePath);
     }
 }

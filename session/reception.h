@@ -1,10 +1,12 @@
 // Receiving one file from the server: FILE_SIZE, FILE_DESTINATION, DATA_SIZE and FILE_DATA,
 // the write-behind buffer, the percent bookkeeping and the checks that keep a bad message from
-// reading or writing out of bounds (portable: the dialog is reached through hooks).
+// reading or writing out of bounds (portable: the dialog, the file system and the socket are
+// reached through the ports its caller hands it, reception_ports.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include "session/reception_ports.h"
 #include "session/session.h"
 #include "transport/framing.h"
 
@@ -40,17 +42,18 @@ bool BuildLocalFilePath(const Session& session, const char* destination, char* o
 bool ServerFormsLocalPath(const Options& options);
 
 ReceptionResult OnFileSize(Session& session, const char* text);
-ReceptionResult OnFileDestination(Session& session, const char* text);
+// Asks files whether the path is allowed, then creates the file there.
+ReceptionResult OnFileDestination(Session& session, const char* text, ReceivedFileSink& files);
 ReceptionResult OnDataSize(Session& session, const char* text);
 // buffer: the FILE_DATA payload after its type byte.
-ReceptionResult OnFileData(Session& session, MessageBuffer* buffer);
+ReceptionResult OnFileData(Session& session, MessageBuffer* buffer, const ReceptionPorts& ports);
 // The rest of a piece after its acknowledgement: Continue, or the file completed (Complete, or
 // Failed when it could not be written).
-ReceptionResult FinishFileData(Session& session);
+ReceptionResult FinishFileData(Session& session, const ReceptionPorts& ports);
 // A Failed result's text (names the path concerned) is in session.ErrorText, its caption in
 // session.ErrorCaption.
 
 // Ends a reception that will not complete: releases the buffer, closes the partial file (even
 // an empty one) and deletes it with an Install.log line naming it. Nothing else when no
 // reception is under way.
-void AbandonReception(Session& session);
+void AbandonReception(Session& session, ReceivedFileSink& files);

@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 #include "base/file_digest.h"
@@ -26,25 +25,6 @@ constexpr int kRequestedFileNameCapacity = 64;
 constexpr int kLocalFilePathCapacity = 100;
 constexpr int kServerAddressTextCapacity = 100;
 
-struct Session;
-
-// What reception asks of the window layer; none of them shows a box or runs a message loop.
-// Empty members do nothing (acknowledgement: sent on ServerSocket).
-struct ReceptionHooks {
-    std::function<void(Session&)> openProgress;    // first piece, with a user or -T
-    std::function<void(Session&)> advanceProgress; // whole percent changed: by ProgressDelta
-    std::function<void(Session&)> closeProgress;   // file complete, with a user
-    // Once per piece, after it is taken in: true when sent, otherwise the failure (if any) is in
-    // *failure for the caller to report.
-    std::function<bool(Session&, TransportError* failure)> sendAcknowledgement;
-    // Where the received file goes (empty: the C library's fopen "wb" and remove).
-    std::function<std::FILE*(const char* path)> createFile;
-    std::function<void(const char* path)> removeFile;
-    // Whether the received file may be written to its final path (empty: anywhere); asked
-    // before anything is created.
-    std::function<bool(const char* path)> destinationAllowed;
-};
-
 struct Session {
     explicit Session(const Options& options) : options(options) {}
     // Releases what reception still holds (a partial file is closed, not removed: see
@@ -54,7 +34,6 @@ struct Session {
     Session& operator=(const Session&) = delete;
 
     const Options& options;
-    ReceptionHooks hooks;
 
     KlvSocket ServerSocket = KLV_INVALID_SOCKET;
     char ServerAddress[kServerAddressTextCapacity] = {};

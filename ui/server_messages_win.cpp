@@ -85,7 +85,7 @@ StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         BeginTransferTiming(main.timing);
         return ReceptionOutcome(s, OnFileSize(s, text), 0);
     case FILE_DESTINATION:
-        return ReceptionOutcome(s, OnFileDestination(s, text), 0);
+        return ReceptionOutcome(s, OnFileDestination(s, text, main.receivedFiles), 0);
     case DATA_SIZE:
         return ReceptionOutcome(s, OnDataSize(s, text), 0);
     case FILE_DATA: {
@@ -96,7 +96,7 @@ StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         // tick and hold a download of 4 KiB pieces near 0.26 MB/s.
         Sleep(1);
         const std::int32_t before = s.ReceivedBytes;
-        const ReceptionResult result = OnFileData(s, buffer);
+        const ReceptionResult result = OnFileData(s, buffer, main.Reception());
         ReleaseReadBuffer(main, buffer); // the piece is copied; release it before the long steps
         if (result == ReceptionResult::AcknowledgementFailed)
             return ReceptionOutcome(s, result, before);
@@ -150,5 +150,5 @@ StepOutcome ReadAndDispatch(MainWindow& main, Session& s) {
 }
 
 StepOutcome FinishPiece(MainWindow& main, Session& s, std::int32_t pieceStart) {
-    return AfterPiece(main, s, FinishFileData(s), pieceStart);
+    return AfterPiece(main, s, FinishFileData(s, main.Reception()), pieceStart);
 }
