@@ -28,11 +28,12 @@ StepOutcome ReceptionOutcome(const Session& s, ReceptionResult result, std::int3
     case ReceptionResult::InvalidMessage:
         return InvalidBufferType();
     case ReceptionResult::Failed:
-        return StepOutcome::Reporting(ReportWay::Failure, s.ErrorText, s.ErrorCaption,
-                                      AfterStep::EndSession);
+        return StepOutcome::Reporting(ReportWay::Failure, s.reception.ErrorText,
+                                      s.reception.ErrorCaption, AfterStep::EndSession);
     case ReceptionResult::AcknowledgementFailed: {
-        StepOutcome outcome = StepOutcome::Reporting(ReportWay::Transport, s.ErrorText,
-                                                     s.ErrorCaption, AfterStep::FinishPiece);
+        StepOutcome outcome =
+            StepOutcome::Reporting(ReportWay::Transport, s.reception.ErrorText,
+                                   s.reception.ErrorCaption, AfterStep::FinishPiece);
         outcome.pieceStart = pieceStart;
         return outcome;
     }
@@ -95,7 +96,7 @@ StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         // (RaiseTimerResolution): at the default 15.6 ms tick this pause would last a whole
         // tick and hold a download of 4 KiB pieces near 0.26 MB/s.
         Sleep(1);
-        const std::int32_t before = s.ReceivedBytes;
+        const std::int32_t before = s.reception.ReceivedBytes;
         const ReceptionResult result = OnFileData(s, buffer, main.Reception());
         ReleaseReadBuffer(main, buffer); // the piece is copied; release it before the long steps
         if (result == ReceptionResult::AcknowledgementFailed)

@@ -85,7 +85,7 @@ void TransferStatusView::ProgressOpened(const Session& s) {
 }
 
 void TransferStatusView::ProgressAdvanced(const Session& s) {
-    AdvanceTransferStatus(main_.transferStatus, s.ProgressDelta);
+    AdvanceTransferStatus(main_.transferStatus, s.reception.ProgressDelta);
 }
 
 void TransferStatusView::ProgressClosed(const Session&) {

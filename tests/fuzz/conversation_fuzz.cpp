@@ -25,6 +25,7 @@
 #include "session/protocol.h"
 #include "session/reception.h"
 #include "session/server_paths.h"
+#include "session/session.h"
 #include "session/strip_control_chars.h"
 #include "session/upload_plan.h"
 
@@ -234,11 +235,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else if (type == DATA_SIZE) {
             result = OnDataSize(s, text);
         } else if (type == FILE_DATA) {
-            files.limit = s.ExpectedSize;
+            files.limit = s.reception.ExpectedSize;
             const std::string path = s.LocalFilePath;
             result = OnFileData(s, &buffer, ports.Ports());
             if (result == ReceptionResult::AcknowledgementFailed) {
-                Check(std::strstr(s.ErrorText, "WSAECONNRESET") != nullptr);
+                Check(std::strstr(s.reception.ErrorText, "WSAECONNRESET") != nullptr);
                 EndSession(host, ports);
             } else if (result == ReceptionResult::Complete) {
                 completed = path, completedSize = files.limit;

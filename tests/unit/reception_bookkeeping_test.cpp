@@ -25,7 +25,9 @@ constexpr const char* kFolder = "C:\\klv\\transfer\\";
 // unless a test sets `acknowledge`.
 struct RecordingPorts : ReceptionView, PlainFileSink, PieceAcknowledger {
     void ProgressOpened(const Session&) override { ++opens; }
-    void ProgressAdvanced(const Session& s) override { deltas.push_back(s.ProgressDelta); }
+    void ProgressAdvanced(const Session& s) override {
+        deltas.push_back(s.reception.ProgressDelta);
+    }
     void ProgressClosed(const Session&) override { ++closes; }
     bool DestinationAllowed(const char* path) override {
         asked.emplace_back(path);
@@ -110,7 +112,7 @@ TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThre
         for (long written : c.writtenAfter) {
             ASSERT_EQ(Piece(content.substr(received, 1000000)), ReceptionResult::Continue);
             received += 1000000;
-            EXPECT_EQ(std::ftell(s_->ReceiveFile), written) << c.size;
+            EXPECT_EQ(std::ftell(s_->reception.ReceiveFile), written) << c.size;
         }
         ASSERT_EQ(Piece(content.substr(received)), ReceptionResult::Complete);
         EXPECT_TRUE(ReadWholeFile(target_) == content) << c.size;
@@ -175,10 +177,10 @@ TEST_F(Reception, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
     const std::string folder = "C:\\" + std::string(87, 'd') + "\\"; // 99 with "file.bin"
     ASSERT_EQ(OnFileSize(*s_, "5"), ReceptionResult::Continue);
     EXPECT_EQ(OnFileDestination(*s_, (folder + "x").c_str(), ports_), ReceptionResult::Failed);
-    EXPECT_EQ(std::string(s_->ErrorText), "Local path too long: " + folder + "xfile.bin");
+    EXPECT_EQ(std::string(s_->reception.ErrorText), "Local path too long: " + folder + "xfile.bin");
     std::filesystem::create_directory(dir_.File((folder + "file.bin").c_str())); // not a file
     EXPECT_EQ(OnFileDestination(*s_, folder.c_str(), ports_), ReceptionResult::Failed);
-    EXPECT_EQ(std::string(s_->ErrorText), "Unable to create " + folder + "file.bin");
+    EXPECT_EQ(std::string(s_->reception.ErrorText), "Unable to create " + folder + "file.bin");
 
     // A text that is no local absolute path ends the session like an invalid message, named in
     // the log. Setup mode keeps its own path whatever the text.
@@ -196,7 +198,7 @@ TEST_F(Reception, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
     ports_.asked.clear();
     ports_.refuseDestinations = ports_.refuseCreation = true;
     EXPECT_EQ(OnFileDestination(*s_, kFolder, ports_), ReceptionResult::Failed);
-    EXPECT_EQ(std::string(s_->ErrorText),
+    EXPECT_EQ(std::string(s_->reception.ErrorText),
               "ERROR Destination Not Allowed: " + std::string(kFolder) + "file.bin");
     options_.SetupMode = options_.FullSetup = 1;
     EXPECT_EQ(OnFileDestination(*s_, "C:\\x\\", ports_), ReceptionResult::Failed);
@@ -232,17 +234,18 @@ TEST_F(Reception, FailedAcknowledgementHandsItsFailureBack) {
                 *failure = WinsockFailure(KLV_WSAECONNRESET, "SendMessageWithSize <4>");
             return false;
         };
-        std::snprintf(s_->ErrorText, sizeof s_->ErrorText, "untouched");
+        std::snprintf(s_->reception.ErrorText, sizeof s_->reception.ErrorText, "untouched");
         EXPECT_EQ(Piece(row.piece), row.result);
         if (row.failure) {
-            EXPECT_STREQ(s_->ErrorText, "SendMessageWithSize <4> failed\n\nWSAECONNRESET: "
-                                        "connection reset by peer");
-            EXPECT_STREQ(s_->ErrorCaption, "WinSock Error");
+            EXPECT_STREQ(s_->reception.ErrorText,
+                         "SendMessageWithSize <4> failed\n\nWSAECONNRESET: "
+                         "connection reset by peer");
+            EXPECT_STREQ(s_->reception.ErrorCaption, "WinSock Error");
             EXPECT_FALSE(std::filesystem::exists(target_) && ReadWholeFile(target_).size() == 8)
                 << "completed before the box";
             EXPECT_EQ(FinishFileData(*s_, ports_.Ports()), row.finished);
         } else {
-            EXPECT_STREQ(s_->ErrorText, "untouched");
+            EXPECT_STREQ(s_->reception.ErrorText, "untouched");
         }
     }
     EXPECT_EQ(ReadWholeFile(target_), "ijklmn");
@@ -276,7 +279,7 @@ TEST_F(Reception, OnlyMovingFileBytesAreProgress) {
         SCOPED_TRACE(row.piece ? row.piece : "upload");
         StartProgressWatch(*s_, 0);
         NoteServerMessage(*s_, 1000);
-        const std::int32_t before = s_->ReceivedBytes;
+        const std::int32_t before = s_->reception.ReceivedBytes;
         if (row.piece) {
             EXPECT_EQ(Piece(row.piece), ReceptionResult::Continue);
             NoteFileData(*s_, before, 1000);
