@@ -46,10 +46,10 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
     HWND window = main.window;
     s.IgnoreSocketEvents = true;
     char line[kLogMessageCapacity];
-    DescribeReceivedFile(s.LocalFilePath, s.Received, line, sizeof line);
+    DescribeReceivedFile(s.LocalFilePath, s.reception.Received, line, sizeof line);
     // Held from here to its start: no other process can change it meanwhile.
     ReceivedFilePipeline pipeline(options);
-    const Outcome taken = pipeline.Take(ReceivedFile{s.LocalFilePath, s.Received, line});
+    const Outcome taken = pipeline.Take(ReceivedFile{s.LocalFilePath, s.reception.Received, line});
     if (Ends(taken)) {
         CloseServerConnection(s);
         ReportAndQuit(options, window, taken);

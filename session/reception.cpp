@@ -8,71 +8,58 @@
 #include "base/product_paths.h"
 #include "session/protocol.h"
 #include "session/server_paths.h"
-#include "platform/guarded_file.h"
+#include "session/session.h"
 
 namespace {
-
-void ReleaseBuffer(Session& s) {
-    std::free(s.ReceiveBuffer);
-    s.ReceiveBuffer = nullptr;
-    s.BufferCapacity = 0;
-}
 
 ReceptionResult Invalid(const char* what) {
     WriteInstallLogText(what);
     return ReceptionResult::InvalidMessage;
 }
 
-ReceptionResult Fail(Session& s, const char* format, const char* path) {
-    std::snprintf(s.ErrorText, sizeof s.ErrorText, format, path);
-    s.ErrorCaption = "ERROR";
+ReceptionResult Fail(Reception& r, const char* format, const char* path) {
+    std::snprintf(r.ErrorText, sizeof r.ErrorText, format, path);
+    r.ErrorCaption = "ERROR";
     return ReceptionResult::Failed;
 }
 
-// Writes the pending bytes; false when the file did not take them all.
-bool WritePending(Session& s) {
-    if (s.PendingBytes <= 0)
+} // namespace
+
+Reception::~Reception() {
+    ReleaseBuffer();
+    CloseFile();
+}
+
+void Reception::ReleaseBuffer() {
+    std::free(ReceiveBuffer);
+    ReceiveBuffer = nullptr;
+    BufferCapacity = 0;
+}
+
+bool Reception::WritePending() {
+    if (PendingBytes <= 0)
         return true;
-    std::size_t count = static_cast<std::size_t>(s.PendingBytes);
+    std::size_t count = static_cast<std::size_t>(PendingBytes);
     // In 64 KiB writes: under Wine one 2 MiB write costs several times what the same bytes
     // cost in 64 KiB writes (wire_bench shows it at 1 MiB pieces).
     constexpr std::size_t kWriteChunk = 1u << 16;
     bool written = true;
     for (std::size_t done = 0; written && done < count;) {
         const std::size_t part = count - done < kWriteChunk ? count - done : kWriteChunk;
-        written = std::fwrite(s.ReceiveBuffer + done, 1, part, s.ReceiveFile) == part;
+        written = std::fwrite(ReceiveBuffer + done, 1, part, ReceiveFile) == part;
         done += part;
     }
-    s.PendingBytes = 0;
+    PendingBytes = 0;
     return written;
 }
 
-// The acknowledgement of a piece: true when sent.
-bool SendAcknowledgement(Session& s, TransportError* failure) {
-    if (s.hooks.sendAcknowledgement)
-        return s.hooks.sendAcknowledgement(s, failure);
-    return SendMessageString(s.ServerSocket, kDataAcknowledgement, SEND_NOCOMPRESS, failure) != 0;
+bool Reception::CloseFile() {
+    if (ReceiveFile == nullptr)
+        return true;
+    const bool closed = std::fclose(ReceiveFile) == 0;
+    ReceiveFile = nullptr;
+    return closed;
 }
-
-// A progress hook, when one is set.
-void Tell(Session& s, const std::function<void(Session&)>& hook) {
-    if (hook)
-        hook(s);
-}
-
-std::FILE* CreateReceiveFile(Session& s) {
-    return s.hooks.createFile ? s.hooks.createFile(s.LocalFilePath)
-                              : OpenGuardedFile(s.LocalFilePath, "wb");
-}
-
-void RemoveReceiveFile(Session& s) {
-    if (s.hooks.removeFile)
-        s.hooks.removeFile(s.LocalFilePath);
-    else
-        RemoveGuardedFile(s.LocalFilePath);
-}
-
-} // namespace
 
 std::int32_t ReceiveBufferSizeFor(std::int32_t expectedSize) {
     return expectedSize <= kFlushThreshold ? expectedSize : kLargeReceiveBufferSize;
@@ -102,28 +89,30 @@ bool ServerFormsLocalPath(const Options& options) {
 }
 
 ReceptionResult OnFileSize(Session& s, const char* text) {
+    Reception& r = s.reception;
     std::int32_t size = ParseDecimalField(text);
     if (size < 0)
         return Invalid("FILE_SIZE is negative");
-    if (s.ReceiveFile != nullptr && s.ReceivedBytes > 0)
+    if (r.ReceiveFile != nullptr && r.ReceivedBytes > 0)
         return Invalid("FILE_SIZE in the middle of a file");
-    ReleaseBuffer(s);
+    r.ReleaseBuffer();
     std::int32_t capacity = ReceiveBufferSizeFor(size);
     // One spare byte so that an empty file still owns a block.
-    s.ReceiveBuffer =
+    r.ReceiveBuffer =
         static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(capacity) + 1));
-    if (s.ReceiveBuffer == nullptr) {
-        std::snprintf(s.ErrorText, sizeof s.ErrorText, "Unable to allocate %d bytes", capacity);
+    if (r.ReceiveBuffer == nullptr) {
+        std::snprintf(r.ErrorText, sizeof r.ErrorText, "Unable to allocate %d bytes", capacity);
         return ReceptionResult::Failed;
     }
-    s.BufferCapacity = capacity;
-    s.ExpectedSize = size;
-    s.PendingBytes = 0;
+    r.BufferCapacity = capacity;
+    r.ExpectedSize = size;
+    r.PendingBytes = 0;
     return ReceptionResult::Continue;
 }
 
-ReceptionResult OnFileDestination(Session& s, const char* text) {
-    if (s.ReceiveFile != nullptr)
+ReceptionResult OnFileDestination(Session& s, const char* text, ReceivedFileSink& files) {
+    Reception& r = s.reception;
+    if (r.ReceiveFile != nullptr)
         return Invalid("FILE_DESTINATION in the middle of a file");
     char path[1200];
     const bool fits = BuildLocalFilePath(s, text, path, sizeof path);
@@ -133,105 +122,107 @@ ReceptionResult OnFileDestination(Session& s, const char* text) {
         return Invalid(line);
     }
     if (!fits)
-        return Fail(s, "Local path too long: %s", path);
-    if (s.hooks.destinationAllowed && !s.hooks.destinationAllowed(path))
-        return Fail(s, "ERROR Destination Not Allowed: %s", path);
+        return Fail(r, "Local path too long: %s", path);
+    if (!files.DestinationAllowed(path))
+        return Fail(r, "ERROR Destination Not Allowed: %s", path);
     std::memcpy(s.LocalFilePath, path, std::strlen(path) + 1); // fits: checked above
     WriteInstallLogText(s.LocalFilePath);
-    s.ReceiveFile = CreateReceiveFile(s);
-    if (s.ReceiveFile == nullptr)
-        return Fail(s, "Unable to create %s", s.LocalFilePath);
-    Sha256Init(&s.ReceiveDigest);
-    s.ReceivedBytes = 0;
-    s.FirstPieceSeen = false;
+    r.ReceiveFile = files.Create(s.LocalFilePath);
+    if (r.ReceiveFile == nullptr)
+        return Fail(r, "Unable to create %s", s.LocalFilePath);
+    Sha256Init(&r.ReceiveDigest);
+    r.ReceivedBytes = 0;
+    r.FirstPieceSeen = false;
     return ReceptionResult::Continue;
 }
 
 ReceptionResult OnDataSize(Session& s, const char* text) {
+    Reception& r = s.reception;
     std::int32_t size = ParseDecimalField(text);
     if (size < 0)
         return Invalid("DATA_SIZE is negative");
-    s.PieceSize = size;
+    r.PieceSize = size;
     return ReceptionResult::Continue;
 }
 
-ReceptionResult OnFileData(Session& s, MessageBuffer* buffer) {
-    if (s.ReceiveBuffer == nullptr) // no FILE_SIZE for this file
+ReceptionResult OnFileData(Session& s, MessageBuffer* buffer, const ReceptionPorts& ports) {
+    Reception& r = s.reception;
+    if (r.ReceiveBuffer == nullptr) // no FILE_SIZE for this file
         return Invalid("FILE_DATA before FILE_SIZE");
-    if (s.ReceiveFile == nullptr)
+    if (r.ReceiveFile == nullptr)
         return Invalid("FILE_DATA before FILE_DESTINATION");
-    if (buffer->length < s.PieceSize)
+    if (buffer->length < r.PieceSize)
         return Invalid("FILE_DATA shorter than DATA_SIZE");
-    if (s.PieceSize > s.ExpectedSize - s.ReceivedBytes)
+    if (r.PieceSize > r.ExpectedSize - r.ReceivedBytes)
         return Invalid("FILE_DATA past FILE_SIZE");
-    bool flush = s.PieceSize + s.PendingBytes > kFlushThreshold;
-    if ((flush ? 0 : s.PendingBytes) + s.PieceSize > s.BufferCapacity)
+    bool flush = r.PieceSize + r.PendingBytes > kFlushThreshold;
+    if ((flush ? 0 : r.PendingBytes) + r.PieceSize > r.BufferCapacity)
         return Invalid("FILE_DATA does not fit the receive buffer");
 
     const Options& options = s.options;
-    if (!s.FirstPieceSeen) {
-        s.FirstPieceSeen = true;
+    if (!r.FirstPieceSeen) {
+        r.FirstPieceSeen = true;
         if (options.UserInteraction || options.ShowTransferStatus)
-            Tell(s, s.hooks.openProgress);
+            ports.view.ProgressOpened(s);
         else
             WriteInstallLog("WriteNewFile");
     }
-    if (s.LastPercent == -1)
-        s.LastPercent = s.ReceivedBytes == 0 ? 0 : PercentOf(s.ReceivedBytes, s.ExpectedSize);
-    if (flush && !WritePending(s))
-        return Fail(s, "Unable to write %s", s.LocalFilePath);
-    if (s.PieceSize > 0) {
-        std::memcpy(s.ReceiveBuffer + s.PendingBytes, buffer->data,
-                    static_cast<std::size_t>(s.PieceSize));
-        Sha256Update(&s.ReceiveDigest, buffer->data, static_cast<std::size_t>(s.PieceSize));
-        s.ReceivedBytes += s.PieceSize;
-        s.PendingBytes += s.PieceSize;
+    if (r.LastPercent == -1)
+        r.LastPercent = r.ReceivedBytes == 0 ? 0 : PercentOf(r.ReceivedBytes, r.ExpectedSize);
+    if (flush && !r.WritePending())
+        return Fail(r, "Unable to write %s", s.LocalFilePath);
+    if (r.PieceSize > 0) {
+        std::memcpy(r.ReceiveBuffer + r.PendingBytes, buffer->data,
+                    static_cast<std::size_t>(r.PieceSize));
+        Sha256Update(&r.ReceiveDigest, buffer->data, static_cast<std::size_t>(r.PieceSize));
+        r.ReceivedBytes += r.PieceSize;
+        r.PendingBytes += r.PieceSize;
     }
-    std::int32_t percent = PercentOf(s.ReceivedBytes, s.ExpectedSize);
-    s.ProgressDelta = percent - s.LastPercent;
-    if (percent != s.LastPercent) {
-        s.LastPercent = -1;
-        Tell(s, s.hooks.advanceProgress);
+    std::int32_t percent = PercentOf(r.ReceivedBytes, r.ExpectedSize);
+    r.ProgressDelta = percent - r.LastPercent;
+    if (percent != r.LastPercent) {
+        r.LastPercent = -1;
+        ports.view.ProgressAdvanced(s);
     }
 
     TransportError failure;
-    if (!SendAcknowledgement(s, &failure) && failure) {
-        std::snprintf(s.ErrorText, sizeof s.ErrorText, "%s", failure.text);
-        s.ErrorCaption = failure.caption; // a text of the transport's own
+    if (!ports.acknowledger.Acknowledge(s, &failure) && failure) {
+        std::snprintf(r.ErrorText, sizeof r.ErrorText, "%s", failure.text);
+        r.ErrorCaption = failure.caption; // a text of the transport's own
         return ReceptionResult::AcknowledgementFailed;
     }
-    return FinishFileData(s);
+    return FinishFileData(s, ports);
 }
 
-ReceptionResult FinishFileData(Session& s) {
+ReceptionResult FinishFileData(Session& s, const ReceptionPorts& ports) {
+    Reception& r = s.reception;
     const Options& options = s.options;
-    if (s.ReceiveFile == nullptr || s.ReceivedBytes < s.ExpectedSize)
+    if (r.ReceiveFile == nullptr || r.ReceivedBytes < r.ExpectedSize)
         return ReceptionResult::Continue;
 
-    bool written = WritePending(s);
-    ReleaseBuffer(s);
-    written = std::fclose(s.ReceiveFile) == 0 && written;
-    s.ReceiveFile = nullptr;
-    s.Received.size = static_cast<unsigned long long>(s.ReceivedBytes);
-    Sha256Final(&s.ReceiveDigest, s.Received.sha256);
-    s.LastPercent = -1;
+    bool written = r.WritePending();
+    r.ReleaseBuffer();
+    written = r.CloseFile() && written;
+    r.Received.size = static_cast<unsigned long long>(r.ReceivedBytes);
+    Sha256Final(&r.ReceiveDigest, r.Received.sha256);
+    r.LastPercent = -1;
     if (!written)
-        RemoveReceiveFile(s);
+        ports.files.Remove(s.LocalFilePath);
     if (options.UserInteraction)
-        Tell(s, s.hooks.closeProgress);
+        ports.view.ProgressClosed(s);
     else
         WriteInstallLog("End RECEIVE_FILE");
     if (!written)
-        return Fail(s, "Unable to write %s", s.LocalFilePath);
+        return Fail(r, "Unable to write %s", s.LocalFilePath);
     return ReceptionResult::Complete;
 }
 
-void AbandonReception(Session& s) {
-    ReleaseBuffer(s);
-    if (s.ReceiveFile != nullptr) {
-        std::fclose(s.ReceiveFile);
-        s.ReceiveFile = nullptr;
-        RemoveReceiveFile(s);
+void AbandonReception(Session& s, ReceivedFileSink& files) {
+    Reception& r = s.reception;
+    r.ReleaseBuffer();
+    if (r.ReceiveFile != nullptr) {
+        r.CloseFile();
+        files.Remove(s.LocalFilePath);
         WriteInstallLog("Removed incomplete file %s", s.LocalFilePath);
     }
 }

@@ -1,13 +1,5 @@
 #include "session/session.h"
 
-#include <cstdlib>
-
-Session::~Session() {
-    std::free(ReceiveBuffer);
-    if (ReceiveFile != nullptr)
-        std::fclose(ReceiveFile);
-}
-
 Session& SessionHost::Start(const Options& options) {
     session_ = std::make_unique<Session>(options);
     return *session_;

@@ -3,16 +3,13 @@
 // works on it (portable).
 #pragma once
 #include <cstdint>
-#include <cstdio>
-#include <functional>
 #include <memory>
 
-#include "base/file_digest.h"
 #include "base/options.h"
 #include "base/time_limits.h" // CONNECT_TIMEOUT_MS, SERVER_IDLE_LIMIT_MS
+#include "session/reception.h"
 #include "transport/klv_socket.h"
 #include "transport/transport_errors.h"
-#include "crypto/sha256.h"
 
 constexpr unsigned WM_SOCKET_EVENT = 0x400;  // WM_USER
 constexpr unsigned WM_START_SESSION = 0x401; // WM_USER + 1
@@ -26,35 +23,12 @@ constexpr int kRequestedFileNameCapacity = 64;
 constexpr int kLocalFilePathCapacity = 100;
 constexpr int kServerAddressTextCapacity = 100;
 
-struct Session;
-
-// What reception asks of the window layer; none of them shows a box or runs a message loop.
-// Empty members do nothing (acknowledgement: sent on ServerSocket).
-struct ReceptionHooks {
-    std::function<void(Session&)> openProgress;    // first piece, with a user or -T
-    std::function<void(Session&)> advanceProgress; // whole percent changed: by ProgressDelta
-    std::function<void(Session&)> closeProgress;   // file complete, with a user
-    // Once per piece, after it is taken in: true when sent, otherwise the failure (if any) is in
-    // *failure for the caller to report.
-    std::function<bool(Session&, TransportError* failure)> sendAcknowledgement;
-    // Where the received file goes (empty: the C library's fopen "wb" and remove).
-    std::function<std::FILE*(const char* path)> createFile;
-    std::function<void(const char* path)> removeFile;
-    // Whether the received file may be written to its final path (empty: anywhere); asked
-    // before anything is created.
-    std::function<bool(const char* path)> destinationAllowed;
-};
-
 struct Session {
     explicit Session(const Options& options) : options(options) {}
-    // Releases what reception still holds (a partial file is closed, not removed: see
-    // AbandonReception for the ending that removes it).
-    ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     const Options& options;
-    ReceptionHooks hooks;
 
     KlvSocket ServerSocket = KLV_INVALID_SOCKET;
     char ServerAddress[kServerAddressTextCapacity] = {};
@@ -67,21 +41,7 @@ struct Session {
     // user (server messages stay ignored meanwhile), not for its own end.
     bool AwaitingUser = false;
 
-    // Reception.
-    std::int32_t ExpectedSize = 0;
-    unsigned char* ReceiveBuffer = nullptr;
-    std::int32_t BufferCapacity = 0; // bytes allocated in ReceiveBuffer
-    std::int32_t PendingBytes = 0;
-    std::int32_t ReceivedBytes = 0;
-    std::int32_t PieceSize = 0;
-    std::FILE* ReceiveFile = nullptr;
-    Sha256Context ReceiveDigest{}; // over the pieces of the file being received
-    FileDigest Received;           // the last file received whole
-    std::int32_t LastPercent = -1;
-    std::int32_t ProgressDelta = 0;
-    bool FirstPieceSeen = false; // the progress display has been started for this file
-    char ErrorText[1300] = {};   // text of a Failed reception step (or a failed acknowledgement)
-    const char* ErrorCaption = "ERROR"; // its box's caption
+    Reception reception; // of the file being received, and the last one received whole
 
     // The last progress (session_watch.h).
     std::int64_t LastProgressMs = 0;

@@ -14,7 +14,7 @@ void NoteServerMessage(Session& session, std::int64_t nowMs) {
 }
 
 void NoteFileData(Session& session, std::int32_t receivedBefore, std::int64_t nowMs) {
-    if (session.ReceivedBytes > receivedBefore)
+    if (session.reception.ReceivedBytes > receivedBefore)
         session.LastProgressMs = nowMs;
 }
 

@@ -50,7 +50,6 @@ void OnCreate(HWND window, WPARAM wParam, LPARAM lParam) {
     main->timing.restore = RestoreTimerResolution;
     const Options& options = main->options;
     Session& s = main->sessions.Start(options);
-    InstallReceptionHooks(*main, s);
     RemoveGuardedFile("FileNames.txt");
     if (main->prepareProductFolders)
         main->prepareProductFolders();
@@ -123,7 +122,7 @@ void EndSession(MainWindow& main) {
     EndTransferTiming(main.timing);
     Session* s = main.sessions.Current();
     if (s != nullptr)
-        AbandonReception(*s);
+        AbandonReception(*s, main.receivedFiles);
     if (IsWinsockLibraryLoaded()) {
         if (s != nullptr)
             CloseServerConnection(*s);

@@ -28,11 +28,12 @@ StepOutcome ReceptionOutcome(const Session& s, ReceptionResult result, std::int3
     case ReceptionResult::InvalidMessage:
         return InvalidBufferType();
     case ReceptionResult::Failed:
-        return StepOutcome::Reporting(ReportWay::Failure, s.ErrorText, s.ErrorCaption,
-                                      AfterStep::EndSession);
+        return StepOutcome::Reporting(ReportWay::Failure, s.reception.ErrorText,
+                                      s.reception.ErrorCaption, AfterStep::EndSession);
     case ReceptionResult::AcknowledgementFailed: {
-        StepOutcome outcome = StepOutcome::Reporting(ReportWay::Transport, s.ErrorText,
-                                                     s.ErrorCaption, AfterStep::FinishPiece);
+        StepOutcome outcome =
+            StepOutcome::Reporting(ReportWay::Transport, s.reception.ErrorText,
+                                   s.reception.ErrorCaption, AfterStep::FinishPiece);
         outcome.pieceStart = pieceStart;
         return outcome;
     }
@@ -85,7 +86,7 @@ StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         BeginTransferTiming(main.timing);
         return ReceptionOutcome(s, OnFileSize(s, text), 0);
     case FILE_DESTINATION:
-        return ReceptionOutcome(s, OnFileDestination(s, text), 0);
+        return ReceptionOutcome(s, OnFileDestination(s, text, main.receivedFiles), 0);
     case DATA_SIZE:
         return ReceptionOutcome(s, OnDataSize(s, text), 0);
     case FILE_DATA: {
@@ -95,8 +96,8 @@ StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
         // (RaiseTimerResolution): at the default 15.6 ms tick this pause would last a whole
         // tick and hold a download of 4 KiB pieces near 0.26 MB/s.
         Sleep(1);
-        const std::int32_t before = s.ReceivedBytes;
-        const ReceptionResult result = OnFileData(s, buffer);
+        const std::int32_t before = s.reception.ReceivedBytes;
+        const ReceptionResult result = OnFileData(s, buffer, main.Reception());
         ReleaseReadBuffer(main, buffer); // the piece is copied; release it before the long steps
         if (result == ReceptionResult::AcknowledgementFailed)
             return ReceptionOutcome(s, result, before);
@@ -150,5 +151,5 @@ StepOutcome ReadAndDispatch(MainWindow& main, Session& s) {
 }
 
 StepOutcome FinishPiece(MainWindow& main, Session& s, std::int32_t pieceStart) {
-    return AfterPiece(main, s, FinishFileData(s), pieceStart);
+    return AfterPiece(main, s, FinishFileData(s, main.Reception()), pieceStart);
 }

@@ -3,11 +3,38 @@
 #include <windows.h>
 
 #include "base/options.h"
+#include "session/reception_ports.h"
 #include "session/session.h"
 #include "session/session_watch.h"
 #include "session/step_outcome.h"
 #include "transport/framing.h"
 #include "transport/klv_socket.h"
+
+struct MainWindow;
+
+// Dialog 103 as the progress display of a reception: opened on the main window, naming the
+// requested file (transfer_status_win.cpp).
+class TransferStatusView : public ReceptionView {
+  public:
+    explicit TransferStatusView(MainWindow& main) : main_(main) {}
+    void ProgressOpened(const Session& session) override;
+    void ProgressAdvanced(const Session& session) override;
+    void ProgressClosed(const Session& session) override;
+
+  private:
+    MainWindow& main_;
+};
+
+// The guarded file system, limited to the destinations the administrator allows (the main
+// window's destinationAllowed, asked when a destination is named).
+class AdministeredFileSink : public PlainFileSink {
+  public:
+    explicit AdministeredFileSink(const MainWindow& main) : main_(main) {}
+    bool DestinationAllowed(const char* path) override;
+
+  private:
+    const MainWindow& main_;
+};
 
 // The main window's own state, made by start-up and reached from the window procedure (its
 // GWLP_USERDATA) and from the dialogs it owns: the options, the current session and the
@@ -30,6 +57,11 @@ struct MainWindow {
     // Whether the administrator lets a received file be written to a path (null: anywhere).
     bool (*destinationAllowed)(const char* path) = nullptr;
     HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none
+    // What the session's reception steps are handed.
+    TransferStatusView receptionView{*this};
+    AdministeredFileSink receivedFiles{*this};
+    SocketAcknowledger acknowledger;
+    ReceptionPorts Reception() { return {receptionView, receivedFiles, acknowledger}; }
     // A socket event's step, or the box its outcome shows, is under way: socket events that
     // arrive meanwhile (in the loop of a box or dialog) wait, noted here, until it is over.
     bool stepUnderWay = false;
@@ -75,8 +107,6 @@ void SaveServerAddress(const char* address);
 HWND OpenTransferStatus(const Options& options, HWND owner, const char* name);
 void AdvanceTransferStatus(HWND dialog, int delta);
 void CloseTransferStatus(HWND dialog);
-// Connects the portable receiver of the session to dialog 103 and the socket.
-void InstallReceptionHooks(MainWindow& main, Session& session);
 
 // File list (download without -F) and upload.
 // A name offered by the server: its bytes outside 0x20-0x7E removed, then kept for the list, or

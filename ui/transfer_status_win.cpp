@@ -1,5 +1,5 @@
-// The Transfer Status dialog (103) of a reception or an upload, and the Win32 hooks of the file
-// receiver.
+// The Transfer Status dialog (103) of a reception or an upload, and the file receiver's Win32
+// progress display and destination check.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -79,20 +79,20 @@ void CloseTransferStatus(HWND dialog) {
         DestroyWindow(dialog); // a modeless dialog ends by being destroyed
 }
 
-void InstallReceptionHooks(MainWindow& main, Session& session) {
-    MainWindow* owner = &main;
-    if (main.destinationAllowed)
-        session.hooks.destinationAllowed = main.destinationAllowed;
-    session.hooks.openProgress = [owner](Session& s) {
-        if (owner->transferStatus == nullptr)
-            owner->transferStatus =
-                OpenTransferStatus(s.options, owner->window, s.RequestedFileName);
-    };
-    session.hooks.advanceProgress = [owner](Session& s) {
-        AdvanceTransferStatus(owner->transferStatus, s.ProgressDelta);
-    };
-    session.hooks.closeProgress = [owner](Session&) {
-        CloseTransferStatus(owner->transferStatus);
-        owner->transferStatus = nullptr;
-    };
+void TransferStatusView::ProgressOpened(const Session& s) {
+    if (main_.transferStatus == nullptr)
+        main_.transferStatus = OpenTransferStatus(s.options, main_.window, s.RequestedFileName);
+}
+
+void TransferStatusView::ProgressAdvanced(const Session& s) {
+    AdvanceTransferStatus(main_.transferStatus, s.reception.ProgressDelta);
+}
+
+void TransferStatusView::ProgressClosed(const Session&) {
+    CloseTransferStatus(main_.transferStatus);
+    main_.transferStatus = nullptr;
+}
+
+bool AdministeredFileSink::DestinationAllowed(const char* path) {
+    return main_.destinationAllowed == nullptr || main_.destinationAllowed(path);
 }

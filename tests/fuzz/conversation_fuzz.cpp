@@ -25,6 +25,7 @@
 #include "session/protocol.h"
 #include "session/reception.h"
 #include "session/server_paths.h"
+#include "session/session.h"
 #include "session/strip_control_chars.h"
 #include "session/upload_plan.h"
 
@@ -78,10 +79,30 @@ std::FILE* SinkCreate(const char* path) {
     return file;
 }
 
+// The reception's ports: no progress display, the in-memory sink, and acknowledgements of
+// which one (the n-th, 0: none) fails as a reset connection.
+struct FuzzPorts : ReceptionView, ReceivedFileSink, PieceAcknowledger {
+    void ProgressOpened(const Session&) override {}
+    void ProgressAdvanced(const Session&) override {}
+    void ProgressClosed(const Session&) override {}
+    bool DestinationAllowed(const char*) override { return true; }
+    std::FILE* Create(const char* path) override { return SinkCreate(path); }
+    void Remove(const char* path) override { sink->files.erase(path); }
+    bool Acknowledge(Session&, TransportError* failure) override {
+        if (++acks != failingAck)
+            return true;
+        *failure = WinsockFailure(KLV_WSAECONNRESET, "SendMessageWithSize");
+        return false;
+    }
+    ReceptionPorts Ports() { return {*this, *this, *this}; }
+
+    int acks = 0, failingAck = 0;
+};
+
 // What EndSession does to the session: the partial file goes, the session is over.
-void EndSession(SessionHost& host) {
+void EndSession(SessionHost& host, ReceivedFileSink& files) {
     if (Session* s = host.Current())
-        AbandonReception(*s);
+        AbandonReception(*s, files);
     host.End();
 }
 
@@ -190,16 +211,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::remove(listPath.c_str());
     SessionHost host;
     Session& s = host.Start(options);
-    int acks = 0;
     // One acknowledgement may fail: its box is answered after the connection has closed.
-    s.hooks.sendAcknowledgement = [&](Session&, TransportError* failure) {
-        if (++acks != endingAck)
-            return true;
-        *failure = WinsockFailure(KLV_WSAECONNRESET, "SendMessageWithSize");
-        return false;
-    };
-    s.hooks.createFile = SinkCreate;
-    s.hooks.removeFile = [](const char* path) { sink->files.erase(path); };
+    FuzzPorts ports;
+    ports.failingAck = endingAck;
     std::vector<std::string> names; // the names taken into the list
     std::string completed;          // the path of the file received whole
     std::int64_t completedSize = -1;
@@ -217,19 +231,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (type == FILE_SIZE) {
             result = OnFileSize(s, text);
         } else if (type == FILE_DESTINATION) {
-            result = OnFileDestination(s, text);
+            result = OnFileDestination(s, text, ports);
         } else if (type == DATA_SIZE) {
             result = OnDataSize(s, text);
         } else if (type == FILE_DATA) {
-            files.limit = s.ExpectedSize;
+            files.limit = s.reception.ExpectedSize;
             const std::string path = s.LocalFilePath;
-            result = OnFileData(s, &buffer);
+            result = OnFileData(s, &buffer, ports.Ports());
             if (result == ReceptionResult::AcknowledgementFailed) {
-                Check(std::strstr(s.ErrorText, "WSAECONNRESET") != nullptr);
-                EndSession(host);
+                Check(std::strstr(s.reception.ErrorText, "WSAECONNRESET") != nullptr);
+                EndSession(host, ports);
             } else if (result == ReceptionResult::Complete) {
                 completed = path, completedSize = files.limit;
-                EndSession(host);
+                EndSession(host, ports);
             }
         } else if (type == FILE_NAME && std::strcmp(text, kEndOfFileList) != 0) {
             StripControlChars(text);
@@ -250,15 +264,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::string content;
             input.Next(content);
             Upload(text, content, sizeKnown, failing);
-            EndSession(host);
+            EndSession(host, ports);
         } else if (type != POP_EMPTY) { // an error, an invalid buffer type
-            EndSession(host);
+            EndSession(host, ports);
         }
         std::free(buffer.data);
         if (result == ReceptionResult::InvalidMessage || result == ReceptionResult::Failed)
-            EndSession(host);
+            EndSession(host, ports);
     }
-    EndSession(host); // the connection is lost after the last message
+    EndSession(host, ports); // the connection is lost after the last message
     if (completed.empty()) {
         Check(files.files.empty());
     } else {

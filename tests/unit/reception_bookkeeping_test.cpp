@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -18,6 +19,40 @@
 namespace {
 using transport_test::ReadWholeFile;
 constexpr const char* kFolder = "C:\\klv\\transfer\\";
+
+// What a reception step is handed, recording what it is told and asked: the file goes to the
+// plain file system unless a test refuses destinations or creation; acknowledgements succeed
+// unless a test sets `acknowledge`.
+struct RecordingPorts : ReceptionView, PlainFileSink, PieceAcknowledger {
+    void ProgressOpened(const Session&) override { ++opens; }
+    void ProgressAdvanced(const Session& s) override {
+        deltas.push_back(s.reception.ProgressDelta);
+    }
+    void ProgressClosed(const Session&) override { ++closes; }
+    bool DestinationAllowed(const char* path) override {
+        asked.emplace_back(path);
+        return !refuseDestinations;
+    }
+    std::FILE* Create(const char* path) override {
+        EXPECT_FALSE(refuseCreation) << "created " << path;
+        return refuseCreation ? nullptr : PlainFileSink::Create(path);
+    }
+    void Remove(const char* path) override {
+        removed.emplace_back(path);
+        PlainFileSink::Remove(path);
+    }
+    bool Acknowledge(Session&, TransportError* failure) override {
+        ++acks;
+        return acknowledge ? acknowledge(failure) : true;
+    }
+    ReceptionPorts Ports() { return {*this, *this, *this}; }
+
+    int opens = 0, closes = 0, acks = 0;
+    std::vector<int> deltas;
+    std::vector<std::string> asked, removed;
+    bool refuseDestinations = false, refuseCreation = false;
+    std::function<bool(TransportError*)> acknowledge;
+};
 
 // Reception takes Windows paths only: the tests run in a scratch folder where the path
 // "C:\klv\transfer\file.bin" is one file of that name. Download mode without a user.
@@ -37,21 +72,14 @@ class Reception : public ::testing::Test {
     }
     void NewSession() {
         s_ = &host_.Start(options_);
-        s_->hooks = {[this](Session&) { ++opens_; },
-                     [this](Session& s) { deltas_.push_back(s.ProgressDelta); },
-                     [this](Session&) { ++closes_; },
-                     [this](Session&, TransportError*) { return ++acks_ > 0; },
-                     {},
-                     {},
-                     {}};
         std::snprintf(s_->RequestedFileName, sizeof s_->RequestedFileName, "file.bin");
     }
     std::string Log() { return ReadWholeFile(dir_.File("Install.log")); }
     void Start(std::int32_t size) {
-        opens_ = closes_ = acks_ = 0;
-        deltas_.clear();
+        ports_.opens = ports_.closes = ports_.acks = 0;
+        ports_.deltas.clear();
         ASSERT_EQ(OnFileSize(*s_, std::to_string(size).c_str()), ReceptionResult::Continue);
-        ASSERT_EQ(OnFileDestination(*s_, kFolder), ReceptionResult::Continue);
+        ASSERT_EQ(OnFileDestination(*s_, kFolder, ports_), ReceptionResult::Continue);
     }
     // One DATA_SIZE + FILE_DATA pair; the payload may be shorter than announced.
     ReceptionResult Piece(const std::string& bytes, std::int32_t announced = -1) {
@@ -60,7 +88,7 @@ class Reception : public ::testing::Test {
                   ReceptionResult::Continue);
         std::string payload = bytes + '\0'; // as the transport hands a payload over
         MessageBuffer buffer{length + 1, length, reinterpret_cast<unsigned char*>(&payload[0])};
-        return OnFileData(*s_, &buffer);
+        return OnFileData(*s_, &buffer, ports_.Ports());
     }
 
     transport_test::ScratchFolder dir_;
@@ -69,8 +97,7 @@ class Reception : public ::testing::Test {
     Options options_;
     SessionHost host_;
     Session* s_ = nullptr;
-    int opens_ = 0, closes_ = 0, acks_ = 0;
-    std::vector<int> deltas_;
+    RecordingPorts ports_;
 };
 
 TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThreshold) {
@@ -85,7 +112,7 @@ TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThre
         for (long written : c.writtenAfter) {
             ASSERT_EQ(Piece(content.substr(received, 1000000)), ReceptionResult::Continue);
             received += 1000000;
-            EXPECT_EQ(std::ftell(s_->ReceiveFile), written) << c.size;
+            EXPECT_EQ(std::ftell(s_->reception.ReceiveFile), written) << c.size;
         }
         ASSERT_EQ(Piece(content.substr(received)), ReceptionResult::Complete);
         EXPECT_TRUE(ReadWholeFile(target_) == content) << c.size;
@@ -95,22 +122,24 @@ TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThre
 TEST_F(Reception, ProgressMovesByTheChangeOfWholePercentAndTheDialogNeedsAUserOrT) {
     Start(10);
     ASSERT_EQ(Piece("0123456789"), ReceptionResult::Complete);
-    EXPECT_EQ(opens_ + closes_, 0) << "no user, no -T: no dialog";
+    EXPECT_EQ(ports_.opens + ports_.closes, 0) << "no user, no -T: no dialog";
 
     options_.ShowTransferStatus = 1; // a dialog shown only for -T stays
     Start(1000);
     for (int i = 0; i < 25; ++i)
         ASSERT_EQ(Piece("x"), ReceptionResult::Continue);
-    EXPECT_EQ(deltas_, (std::vector<int>{1, 1}));
+    EXPECT_EQ(ports_.deltas, (std::vector<int>{1, 1}));
     ASSERT_EQ(Piece(std::string(975, 'y')), ReceptionResult::Complete);
-    EXPECT_EQ(std::accumulate(deltas_.begin(), deltas_.end(), 0), 100);
-    EXPECT_EQ(std::vector<int>({acks_, opens_, closes_}), std::vector<int>({26, 1, 0}));
+    EXPECT_EQ(std::accumulate(ports_.deltas.begin(), ports_.deltas.end(), 0), 100);
+    EXPECT_EQ(std::vector<int>({ports_.acks, ports_.opens, ports_.closes}),
+              std::vector<int>({26, 1, 0}));
 
     options_.ShowTransferStatus = 0, options_.UserInteraction = 1; // an empty file: 100 at once
     Start(0);
     ASSERT_EQ(Piece(""), ReceptionResult::Complete);
-    EXPECT_EQ(deltas_, (std::vector<int>{100}));
-    EXPECT_EQ(std::vector<int>({acks_, opens_, closes_}), std::vector<int>({1, 1, 1}));
+    EXPECT_EQ(ports_.deltas, (std::vector<int>{100}));
+    EXPECT_EQ(std::vector<int>({ports_.acks, ports_.opens, ports_.closes}),
+              std::vector<int>({1, 1, 1}));
 }
 
 // FILE_DATA before FILE_SIZE or shorter than DATA_SIZE: end-to-end setup rows.
@@ -124,64 +153,58 @@ TEST_F(Reception, MessagesOutOfOrderOrOutOfBoundsAreInvalidAndAbandonedFilesGo) 
     EXPECT_EQ(Piece(std::string(11, 'z')), ReceptionResult::InvalidMessage) << "past FILE_SIZE";
     ASSERT_EQ(Piece("abcd"), ReceptionResult::Continue);
     EXPECT_EQ(OnFileSize(*s_, "5"), ReceptionResult::InvalidMessage) << "in the middle";
-    EXPECT_EQ(OnFileDestination(*s_, kFolder), ReceptionResult::InvalidMessage);
+    EXPECT_EQ(OnFileDestination(*s_, kFolder, ports_), ReceptionResult::InvalidMessage);
     EXPECT_EQ(Piece("efghij"), ReceptionResult::Complete) << "exactly the rest";
     Start(4000000); // a piece larger than the whole large buffer
     EXPECT_EQ(Piece(std::string(3000101, 'q')), ReceptionResult::InvalidMessage);
     EXPECT_EQ(Piece(std::string(3000100, 'q')), ReceptionResult::Continue);
 
-    // An abandoned file is deleted and named in the log; a completed one stays.
-    AbandonReception(*s_);
+    // An abandoned file is deleted through the sink and named in the log; a completed one stays.
+    AbandonReception(*s_, ports_);
+    EXPECT_EQ(ports_.removed, std::vector<std::string>{"C:\\klv\\transfer\\file.bin"});
     EXPECT_FALSE(std::filesystem::exists(target_));
     EXPECT_NE(Log().find("Removed incomplete file C:\\klv\\transfer\\file.bin"), std::string::npos);
     Start(3);
     ASSERT_EQ(Piece("abc"), ReceptionResult::Complete);
     const std::string before = Log();
-    AbandonReception(*s_); // nothing under way: nothing removed, nothing logged
+    AbandonReception(*s_, ports_); // nothing under way: nothing removed, nothing logged
     EXPECT_EQ(Log(), before);
+    EXPECT_EQ(ports_.removed.size(), 1u);
     EXPECT_EQ(ReadWholeFile(target_), "abc");
 }
 
 TEST_F(Reception, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
     const std::string folder = "C:\\" + std::string(87, 'd') + "\\"; // 99 with "file.bin"
     ASSERT_EQ(OnFileSize(*s_, "5"), ReceptionResult::Continue);
-    EXPECT_EQ(OnFileDestination(*s_, (folder + "x").c_str()), ReceptionResult::Failed);
-    EXPECT_EQ(std::string(s_->ErrorText), "Local path too long: " + folder + "xfile.bin");
+    EXPECT_EQ(OnFileDestination(*s_, (folder + "x").c_str(), ports_), ReceptionResult::Failed);
+    EXPECT_EQ(std::string(s_->reception.ErrorText), "Local path too long: " + folder + "xfile.bin");
     std::filesystem::create_directory(dir_.File((folder + "file.bin").c_str())); // not a file
-    EXPECT_EQ(OnFileDestination(*s_, folder.c_str()), ReceptionResult::Failed);
-    EXPECT_EQ(std::string(s_->ErrorText), "Unable to create " + folder + "file.bin");
+    EXPECT_EQ(OnFileDestination(*s_, folder.c_str(), ports_), ReceptionResult::Failed);
+    EXPECT_EQ(std::string(s_->reception.ErrorText), "Unable to create " + folder + "file.bin");
 
     // A text that is no local absolute path ends the session like an invalid message, named in
     // the log. Setup mode keeps its own path whatever the text.
-    EXPECT_EQ(OnFileDestination(*s_, "C:\\klv\\..\\"), ReceptionResult::InvalidMessage);
+    EXPECT_EQ(OnFileDestination(*s_, "C:\\klv\\..\\", ports_), ReceptionResult::InvalidMessage);
     EXPECT_NE(Log().find("ERROR Invalid FILE_DESTINATION: C:\\klv\\..\\"), std::string::npos);
     options_.SetupMode = options_.FullSetup = 1;
-    ASSERT_EQ(OnFileDestination(*s_, "\\\\host\\share\\"), ReceptionResult::Continue);
+    ASSERT_EQ(OnFileDestination(*s_, "\\\\host\\share\\", ports_), ReceptionResult::Continue);
     EXPECT_STREQ(s_->LocalFilePath, "C:\\klv\\transfer\\SetupImaging.exe");
 
     // A final path the administrator does not allow is refused before anything is created,
     // after the setup and -D rules have formed it.
-    AbandonReception(*s_);
+    AbandonReception(*s_, ports_);
     ASSERT_EQ(OnFileSize(*s_, "5"), ReceptionResult::Continue);
     options_.SetupMode = options_.FullSetup = 0;
-    std::vector<std::string> asked;
-    s_->hooks.destinationAllowed = [&](const char* path) {
-        asked.push_back(path);
-        return false;
-    };
-    s_->hooks.createFile = [](const char*) -> std::FILE* {
-        ADD_FAILURE() << "created";
-        return nullptr;
-    };
-    EXPECT_EQ(OnFileDestination(*s_, kFolder), ReceptionResult::Failed);
-    EXPECT_EQ(std::string(s_->ErrorText),
+    ports_.asked.clear();
+    ports_.refuseDestinations = ports_.refuseCreation = true;
+    EXPECT_EQ(OnFileDestination(*s_, kFolder, ports_), ReceptionResult::Failed);
+    EXPECT_EQ(std::string(s_->reception.ErrorText),
               "ERROR Destination Not Allowed: " + std::string(kFolder) + "file.bin");
     options_.SetupMode = options_.FullSetup = 1;
-    EXPECT_EQ(OnFileDestination(*s_, "C:\\x\\"), ReceptionResult::Failed);
-    EXPECT_EQ(asked, (std::vector<std::string>{std::string(kFolder) + "file.bin",
-                                               "C:\\klv\\transfer\\SetupImaging.exe"}));
-    s_->hooks.destinationAllowed = {};
-    s_->hooks.createFile = {};
+    EXPECT_EQ(OnFileDestination(*s_, "C:\\x\\", ports_), ReceptionResult::Failed);
+    EXPECT_EQ(ports_.asked, (std::vector<std::string>{std::string(kFolder) + "file.bin",
+                                                      "C:\\klv\\transfer\\SetupImaging.exe"}));
+    ports_.refuseDestinations = ports_.refuseCreation = false;
 }
 
 // A failed acknowledgement shows nothing: the step hands back the transport's text and caption
@@ -206,22 +229,23 @@ TEST_F(Reception, FailedAcknowledgementHandsItsFailureBack) {
             EXPECT_EQ(ReadWholeFile(target_), "abcdefgh");
             Start(6);
         }
-        s_->hooks.sendAcknowledgement = [&](Session&, TransportError* failure) {
+        ports_.acknowledge = [&](TransportError* failure) {
             if (row.failure)
                 *failure = WinsockFailure(KLV_WSAECONNRESET, "SendMessageWithSize <4>");
             return false;
         };
-        std::snprintf(s_->ErrorText, sizeof s_->ErrorText, "untouched");
+        std::snprintf(s_->reception.ErrorText, sizeof s_->reception.ErrorText, "untouched");
         EXPECT_EQ(Piece(row.piece), row.result);
         if (row.failure) {
-            EXPECT_STREQ(s_->ErrorText, "SendMessageWithSize <4> failed\n\nWSAECONNRESET: "
-                                        "connection reset by peer");
-            EXPECT_STREQ(s_->ErrorCaption, "WinSock Error");
+            EXPECT_STREQ(s_->reception.ErrorText,
+                         "SendMessageWithSize <4> failed\n\nWSAECONNRESET: "
+                         "connection reset by peer");
+            EXPECT_STREQ(s_->reception.ErrorCaption, "WinSock Error");
             EXPECT_FALSE(std::filesystem::exists(target_) && ReadWholeFile(target_).size() == 8)
                 << "completed before the box";
-            EXPECT_EQ(FinishFileData(*s_), row.finished);
+            EXPECT_EQ(FinishFileData(*s_, ports_.Ports()), row.finished);
         } else {
-            EXPECT_STREQ(s_->ErrorText, "untouched");
+            EXPECT_STREQ(s_->reception.ErrorText, "untouched");
         }
     }
     EXPECT_EQ(ReadWholeFile(target_), "ijklmn");
@@ -255,7 +279,7 @@ TEST_F(Reception, OnlyMovingFileBytesAreProgress) {
         SCOPED_TRACE(row.piece ? row.piece : "upload");
         StartProgressWatch(*s_, 0);
         NoteServerMessage(*s_, 1000);
-        const std::int32_t before = s_->ReceivedBytes;
+        const std::int32_t before = s_->reception.ReceivedBytes;
         if (row.piece) {
             EXPECT_EQ(Piece(row.piece), ReceptionResult::Continue);
             NoteFileData(*s_, before, 1000);
