@@ -2,8 +2,6 @@
 // the AdminService, or through the Halvek utility.
 #include "install/run_setup_win.h"
 
-#include <io.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -202,9 +200,7 @@ void SystemInstallerPath(char* out, std::size_t outSize) {
 } // namespace
 
 int RunHalvekUtility() {
-    if (_access(kHalvekProgram, 0) != 0)
-        return 0;
-    // Held from its check to its start, like a received program.
+    // Held from its check to its start, like a received program (a missing one is not held).
     HeldFile held;
     if (!held.Hold(kHalvekProgram) || !held.StartsLike(false))
         return 0;
