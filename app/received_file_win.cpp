@@ -44,7 +44,7 @@ void PrepareProductFolders() {
 void AfterCompleteFile(MainWindow& main, Session& s) {
     const Options& options = main.options;
     HWND window = main.window;
-    s.IgnoreSocketEvents = true;
+    s.State = ConversationState::Ended;
     char line[kLogMessageCapacity];
     DescribeReceivedFile(s.LocalFilePath, s.reception.Received, line, sizeof line);
     // Held from here to its start: no other process can change it meanwhile.
@@ -71,12 +71,8 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
         std::snprintf(s.LocalFilePath, sizeof s.LocalFilePath, "%s", kMovedProgram);
     }
     // The box and the starts below run message loops in which the window may be destroyed
-    // (which ends the session): they work on copies of the path, and the connection is closed
-    // only while the session is still there.
-    char path[kLocalFilePathCapacity];
-    std::memcpy(path, s.LocalFilePath, sizeof path);
-    char copy[kLocalFilePathCapacity];
-    std::memcpy(copy, s.LocalFilePath, sizeof copy);
+    // (which ends the session): the pipeline names the file by its own path, and the connection
+    // is closed only while the session is still there.
     SessionHost* host = &main.sessions;
     auto closeIfCurrent = [host, session] {
         if (host->Current() == session)
@@ -87,7 +83,7 @@ void AfterCompleteFile(MainWindow& main, Session& s) {
     else
         WriteInstallLog("File Transfer Complete!");
     NoteRunSucceeded();
-    const Outcome started = pipeline.StartReceived(path, copy, closeIfCurrent);
+    const Outcome started = pipeline.StartReceived(closeIfCurrent);
     if (Ends(started))
         ReportAndQuit(options, window, started);
     EndSession(main);

@@ -30,6 +30,7 @@ DestinationPolicy ReadDestinationPolicy() {
 Outcome ReceivedFilePipeline::Take(const ReceivedFile& file) {
     digest_ = file.digest;
     compare_ = true;
+    path_ = file.path;
     if (!held_.Hold(file.path, WRITE_DAC | READ_CONTROL))
         return UnableToRun(file.path);
     AddAceToObjectSecurity(held_.Handle(), "Everyone", kGenericAll);
@@ -41,6 +42,7 @@ void ReceivedFilePipeline::MoveTo(const char* to) {
     const std::string from = held_.Path();
     held_.Release();
     compare_ = MoveGuardedFile(from.c_str(), to, false);
+    path_ = to; // named so whether or not the move was made
     held_.Hold(to);
 }
 
@@ -48,13 +50,15 @@ Outcome ReceivedFilePipeline::StartSetup(const std::function<void()>& closeConne
     return RunSetup(options_, closeConnection, held_, compare_ ? &digest_ : nullptr);
 }
 
-Outcome ReceivedFilePipeline::StartReceived(char* path, char* copy,
-                                            const std::function<void()>& closeConnection) {
+Outcome ReceivedFilePipeline::StartReceived(const std::function<void()>& closeConnection) {
     const FileDigest* expected = compare_ ? &digest_ : nullptr;
-    Outcome outcome = RunReceivedExe(options_, path, closeConnection, held_, expected);
+    // The program's test cuts its text at the "." runs; the package's works on the whole path.
+    std::string exe = path_;
+    Outcome outcome = RunReceivedExe(options_, exe.data(), closeConnection, held_, expected);
     if (outcome.kind != OutcomeKind::NothingToStart)
         return outcome;
-    return RunReceivedMsi(options_, copy, closeConnection, held_, expected);
+    std::string msi = path_;
+    return RunReceivedMsi(options_, msi.data(), closeConnection, held_, expected);
 }
 
 bool ReceivedFileMayGoTo(const char* path) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 #include "base/file_digest.h"
 #include "base/options.h"
@@ -30,13 +31,14 @@ class ReceivedFilePipeline {
     void MoveTo(const char* to);
     // Setup mode: the held file, checked and started with the setup arguments.
     Outcome StartSetup(const std::function<void()>& closeConnection);
-    // Download mode: a program or a package, each by its kind (NothingToStart for any other);
-    // path and copy are two copies of the held file's path.
-    Outcome StartReceived(char* path, char* copy, const std::function<void()>& closeConnection);
+    // Download mode: a program or a package, each by its kind (NothingToStart for any other),
+    // named by the path it was taken or moved to.
+    Outcome StartReceived(const std::function<void()>& closeConnection);
 
   private:
     const Options& options_;
     HeldFile held_;
+    std::string path_; // where the file was taken, or moved to
     FileDigest digest_{};
     bool compare_ = true;
 };

@@ -7,6 +7,7 @@
 
 #include "base/options.h"
 #include "base/time_limits.h" // CONNECT_TIMEOUT_MS, SERVER_IDLE_LIMIT_MS
+#include "session/conversation.h"
 #include "session/reception.h"
 #include "transport/klv_socket.h"
 #include "transport/transport_errors.h"
@@ -34,12 +35,11 @@ struct Session {
     char ServerAddress[kServerAddressTextCapacity] = {};
     char RequestedFileName[kRequestedFileNameCapacity] = {};
     char LocalFilePath[kLocalFilePathCapacity] = {};
-    bool IgnoreSocketEvents = false;
+    // Where the conversation is: what a server message does (conversation.h) and whether
+    // socket events are ignored (IgnoreSocketEvents).
+    ConversationState State = ConversationState::Idle;
     bool SessionReadBusy = false;
     int FileCount = 0;
-    // A choice dialog has been opened and no file choice sent since: the session waits for its
-    // user (server messages stay ignored meanwhile), not for its own end.
-    bool AwaitingUser = false;
 
     Reception reception; // of the file being received, and the last one received whole
 

@@ -22,13 +22,9 @@ void NoteProgress(Session& session, std::int64_t nowMs) {
     session.LastProgressMs = nowMs;
 }
 
-bool ConversationOver(const Session& session) {
-    return session.IgnoreSocketEvents && !session.AwaitingUser;
-}
-
 WatchEnding CheckWatch(const Session& session, std::int64_t nowMs, std::int64_t silenceLimitMs,
                        std::int64_t inactivityLimitMs, bool selfClosingBoxUp) {
-    if (selfClosingBoxUp || ConversationOver(session))
+    if (selfClosingBoxUp || ConversationOver(session.State))
         return WatchEnding::None;
     if (session.SilenceWatched && nowMs - session.LastMessageMs >= silenceLimitMs)
         return WatchEnding::ServerSilence;

@@ -28,10 +28,6 @@ void NoteFileData(Session& session, std::int32_t receivedBefore, std::int64_t no
 // An upload piece has been handed to the transport.
 void NoteProgress(Session& session, std::int64_t nowMs);
 
-// The conversation is over (server messages are ignored) and no choice is waiting for a user:
-// what follows ends the session by itself.
-bool ConversationOver(const Session& session);
-
 enum class WatchEnding { None, ServerSilence, Inactivity };
 // Nothing is checked once the conversation is over or while a box that closes itself is up:
 // the run then ends the way the box or the last step says.

@@ -153,6 +153,8 @@ int StartConversation(MainWindow& main, Session& s, ConnectAttempt& attempt) {
     if (!options.SetupMode && !options.PushMode && options.OptionFileName[0] == '\0' &&
         main.showStatusLabel)
         main.showStatusLabel("Retrieving File Names From Server", main.window, 0);
+    // Set before the send: its failure's box runs a message loop in which the session may end.
+    s.State = ConversationState::Conversing;
     TransportError failure;
     if (!SendMessageString(s.ServerSocket, command, SEND_NOCOMPRESS, &failure))
         ShowTransportError(failure);
@@ -170,6 +172,7 @@ void connectAndStartInstall(MainWindow& main) {
         Session* s = main.sessions.Current();
         if (s == nullptr)
             return;
+        s->State = ConversationState::Connecting;
         if (options.OptionServerAddress[0] != '\0') {
             std::snprintf(s->ServerAddress, sizeof s->ServerAddress, "%s",
                           options.OptionServerAddress);

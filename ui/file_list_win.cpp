@@ -60,8 +60,7 @@ ChoiceResult SendFileChoice(Session& s, HWND dialog, int position) {
         ReportOrLog(s.options, dialog, text, "ERROR");
         return ChoiceResult::Refused;
     }
-    s.IgnoreSocketEvents = false;
-    s.AwaitingUser = false;
+    s.State = ConversationState::Receiving; // server messages are handled again
     TransportError failure;
     if (!SendMessageString(s.ServerSocket, line, SEND_NOCOMPRESS, &failure))
         ShowTransportError(failure);
@@ -156,8 +155,7 @@ StepOutcome AddFileName(Session& s, char* name) {
 }
 
 bool RunFileListDialog(MainWindow& main, Session& s, DLGPROC procedure) {
-    s.IgnoreSocketEvents = true; // no server message is handled while the choice is open
-    s.AwaitingUser = true;
+    s.State = ConversationState::Choosing; // no server message is handled while it is open
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FILE_LIST),
                                      main.window, procedure, reinterpret_cast<LPARAM>(&main));
     return result != 0 && result != -1;

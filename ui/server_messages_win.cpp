@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "session/conversation.h"
 #include "session/protocol.h"
 #include "session/reception.h"
 #include "session/session_watch.h"
@@ -74,22 +75,26 @@ void ReleaseReadBuffer(MainWindow& main, MessageBuffer* buffer) {
     *buffer = MessageBuffer{0, 0, nullptr};
 }
 
+// One server message, as the conversation's table says for the session's state
+// (session/conversation.h): the state moves on first, then the message's step runs.
 StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
-    HWND window = main.window;
     char text[kTextFieldCapacity];
-    int type = ReadServerMessage(buffer, text);
+    const int type = ReadServerMessage(buffer, text);
     NoteServerMessage(s, SessionClockMs());
-    switch (type) {
-    case POP_EMPTY: // a keep-alive
+    const DispatchRule rule = DispatchRuleFor(s.State, ServerMessageOf(type));
+    s.State = rule.next;
+    switch (rule.step) {
+    case MessageStep::Nothing: // a keep-alive
+    case MessageStep::Drop:
         return StepOutcome();
-    case FILE_SIZE:
+    case MessageStep::FileSize:
         BeginTransferTiming(main.timing);
         return ReceptionOutcome(s, OnFileSize(s, text), 0);
-    case FILE_DESTINATION:
+    case MessageStep::FileDestination:
         return ReceptionOutcome(s, OnFileDestination(s, text, main.receivedFiles), 0);
-    case DATA_SIZE:
+    case MessageStep::DataSize:
         return ReceptionOutcome(s, OnDataSize(s, text), 0);
-    case FILE_DATA: {
+    case MessageStep::FileData: {
         // The transfer's pace: each piece is taken in and acknowledged 1 ms late, and the
         // server sends the next piece only after the acknowledgement, so a download yields
         // the processor once per piece. The timer resolution is 1 ms during a transfer
@@ -103,26 +108,27 @@ StepOutcome Dispatch(MainWindow& main, Session& s, MessageBuffer* buffer) {
             return ReceptionOutcome(s, result, before);
         return AfterPiece(main, s, result, before);
     }
-    case SERVER_ERROR:
+    case MessageStep::ServerError:
         return StepOutcome::Reporting(ReportWay::ServerError, text, "ERROR", AfterStep::EndSession);
-    case FILE_NAME:
+    case MessageStep::FileName:
         if (std::strcmp(text, kEndOfFileList) != 0)
             return AddFileName(s, text);
         if (main.showStatusLabel)
-            main.showStatusLabel(" ", window, 0);
+            main.showStatusLabel(" ", main.window, 0);
         if (s.FileCount != 0 && !ShowFileListDialog(main, s))
             return StepOutcome::Ending();
         return StepOutcome();
-    case PUSH_REQUEST:
+    case MessageStep::PushRequest:
         BeginTransferTiming(main.timing);
         if (text[0] != '\0') {
             PushFile(main, s, text);
             return StepOutcome::Ending();
         }
         return ShowPushListDialog(main, s) ? StepOutcome() : StepOutcome::Ending();
-    default:
-        return InvalidBufferType();
+    case MessageStep::Invalid:
+        break;
     }
+    return InvalidBufferType();
 }
 
 } // namespace

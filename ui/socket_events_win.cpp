@@ -177,7 +177,7 @@ void NoteWaitingEvent(MainWindow& main, Session& s, LPARAM lParam) {
 
 void OnSocketEvent(MainWindow& main, LPARAM lParam) {
     Session* s = main.sessions.Current();
-    if (s == nullptr || s->IgnoreSocketEvents)
+    if (s == nullptr || IgnoreSocketEvents(s->State))
         return;
     if (main.stepUnderWay) {
         NoteWaitingEvent(main, *s, lParam);

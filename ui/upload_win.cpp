@@ -54,6 +54,13 @@ bool SelectedName(HWND dialog, char* out) {
     return true;
 }
 
+// A file chosen from the list is uploaded; from then on nothing more is read, and the window
+// stays until its user closes it.
+void UploadChosen(MainWindow& main, Session& s, const char* name) {
+    s.State = ConversationState::Idle;
+    PushFile(main, s, name);
+}
+
 INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     MainWindow* main = nullptr;
     Session* s = ListDialogSession(dialog, message, lParam, main);
@@ -72,13 +79,13 @@ INT_PTR CALLBACK PushListDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                 EndDialog(dialog, 0);
                 return TRUE;
             }
-            PushFile(*main, *s, name);
+            UploadChosen(*main, *s, name);
             EndDialog(dialog, 1);
             return TRUE;
         }
         if (id == IDC_FILE_LIST && notification == LBN_DBLCLK) {
             if (SelectedName(dialog, name)) {
-                PushFile(*main, *s, name);
+                UploadChosen(*main, *s, name);
                 EndDialog(dialog, 1);
             }
             return TRUE;

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "session/conversation.h"
 #include "session/protocol.h"
+#include "transport/framing.h"
 
 namespace {
 
@@ -87,6 +89,60 @@ TEST(ServerMessage, SocketEventErrorsAreReportedAndOnlyAnAbortReconnects) {
         EXPECT_STREQ(caption, c.caption);
     }
     EXPECT_STREQ(kSocketEventErrorText, "WSOCK_MESSAGE error");
+}
+
+// The conversation's table: one row per cell that a fault could move (a column out of order, a
+// reading state that drops, an ignoring state that reads, a message that leads nowhere).
+TEST(Conversation, EachStateTakesAMessageAndMovesOnAsTheTableSays) {
+    using S = ConversationState;
+    using M = MessageStep;
+    const struct {
+        S state;
+        int type;
+        M step;
+        S next;
+    } rows[] = {
+        {S::Connecting, POP_EMPTY, M::Nothing, S::Connecting},
+        {S::Conversing, FILE_NAME, M::FileName, S::Listing},
+        {S::Conversing, FILE_SIZE, M::FileSize, S::Receiving},
+        {S::Conversing, FILE_DESTINATION, M::FileDestination, S::Receiving},
+        {S::Conversing, PUSH_REQUEST, M::PushRequest, S::Uploading},
+        {S::Conversing, SERVER_ERROR, M::ServerError, S::Ended},
+        {S::Listing, FILE_NAME, M::FileName, S::Listing},
+        {S::Listing, POP_EMPTY, M::Nothing, S::Listing},
+        {S::Receiving, DATA_SIZE, M::DataSize, S::Receiving},
+        {S::Receiving, FILE_DATA, M::FileData, S::Receiving},
+        {S::Receiving, 0, M::Invalid, S::Ended},
+        {S::Receiving, 8, M::Invalid, S::Ended},
+        {S::Uploading, 255, M::Invalid, S::Ended},
+        {S::Uploading, POP_EMPTY, M::Nothing, S::Uploading},
+        // Where socket events are ignored, a message that is read all the same does nothing.
+        {S::Idle, FILE_NAME, M::Drop, S::Idle},
+        {S::Choosing, FILE_DATA, M::Drop, S::Choosing},
+        {S::Choosing, SERVER_ERROR, M::Drop, S::Choosing},
+        {S::Ended, FILE_SIZE, M::Drop, S::Ended},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(row.state) << " type " << row.type);
+        const DispatchRule rule = DispatchRuleFor(row.state, ServerMessageOf(row.type));
+        EXPECT_EQ(rule.step, row.step);
+        EXPECT_EQ(rule.next, row.next);
+    }
+    // Socket events are ignored while a choice is open, once the conversation is over, and
+    // where there is none; only the over one leaves nothing for a user to do.
+    const struct {
+        S state;
+        bool ignored, over;
+    } states[] = {
+        {S::Idle, true, false},       {S::Connecting, false, false}, {S::Conversing, false, false},
+        {S::Listing, false, false},   {S::Choosing, true, false},    {S::Receiving, false, false},
+        {S::Uploading, false, false}, {S::Ended, true, true},
+    };
+    for (const auto& row : states) {
+        SCOPED_TRACE(static_cast<int>(row.state));
+        EXPECT_EQ(IgnoreSocketEvents(row.state), row.ignored);
+        EXPECT_EQ(ConversationOver(row.state), row.over);
+    }
 }
 
 } // namespace

@@ -56,7 +56,7 @@ struct RecordingPorts : ReceptionView, PlainFileSink, PieceAcknowledger {
 
 // Reception takes Windows paths only: the tests run in a scratch folder where the path
 // "C:\klv\transfer\file.bin" is one file of that name. Download mode without a user.
-class Reception : public ::testing::Test {
+class ReceptionSteps : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NE(getcwd(home_, sizeof home_), nullptr);
@@ -100,7 +100,7 @@ class Reception : public ::testing::Test {
     RecordingPorts ports_;
 };
 
-TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThreshold) {
+TEST_F(ReceptionSteps, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThreshold) {
     const struct {
         std::int32_t size;
         std::vector<long> writtenAfter; // file length after each 1000000-byte piece but the last
@@ -119,7 +119,7 @@ TEST_F(Reception, WriteBehindBufferIsFlushedOnlyWhenTheNextPieceWouldPassTheThre
     }
 }
 
-TEST_F(Reception, ProgressMovesByTheChangeOfWholePercentAndTheDialogNeedsAUserOrT) {
+TEST_F(ReceptionSteps, ProgressMovesByTheChangeOfWholePercentAndTheDialogNeedsAUserOrT) {
     Start(10);
     ASSERT_EQ(Piece("0123456789"), ReceptionResult::Complete);
     EXPECT_EQ(ports_.opens + ports_.closes, 0) << "no user, no -T: no dialog";
@@ -143,7 +143,7 @@ TEST_F(Reception, ProgressMovesByTheChangeOfWholePercentAndTheDialogNeedsAUserOr
 }
 
 // FILE_DATA before FILE_SIZE or shorter than DATA_SIZE: end-to-end setup rows.
-TEST_F(Reception, MessagesOutOfOrderOrOutOfBoundsAreInvalidAndAbandonedFilesGo) {
+TEST_F(ReceptionSteps, MessagesOutOfOrderOrOutOfBoundsAreInvalidAndAbandonedFilesGo) {
     ASSERT_EQ(OnFileSize(*s_, "3"), ReceptionResult::Continue);
     EXPECT_EQ(Piece("abc"), ReceptionResult::InvalidMessage) << "no FILE_DESTINATION";
     EXPECT_EQ(OnFileSize(*s_, "-1"), ReceptionResult::InvalidMessage);
@@ -173,7 +173,7 @@ TEST_F(Reception, MessagesOutOfOrderOrOutOfBoundsAreInvalidAndAbandonedFilesGo) 
     EXPECT_EQ(ReadWholeFile(target_), "abc");
 }
 
-TEST_F(Reception, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
+TEST_F(ReceptionSteps, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
     const std::string folder = "C:\\" + std::string(87, 'd') + "\\"; // 99 with "file.bin"
     ASSERT_EQ(OnFileSize(*s_, "5"), ReceptionResult::Continue);
     EXPECT_EQ(OnFileDestination(*s_, (folder + "x").c_str(), ports_), ReceptionResult::Failed);
@@ -210,7 +210,7 @@ TEST_F(Reception, LocalPathFromTheOptionsTheServerTextAndTheLengthLimit) {
 // A failed acknowledgement shows nothing: the step hands back the transport's text and caption
 // with the piece taken in, and the rest of the piece (the file completed after its last one)
 // waits for FinishFileData. A send that failed without a failure (no socket) goes on as sent.
-TEST_F(Reception, FailedAcknowledgementHandsItsFailureBack) {
+TEST_F(ReceptionSteps, FailedAcknowledgementHandsItsFailureBack) {
     const struct {
         const char* piece;
         bool failure;
@@ -255,7 +255,7 @@ TEST_F(Reception, FailedAcknowledgementHandsItsFailureBack) {
 // server's silence but not the inactivity limit. Silence counts only once the conversation has
 // started. Nothing is checked once the conversation is over (unless a choice waits for a user)
 // or while a box that closes itself is up: the box or the last step ends the run.
-TEST_F(Reception, OnlyMovingFileBytesAreProgress) {
+TEST_F(ReceptionSteps, OnlyMovingFileBytesAreProgress) {
     StartProgressWatch(*s_, 1000);
     EXPECT_EQ(CheckWatch(*s_, 200000, 60000, 300000, false), WatchEnding::None);
     StartSilenceWatch(*s_, 200000);
@@ -264,16 +264,21 @@ TEST_F(Reception, OnlyMovingFileBytesAreProgress) {
     EXPECT_EQ(CheckWatch(*s_, 301000 - 1, 60000, 300000, false), WatchEnding::None);
     EXPECT_EQ(CheckWatch(*s_, 301000, 60000, 300000, false), WatchEnding::Inactivity);
     Start(4);
+    using S = ConversationState;
     const struct {
         const char* piece; // a FILE_DATA piece, or null for an upload piece
-        int ignoring;      // IgnoreSocketEvents
-        bool awaitingUser, boxUp;
+        S state;
+        bool boxUp;
         WatchEnding ending; // at the inactivity limit after the step
     } rows[] = {
-        {"", 0, false, false, WatchEnding::Inactivity}, {"a", 0, false, false, WatchEnding::None},
-        {nullptr, 0, false, false, WatchEnding::None},  {"", 1, false, false, WatchEnding::None},
-        {"", 1, true, false, WatchEnding::Inactivity},  {"", 0, false, true, WatchEnding::None},
-        {"", 1, true, true, WatchEnding::None},
+        {"", S::Receiving, false, WatchEnding::Inactivity},
+        {"a", S::Receiving, false, WatchEnding::None},
+        {nullptr, S::Uploading, false, WatchEnding::None},
+        {"", S::Ended, false, WatchEnding::None},
+        {"", S::Choosing, false, WatchEnding::Inactivity},
+        {"", S::Idle, false, WatchEnding::Inactivity}, // after an upload chosen from the list
+        {"", S::Receiving, true, WatchEnding::None},
+        {"", S::Choosing, true, WatchEnding::None},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.piece ? row.piece : "upload");
@@ -286,11 +291,9 @@ TEST_F(Reception, OnlyMovingFileBytesAreProgress) {
         } else {
             NoteProgress(*s_, 1000);
         }
-        s_->IgnoreSocketEvents = row.ignoring;
-        s_->AwaitingUser = row.awaitingUser;
+        s_->State = row.state;
         EXPECT_EQ(CheckWatch(*s_, 300000, 1000000, 300000, row.boxUp), row.ending);
-        s_->IgnoreSocketEvents = false;
-        s_->AwaitingUser = false;
+        s_->State = S::Receiving;
     }
 }
 
