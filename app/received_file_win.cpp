@@ -1,36 +1,34 @@
-// The received file's work, reached from the main window through its hooks: the product's
-// folders made and granted at start-up, where a received file may go, and the steps after a
-// complete file (the pipeline of install/, whose outcomes are reported and acted on here).
+// The received file's work, reached from the main window: the product's folders made and granted
+// at start-up, where a received file may go, and the steps after a complete file (the pipeline
+// of install/, whose outcomes become the main window's step outcomes here).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "app/app_win.h"
-#include "base/box_win.h"
 #include "base/install_log.h"
 #include "base/product_paths.h"
-#include "base/report_win.h"
 #include "base/run_result.h"
 #include "install/admin_client.h"
 #include "install/permissions.h"
-#include "install/received_pipeline_win.h"
 #include "session/received_digest.h"
 #include "ui/session_win.h"
 
 namespace {
 
-// A failure or refusal: reported as its outcome says, then the run quits.
-void ReportAndQuit(const Options& options, HWND window, const Outcome& outcome) {
-    if (outcome.report != Report::Failure)
-        ShowBox(window, outcome.text.c_str(), outcome.caption, MB_OK);
-    if (outcome.report != Report::BoxOnly)
-        ReportFailure(options, window, outcome.text.c_str(), outcome.caption);
-    PostQuitMessage(0);
-}
-
 bool Ends(const Outcome& outcome) {
     return outcome.kind == OutcomeKind::Failed || outcome.kind == OutcomeKind::Refused;
+}
+
+// A failure or refusal, told as its outcome says; then the run ends as `then` says.
+StepOutcome Failing(const Outcome& outcome, AfterStep then) {
+    ReportWay way = ReportWay::Failure;
+    if (outcome.report == Report::BoxThenFailure)
+        way = ReportWay::BoxThenFailure;
+    else if (outcome.report == Report::BoxOnly)
+        way = ReportWay::Box;
+    return StepOutcome::Reporting(way, outcome.text.c_str(), outcome.caption, then);
 }
 
 } // namespace
@@ -41,50 +39,49 @@ void PrepareProductFolders() {
         SetOrvanePermissions();
 }
 
-void AfterCompleteFile(MainWindow& main, Session& s) {
+StepOutcome ReceivedFileWork::Take(MainWindow& main, Session& s) {
     const Options& options = main.options;
-    HWND window = main.window;
     s.State = ConversationState::Ended;
     char line[kLogMessageCapacity];
     DescribeReceivedFile(s.LocalFilePath, s.reception.Received, line, sizeof line);
-    // Held from here to its start: no other process can change it meanwhile.
-    ReceivedFilePipeline pipeline(options);
-    const Outcome taken = pipeline.Take(ReceivedFile{s.LocalFilePath, s.reception.Received, line});
+    // Held from here to its start (and to the end of the run): no other process can change it.
+    pipeline_ = std::make_unique<ReceivedFilePipeline>(options);
+    const Outcome taken =
+        pipeline_->Take(ReceivedFile{s.LocalFilePath, s.reception.Received, line});
     if (Ends(taken)) {
         CloseServerConnection(s);
-        ReportAndQuit(options, window, taken);
-        return;
+        return Failing(taken, AfterStep::Quit);
     }
     Session* session = &s;
     if (options.SetupMode) {
-        const Outcome started = pipeline.StartSetup([session] { CloseServerConnection(*session); });
-        if (Ends(started)) {
-            ReportAndQuit(options, window, started);
-            return;
-        }
+        const Outcome started =
+            pipeline_->StartSetup([session] { CloseServerConnection(*session); });
+        if (Ends(started))
+            return Failing(started, AfterStep::Quit);
         NoteRunSucceeded();
-        EndSession(main);
-        return;
+        return StepOutcome::Ending();
     }
     if (std::strstr(s.LocalFilePath, "qorvath.exe") != nullptr) {
-        pipeline.MoveTo(kMovedProgram);
+        pipeline_->MoveTo(kMovedProgram);
         std::snprintf(s.LocalFilePath, sizeof s.LocalFilePath, "%s", kMovedProgram);
     }
-    // The box and the starts below run message loops in which the window may be destroyed
-    // (which ends the session): the pipeline names the file by its own path, and the connection
-    // is closed only while the session is still there.
+    session_ = &s;
+    const bool box = options.UserInteraction && options.OptionServerAddress[0] == '\0';
+    return StepOutcome::Reporting(box ? ReportWay::Box : ReportWay::Log, "File Transfer Complete!",
+                                  "", AfterStep::StartReceived);
+}
+
+StepOutcome ReceivedFileWork::StartReceived(MainWindow& main) {
+    NoteRunSucceeded();
+    // The pipeline names the file by its own path; the connection is closed only while the
+    // session is still there (it may have ended while the completion was told).
     SessionHost* host = &main.sessions;
-    auto closeIfCurrent = [host, session] {
+    Session* session = session_;
+    const Outcome started = pipeline_->StartReceived([host, session] {
         if (host->Current() == session)
             CloseServerConnection(*session);
-    };
-    if (options.UserInteraction && options.OptionServerAddress[0] == '\0')
-        ShowBox(window, "File Transfer Complete!", "", MB_OK);
-    else
-        WriteInstallLog("File Transfer Complete!");
-    NoteRunSucceeded();
-    const Outcome started = pipeline.StartReceived(closeIfCurrent);
+    });
     if (Ends(started))
-        ReportAndQuit(options, window, started);
-    EndSession(main);
+        return Failing(started, AfterStep::EndSession);
+    return StepOutcome::Ending();
 }

@@ -147,7 +147,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     main.dialogFont = dialogFont;
     main.showStatusLabel = ShowStatusLabel;
     main.prepareProductFolders = PrepareProductFolders;
-    main.afterCompleteFile = AfterCompleteFile;
+    ReceivedFileWork receivedFile;
+    main.completedFile = &receivedFile;
     main.destinationAllowed = ReceivedFileMayGoTo;
     HWND window =
         CreateWindowExA(0, "Install", MainWindowTitle(options), kMainWindowStyle, workArea.left,

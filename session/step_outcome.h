@@ -11,14 +11,19 @@ enum class ReportWay {
     Notice,      // a box with a user, an Install.log line without; the run goes on
     Transport,   // the transport's box, owned by the active window (shown with or without a user)
     ServerError, // the server's text in a box with a user; "ERROR" as the run's log line without
+    Box,         // a box, with or without a user (one without closes itself)
+    BoxThenFailure, // a box, with or without a user, then the same text as a Failure
+    Log,            // an Install.log line
 };
 
 enum class AfterStep {
     Continue,
     EndSession,
-    FinishPiece, // go on with the piece whose acknowledgement failed (from pieceStart)
-    HandleEvent, // after a socket event's error: the event itself (event)
-    Reconnect,   // after a socket event's error: a new connection, then the event itself
+    FinishPiece,   // go on with the piece whose acknowledgement failed (from pieceStart)
+    HandleEvent,   // after a socket event's error: the event itself (event)
+    Reconnect,     // after a socket event's error: a new connection, then the event itself
+    Quit,          // the run ends at once: the quit message, without the session's end
+    StartReceived, // the complete file's start (the main window's completed-file work)
 };
 
 struct StepOutcome {

@@ -49,8 +49,8 @@ StepOutcome AfterPiece(MainWindow& main, Session& s, ReceptionResult result,
                        std::int32_t pieceStart) {
     if (result == ReceptionResult::Continue || result == ReceptionResult::Complete)
         NoteFileData(s, pieceStart, SessionClockMs());
-    if (result == ReceptionResult::Complete && main.afterCompleteFile)
-        main.afterCompleteFile(main, s); // ends the session or leaves it to the setup program
+    if (result == ReceptionResult::Complete && main.completedFile)
+        return main.completedFile->Take(main, s);
     return ReceptionOutcome(s, result, pieceStart);
 }
 

@@ -36,6 +36,19 @@ class AdministeredFileSink : public PlainFileSink {
     const MainWindow& main_;
 };
 
+// Start-up's work on a completely received file (app/): steps that show nothing and return what
+// is left to tell and do.
+class CompletedFileWork {
+  public:
+    virtual ~CompletedFileWork() = default;
+    // The file just completed: held, granted and logged, then in setup mode checked and started.
+    // In download mode the outcome tells "File Transfer Complete!" and asks for StartReceived.
+    virtual StepOutcome Take(MainWindow& main, Session& session) = 0;
+    // Download mode, once the completion is told: the held file's start. The session may have
+    // ended while the completion was told.
+    virtual StepOutcome StartReceived(MainWindow& main) = 0;
+};
+
 // The main window's own state, made by start-up and reached from the window procedure (its
 // GWLP_USERDATA) and from the dialogs it owns: the options, the current session and the
 // window objects of the run.
@@ -50,10 +63,9 @@ struct MainWindow {
     // The status label, drawn by start-up's label window class.
     int (*showStatusLabel)(const char* text, HWND window, int repaintOnly) = nullptr;
     // Start-up's work on the machine: the product's folders made and granted when the window
-    // is created, and the steps after a completely received file (which end the session or
-    // leave it to the setup program's outcome).
+    // is created, and the steps after a completely received file.
     void (*prepareProductFolders)() = nullptr;
-    void (*afterCompleteFile)(MainWindow& main, Session& session) = nullptr;
+    CompletedFileWork* completedFile = nullptr;
     // Whether the administrator lets a received file be written to a path (null: anywhere).
     bool (*destinationAllowed)(const char* path) = nullptr;
     HWND transferStatus = nullptr; // dialog 103 of the reception under way, or none

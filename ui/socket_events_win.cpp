@@ -76,6 +76,16 @@ void Report(MainWindow& main, const StepOutcome& outcome) {
         else
             LogRunFailure("ERROR");
         break;
+    case ReportWay::Box:
+        ShowBox(main.window, outcome.text, outcome.caption, MB_OK);
+        break;
+    case ReportWay::BoxThenFailure:
+        ShowBox(main.window, outcome.text, outcome.caption, MB_OK);
+        ReportFailure(options, main.window, outcome.text, outcome.caption);
+        break;
+    case ReportWay::Log:
+        WriteInstallLogText(outcome.text);
+        break;
     }
 }
 
@@ -99,6 +109,15 @@ bool Closed(const MainWindow::WaitingEvents& waiting) {
 void ActOn(MainWindow& main, StepOutcome outcome) {
     for (;;) {
         Report(main, outcome);
+        // The complete file's last steps go on whatever happened to the session meanwhile.
+        if (outcome.then == AfterStep::StartReceived) {
+            outcome = main.completedFile->StartReceived(main);
+            continue;
+        }
+        if (outcome.then == AfterStep::Quit) {
+            PostQuitMessage(0);
+            return;
+        }
         Session* s = main.sessions.Current();
         if (s == nullptr)
             return; // ended while the box was up (the window was destroyed, a limit ran out)
@@ -123,6 +142,9 @@ void ActOn(MainWindow& main, StepOutcome outcome) {
         case AfterStep::HandleEvent:
             outcome = HandleEvent(main, *s, outcome.event);
             break;
+        case AfterStep::Quit:
+        case AfterStep::StartReceived:
+            return; // acted on above
         case AfterStep::Reconnect: {
             const int event = outcome.event;
             main.waitingEvents = MainWindow::WaitingEvents(); // the old connection's

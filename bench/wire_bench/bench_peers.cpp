@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 namespace wire_bench {
 
 Server::Server(const WineHost& host, const std::string& serveRoot, std::size_t pieceSize,
-               const char* protect, bool compressed)
+               const char* protect, bool compressed, bool reuseFrames)
     : log_(host.Work() + "/refserver.log") {
     std::error_code error;
     fs::remove(log_, error);
@@ -35,10 +35,10 @@ Server::Server(const WineHost& host, const std::string& serveRoot, std::size_t p
                                   "--protect",
                                   protect,
                                   "--keep"};
-    if (compressed) {
+    if (compressed)
         argv.push_back("--compress");
+    if (reuseFrames)
         argv.push_back("--reuse-frames");
-    }
     pid_ = Spawn(argv, log_);
     const long long deadline = host::NowMs() + 10000;
     while (host::Slurp(log_).find("listening on") == std::string::npos) {

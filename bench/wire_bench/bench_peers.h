@@ -14,12 +14,13 @@
 namespace wire_bench {
 
 // The reference server on 127.0.0.1:11001, started for one configuration and ended by its id.
-// Compressed: it compresses its messages and sends a piece served before from the frame built
-// then, so that its own compression is not timed again and again.
+// Compressed: it compresses its messages. Reusing frames: it sends a piece served before from
+// the frame built then, so that its own compression, encryption and check value are not timed
+// again and again.
 class Server {
   public:
     Server(const WineHost& host, const std::string& serveRoot, std::size_t pieceSize,
-           const char* protect, bool compressed);
+           const char* protect, bool compressed, bool reuseFrames);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

@@ -16,7 +16,9 @@
 //
 // With --compressed the downloads carry program bytes (this build's executables) and the server
 // compresses every piece, as a server does unless told otherwise; wire_client.exe then inflates
-// with zlib into a block it keeps. The server builds each distinct piece's frame once.
+// with zlib into a block it keeps. The server builds each distinct piece's frame once, in an
+// untimed transfer before the timed ones; with --prebuilt-frames it does so for every form, so
+// that its own encryption and check value are outside the timed transfers as well.
 //
 // Runs in its own Wine prefix (<build>/wire_bench/wine, created on first use) and holds the
 // end-to-end lock (/tmp/orvane-e2e.lock) throughout, since it uses the fixed ports. Every
@@ -34,6 +36,7 @@
 #include <vector>
 
 #include "bench/wire_bench/bench_peers.h"
+#include "bench/wire_bench/figures.h"
 #include "bench/wire_bench/wine_host.h"
 
 namespace fs = std::filesystem;
@@ -42,6 +45,10 @@ namespace {
 
 using wire_bench::AdminSink;
 using wire_bench::Fatal;
+using wire_bench::MBps;
+using wire_bench::Median;
+using wire_bench::Rates;
+using wire_bench::Ratio;
 using wire_bench::RunResult;
 using wire_bench::Server;
 using wire_bench::WineHost;
@@ -87,47 +94,6 @@ void WriteProgramContent(const WineHost& host, const std::string& path, std::siz
         out.write(block.data(), static_cast<std::streamsize>(part));
         done += part;
     }
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// "median (lowest-highest)" of the rates, in MB/s.
-std::string Rates(const std::vector<double>& values) {
-    if (values.empty())
-        return "-";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f (%.1f-%.1f)", Median(values),
-                  *std::min_element(values.begin(), values.end()),
-                  *std::max_element(values.begin(), values.end()));
-    return text;
-}
-
-// The ratio of the medians, then the range of the ratios of the runs taken side by side.
-std::string Ratio(const std::vector<double>& install, const std::vector<double>& client) {
-    const double a = Median(install), b = Median(client);
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f", b > 0 ? a / b : 0);
-    std::string out = text;
-    if (install.size() == client.size() && install.size() > 1) {
-        std::vector<double> pairs;
-        for (std::size_t i = 0; i < install.size(); ++i)
-            pairs.push_back(install[i] / client[i]);
-        std::snprintf(text, sizeof text, " (%.2f-%.2f)",
-                      *std::min_element(pairs.begin(), pairs.end()),
-                      *std::max_element(pairs.begin(), pairs.end()));
-        out += text;
-    }
-    return out;
-}
-
-double MBps(std::size_t bytes, double ms) {
-    return ms > 0 ? bytes / ms / 1000.0 : 0;
 }
 
 const std::string kInstall = "C:\\orvane\\bin\\Install.exe";
@@ -201,6 +167,7 @@ struct Options {
     bool download = true, upload = true;
     std::size_t piece = 0;                      // only this download piece size (bytes), 0: all
     bool compressed = false, bothForms = false; // bothForms: uncompressed, then compressed
+    bool prebuilt = false; // every form's frames built once, before the timed runs
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -208,7 +175,9 @@ Options ParseOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--compressed" || arg == "--all-forms") {
+        if (arg == "--prebuilt-frames") {
+            o.prebuilt = true;
+        } else if (arg == "--compressed" || arg == "--all-forms") {
             o.compressed = arg == "--compressed";
             o.bothForms = arg == "--all-forms";
         } else if (arg == "--install" && value) {
@@ -233,7 +202,7 @@ Options ParseOptions(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: wire_bench [--repeat N] [--scale F] [--only download|upload]\n"
                          "                  [--piece 4|64|1024] [--install PATH] "
-                         "[--compressed|--all-forms]\n"
+                         "[--compressed|--all-forms] [--prebuilt-frames]\n"
                          "  --repeat  runs of each program per figure, median shown (default 3)\n"
                          "  --scale   multiplies the transfer sizes (default 1: 4 MiB, 64 MiB\n"
                          "            and 256 MiB downloads, 16 MiB upload)\n"
@@ -242,6 +211,8 @@ Options ParseOptions(int argc, char** argv) {
                          "  --install the Install.exe to measure (default: this build's)\n"
                          "  --compressed  downloads of program bytes in compressed pieces\n"
                          "  --all-forms   each download uncompressed, then --compressed\n"
+                         "  --prebuilt-frames  the server sends every form from frames built\n"
+                         "            in an untimed first transfer (compressed ones always)\n"
                          "Run it under xvfb-run -a; it holds %s while it runs.\n",
                          "/tmp/orvane-e2e.lock");
             std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
@@ -290,7 +261,7 @@ int main(int argc, char** argv) {
         // The first programs of a fresh Wine server start its services and fill the caches:
         // one untimed download by each before anything is measured.
         WriteContent(serveRoot + "/usr/orvane/bin/Setup.exe", 1 << 20, 3);
-        Server server(host, serveRoot, 65536, "none", false);
+        Server server(host, serveRoot, 65536, "none", false, false);
         Download(host, server, true, 1 << 20);
         Download(host, server, false, 1 << 20);
     }
@@ -303,8 +274,13 @@ int main(int argc, char** argv) {
             std::size_t piece, size;
         } sizes[] = {
             {4096, scaled(4 << 20)}, {65536, scaled(64 << 20)}, {1 << 20, scaled(256 << 20)}};
-        double plainLargest = 0, protectedLargest = 0;
-        double clientPlainLargest = 0, clientProtectedLargest = 0;
+        // Per piece size, the protected rate over the plain one, of the medians.
+        struct ProtectedShare {
+            std::size_t piece;
+            double install, client;
+        };
+        std::vector<ProtectedShare> protectedShares;
+        double plainRate = 0, clientPlainRate = 0; // of the same piece size, uncompressed
         for (const auto& s : sizes) {
             if (options.piece != 0 && s.piece != options.piece)
                 continue;
@@ -314,7 +290,11 @@ int main(int argc, char** argv) {
                 compressed = options.bothForms ? form : options.compressed;
                 writeSetup(s.size);
                 for (const char* protect : {"none", "aes-check"}) {
-                    Server server(host, serveRoot, s.piece, protect, compressed);
+                    const bool reuse = compressed || options.prebuilt;
+                    Server server(host, serveRoot, s.piece, protect, compressed, reuse);
+                    // Reused frames are built in an untimed transfer, not in the first timed one.
+                    if (reuse)
+                        Download(host, server, false, s.size);
                     std::vector<double> install, client;
                     for (int i = 0; i < options.repeat; ++i) {
                         // Turn about, so that neither program always runs first on a busy machine.
@@ -330,10 +310,12 @@ int main(int argc, char** argv) {
                                 Rates(install).c_str(), Rates(client).c_str(),
                                 Ratio(install, client).c_str());
                     std::fflush(stdout);
-                    if (s.piece == (1u << 20) && !compressed) {
-                        const bool plain = std::strcmp(protect, "none") == 0;
-                        (plain ? plainLargest : protectedLargest) = Median(install);
-                        (plain ? clientPlainLargest : clientProtectedLargest) = Median(client);
+                    if (!compressed && std::strcmp(protect, "none") == 0) {
+                        plainRate = Median(install);
+                        clientPlainRate = Median(client);
+                    } else if (!compressed && plainRate > 0 && clientPlainRate > 0) {
+                        protectedShares.push_back({s.piece, Median(install) / plainRate,
+                                                   Median(client) / clientPlainRate});
                     }
                     // Peak memory in runs of their own, so that following the process does not
                     // slow one side of the timed runs: the largest plain download, then the same
@@ -352,11 +334,11 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        if (plainLargest > 0 && clientPlainLargest > 0)
-            std::printf("\n1 MiB pieces, AES + check value / plain: Install.exe %.2f, "
-                        "wire_client.exe %.2f\n",
-                        protectedLargest / plainLargest,
-                        clientProtectedLargest / clientPlainLargest);
+        for (const ProtectedShare& share : protectedShares)
+            std::printf("\n%zu KiB pieces, AES + check value / plain: Install.exe %.2f, "
+                        "wire_client.exe %.2f%s\n",
+                        share.piece / 1024, share.install, share.client,
+                        options.prebuilt ? " (frames prebuilt)" : "");
         if (peakGrowthKiB >= 0)
             std::printf("Peak memory (VmHWM) of Install.exe, %zu MiB download over a 1-byte one: "
                         "+%.1f MiB (write-behind buffer 2.9 MiB%s)\n",
@@ -367,7 +349,7 @@ int main(int argc, char** argv) {
     if (options.upload) {
         const std::size_t size = scaled(16 << 20);
         WriteContent(host.DriveC("orvane/winsupport/wire.bin"), size, 11);
-        Server server(host, serveRoot, 65536, "none", false);
+        Server server(host, serveRoot, 65536, "none", false, false);
         std::vector<double> install, client;
         for (int i = 0; i < options.repeat; ++i) {
             for (const bool ofInstall : {i % 2 == 0, i % 2 != 0}) {

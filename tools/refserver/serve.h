@@ -29,15 +29,16 @@ extern const char kEndOfList[];          // "NoMore"
 extern const char kDefaultDestination[]; // "C:\klv\transfer\"
 
 // The frames built for FILE_DATA pieces, reused when the same piece is served again with the
-// same send options, up to a bound (benchmarks: keeps the server's compression of a piece out
-// of every transfer but the first). Shared by the connections of one server.
+// same send options, up to a bound (benchmarks: keeps the server's compression, encryption and
+// check value of a piece out of every transfer but the first). Shared by the connections of one
+// server.
 class PieceFrames {
   public:
     // The frame of `payload` sent with `options`, built now or before.
     std::string FrameOf(const std::string& payload, int options);
 
   private:
-    static constexpr std::size_t kBound = 64 << 20; // bytes of payloads and frames held
+    static constexpr std::size_t kBound = std::size_t{768} << 20; // payloads and frames held
     std::mutex lock_;
     std::unordered_map<std::string, std::string> frames_; // payload -> frame, for options_
     int options_ = -1;
