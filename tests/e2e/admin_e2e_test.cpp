@@ -10,14 +10,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "tests/e2e/admin_rows.h"
 #include "tests/e2e/session_test.h"
+#include "tests/support/scoped_setting.h"
 
 namespace e2e {
 namespace {
 
 const char* kAdminLog = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminService.log";
 const std::string kHelper = "C:\\orvane\\bin\\Install.exe -ADMIN";
-const std::string kHelperGranted = "Install -ADMIN HandleSetOrvanePermissionsAsAdmin";
 const std::vector<std::string> kPaths = {"C:\\KLV",
                                          "C:\\KLV\\transfer",
                                          "C:\\KLV\\sub",
@@ -77,9 +78,9 @@ int Call(const std::string& arguments) {
 
 class AdminE2E : public SessionTest {
   protected:
-    // The product folders not yet world-writable, the admin log switched on or off.
+    // On the clean drive C of SetUp: the product folders not yet world-writable, the admin log
+    // switched on or off.
     void Prepare(bool logOn) {
-        Reset();
         WriteFile("C:\\KLV\\transfer\\old.txt", "o");
         WriteFile("C:\\KLV\\sub\\deep.txt", "d");
         WriteFile("C:\\orvane\\zel\\deep\\leaf.txt", "l");
@@ -140,217 +141,173 @@ TEST_F(AdminE2E, SingleFilesAndOverlongPathsGetPermissionsOrALine) {
     EXPECT_TRUE(Logged("SetFolderPermissions() path too long, skipped: ..."));
 }
 
-TEST_F(AdminE2E, HandedOverConnectionsEndTheHelperByThemselves) {
-    const std::vector<std::string> noSocket = {
-        "startAdminSocket() KLVWSASocket() ERROR",
-        "Install -ADMIN WM_COPYDATA startAdminSocket() failed"};
-    struct Row {
-        const char* which; // helperdriver's scenario
-        bool logOn, granted;
-        std::vector<std::string> adminLog;
-    };
-    const std::vector<Row> rows = {
-        // Kind 1 is ignored, then kind 5 grants once and ends the helper.
-        {"kind1-kind5", true, true, {kHelperGranted}},
-        // A frame over the request's limit is dropped like an unknown kind: kind 5 still grants.
-        {"long-kind5", true, true, {kHelperGranted}},
-        // Served even when the peer closed before the hand-over; no switch file, no log.
-        {"kind5-closed", false, true, {}},
-        {"short", true, false, {}},
-        {"kind16-close", true, false, {}},
-        {"close", true, false, {}},
-        {"nosocket", true, false, noSocket},
-        // A record one byte short is no record: a socket made from it would be read past the copy.
-        {"shortcopy", true, false, noSocket},
-    };
-    for (const Row& row : rows) {
-        if (Skipped(row.which))
-            continue;
-        Scenario(std::string("helper hand-over: ") + row.which);
-        Prepare(row.logOn);
-        EXPECT_EQ(RunToEnd(Tool("helperdriver.exe ") + row.which, 60000), 0) << "its exit code";
-        ExpectPermissionsGranted(row.granted);
-        log_ = InstallLogMessages();
-        EXPECT_EQ(std::count(log_.begin(), log_.end(), kHelper), 1);
-        EXPECT_TRUE(row.logOn || !FileExists(kAdminLog));
-        EXPECT_EQ(LogMessages(kAdminLog), row.adminLog);
-    }
+// A connection handed to the elevated helper (helperdriver.exe in the AdminService's place):
+// the permissions granted once or not at all, and the helper gone by itself either way.
+class HandOver : public AdminE2E, public ::testing::WithParamInterface<HandOverRow> {};
+
+TEST_P(HandOver, EndsTheHelperByItself) {
+    const HandOverRow& row = GetParam();
+    Scenario(std::string("helper hand-over: ") + row.which);
+    Prepare(row.logOn);
+    EXPECT_EQ(RunToEnd(Tool("helperdriver.exe ") + row.which, 60000), 0) << "its exit code";
+    ExpectPermissionsGranted(row.granted);
+    log_ = InstallLogMessages();
+    EXPECT_EQ(std::count(log_.begin(), log_.end(), kHelper), 1);
+    EXPECT_TRUE(row.logOn || !FileExists(kAdminLog));
+    EXPECT_EQ(LogMessages(kAdminLog), row.adminLog);
 }
+
+INSTANTIATE_TEST_SUITE_P(Connections, HandOver, ::testing::ValuesIn(HandOverRows()),
+                         RowName<HandOverRow>);
 
 // The stand-in as a Windows service under the service manager, beside a peer that trickles
 // bytes, and at its cap of 16 connections. Each row starts it, proves it serves, and stops it.
-TEST_F(AdminE2E, StandInServesAsAServiceBesideASlowPeerAndUpToItsCap) {
+class StandIn : public AdminE2E, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(StandIn, ServesAsAServiceBesideASlowPeerAndUpToItsCap) {
     const std::string standIn = Tool("AdminService.exe");
-    for (const char* row : {"service", "trickling peer", "16 connections"}) {
-        if (Skipped(row))
-            continue;
-        Scenario(std::string("AdminService stand-in: ") + row);
-        Reset();
-        MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
-        const bool service = std::string(row) == "service";
-        std::unique_ptr<WinProcess> console;
-        if (service)
-            EXPECT_EQ(RunToEnd(standIn + " install"), 0);
-        else
-            console = std::make_unique<WinProcess>(standIn + " console");
-        ASSERT_TRUE(
-            WaitUntil([] { return StandInLogged("listening on 127.0.0.1:13021"); }, 30000, 200));
-        EXPECT_EQ(StandInLogged("started as a service"), service);
-        EXPECT_TRUE(Served("C:\\first.exe", 10000));
-        if (std::string(row) == "trickling peer") {
-            // One byte of a frame every 400 ms: served beside it, and it is cut at 10 s though
-            // every byte came well within any per-byte limit.
-            const int slow = ConnectStandIn();
-            ASSERT_GE(slow, 0);
-            const auto start = std::chrono::steady_clock::now();
-            bool cut = false;
-            const std::string frame = std::string("\0\1", 2) + testbytes::Le32(200) +
-                                      std::string(200, 'x'); // a Blowfish frame, 200-byte body
-            for (int i = 0; i < 40 && !cut; ++i) {
-                send(slow, &frame[std::size_t(i)], 1, MSG_NOSIGNAL);
-                cut = ClosedWithin(slow, 400);
-                if (i == 2) {
-                    EXPECT_TRUE(Served("C:\\beside.exe", 3000)) << "served beside the slow peer";
-                }
+    const std::string& row = GetParam();
+    Scenario("AdminService stand-in: " + row);
+    MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
+    const bool service = row == "service";
+    std::unique_ptr<WinProcess> console;
+    if (service)
+        EXPECT_EQ(RunToEnd(standIn + " install"), 0);
+    else
+        console = std::make_unique<WinProcess>(standIn + " console");
+    ASSERT_TRUE(
+        WaitUntil([] { return StandInLogged("listening on 127.0.0.1:13021"); }, 30000, 200));
+    EXPECT_EQ(StandInLogged("started as a service"), service);
+    EXPECT_TRUE(Served("C:\\first.exe", 10000));
+    if (row == "trickling peer") {
+        // One byte of a frame every 400 ms: served beside it, and it is cut at 10 s though
+        // every byte came well within any per-byte limit.
+        const int slow = ConnectStandIn();
+        ASSERT_GE(slow, 0);
+        const auto start = std::chrono::steady_clock::now();
+        bool cut = false;
+        const std::string frame = std::string("\0\1", 2) + testbytes::Le32(200) +
+                                  std::string(200, 'x'); // a Blowfish frame, 200-byte body
+        for (int i = 0; i < 40 && !cut; ++i) {
+            send(slow, &frame[std::size_t(i)], 1, MSG_NOSIGNAL);
+            cut = ClosedWithin(slow, 400);
+            if (i == 2) {
+                EXPECT_TRUE(Served("C:\\beside.exe", 3000)) << "served beside the slow peer";
             }
-            const double seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            EXPECT_TRUE(cut);
-            EXPECT_GE(seconds, 9.0);
-            EXPECT_LE(seconds, 13.0);
-            EXPECT_TRUE(StandInLogged("request dropped: no complete record within 10 seconds"));
-            close(slow);
-        } else if (!service) {
-            // 16 silent peers held; the 17th is closed at once; once they are gone, served again.
-            std::vector<int> held;
-            for (int i = 0; i < 16; ++i)
-                held.push_back(ConnectStandIn());
-            Pause(1000);
-            const int extra = ConnectStandIn();
-            EXPECT_TRUE(extra >= 0 && ClosedWithin(extra, 2000)) << "the 17th is closed at once";
-            EXPECT_TRUE(StandInLogged("connection refused: 16 connections are being served"));
-            for (int fd : held)
-                EXPECT_FALSE(fd < 0 || ClosedWithin(fd, 0)) << "the 16 are still held";
-            for (int fd : held)
-                close(fd);
-            close(extra);
-            // The stand-in counts a connection until its thread has seen it close: a request
-            // made at once may still meet the cap, so it is made again until served.
-            EXPECT_TRUE(WaitUntil([] { return Served("C:\\after.exe", 1000); }, 15000, 200))
-                << "served once they are gone";
         }
-        if (service) {
-            EXPECT_EQ(RunToEnd(standIn + " remove"), 0);
-            EXPECT_TRUE(WaitUntil([] { return StandInLogged("stopped"); }, 30000, 200));
-            EXPECT_TRUE(WaitUntil(
-                [] {
-                    const int fd = ConnectStandIn();
-                    return fd < 0 || (close(fd), false);
-                },
-                10000, 200))
-                << "nothing listens once removed";
-            EXPECT_EQ(RunToEnd(standIn + " remove"), 1) << "removed: not found again";
-        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_TRUE(cut);
+        EXPECT_GE(seconds, 9.0);
+        EXPECT_LE(seconds, 13.0);
+        EXPECT_TRUE(StandInLogged("request dropped: no complete record within 10 seconds"));
+        close(slow);
+    } else if (!service) {
+        // 16 silent peers held; the 17th is closed at once; once they are gone, served again.
+        std::vector<int> held;
+        for (int i = 0; i < 16; ++i)
+            held.push_back(ConnectStandIn());
+        Pause(1000);
+        const int extra = ConnectStandIn();
+        EXPECT_TRUE(extra >= 0 && ClosedWithin(extra, 2000)) << "the 17th is closed at once";
+        EXPECT_TRUE(StandInLogged("connection refused: 16 connections are being served"));
+        for (int fd : held)
+            EXPECT_FALSE(fd < 0 || ClosedWithin(fd, 0)) << "the 16 are still held";
+        for (int fd : held)
+            close(fd);
+        close(extra);
+        // The stand-in counts a connection until its thread has seen it close: a request
+        // made at once may still meet the cap, so it is made again until served.
+        EXPECT_TRUE(WaitUntil([] { return Served("C:\\after.exe", 1000); }, 15000, 200))
+            << "served once they are gone";
+    }
+    if (service) {
+        EXPECT_EQ(RunToEnd(standIn + " remove"), 0);
+        EXPECT_TRUE(WaitUntil([] { return StandInLogged("stopped"); }, 30000, 200));
+        EXPECT_TRUE(WaitUntil(
+            [] {
+                const int fd = ConnectStandIn();
+                return fd < 0 || (close(fd), false);
+            },
+            10000, 200))
+            << "nothing listens once removed";
+        EXPECT_EQ(RunToEnd(standIn + " remove"), 1) << "removed: not found again";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Service, StandIn,
+                         ::testing::Values("service", "trickling peer", "16 connections"),
+                         RowName<std::string>);
 
 // What a local user may place in the folders open to everyone is never loaded or started by the
 // elevated programs: a library named after one a program uses, beside it, with the system made
 // to look beside the program first (as Windows does for a library it does not know); a program
 // named like the first word of a received program's path; a msiexec.exe beside Install.exe.
-TEST_F(AdminE2E, WhatALocalUserPlantsIsNeverLoadedOrStarted) {
+class Planted : public AdminE2E, public ::testing::WithParamInterface<PlantedRow> {};
+
+TEST_P(Planted, IsNeverLoadedOrStarted) {
+    const PlantedRow& row = GetParam();
     const std::string bin = "C:\\orvane\\bin\\";
-    struct Row {
-        const char* name;
-        std::vector<std::pair<std::string, const char*>> planted; // path, file of this build
-        const char* overrides;                                    // searched beside first
-        std::string fetched;                                      // "": the stand-in instead
-        std::string content, started;                             // the start it makes
-        const char* linked = nullptr; // a link to C:\outside in this folder's place
-    };
-    const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
-    const std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "pkg";
-    const char* planted = "planted_library.dll";
-    // clang-format off
-    const std::vector<Row> rows = {
-        // The theme library is one the common controls load.
-        {"timer and theme libraries beside Install.exe",
-         {{bin + "winmm.dll", planted}, {bin + "uxtheme.dll", planted}},
-         "winmm,uxtheme=n,b", "note.txt", "abc", ""},
-        {"libraries beside the stand-in",
-         {{bin + "iphlpapi.dll", planted}, {bin + "wtsapi32.dll", planted},
-          {bin + "AdminService.exe", "AdminService.exe"}},
-         "iphlpapi,wtsapi32=n,b", "", "", ""},
-        // The stand-in makes its log folder under it: nothing is made or written through the link.
-        {"a link in the stand-in's log folder's place",
-         {{bin + "AdminService.exe", "AdminService.exe"}}, "", "", "", "",
-         "C:\\orvane\\bin\\Services"},
-        {"first word of a received program", {{"C:\\KLV\\transfer\\Orvane.exe", "marker.exe"}}, "",
-         "Orvane Tools.exe", sample, "\"C:\\klv\\transfer\\Orvane Tools.exe\""},
-        {"msiexec beside Install.exe", {{bin + "msiexec.exe", "marker.exe"}}, "", "pkg.msi",
-         package, ""},
-    };
-    // clang-format on
-    for (const Row& row : rows) {
-        if (Skipped(row.name))
-            continue;
-        Scenario(std::string("planted by a local user: ") + row.name);
-        Reset();
-        for (const auto& [path, file] : row.planted)
-            WriteFile(path, ReadFile("Z:" + kWinBin + "/" + file));
-        ::setenv("WINEDLLOVERRIDES", (std::string("mscoree,mshtml=;") + row.overrides).c_str(), 1);
-        if (row.fetched.empty()) {
-            if (row.linked) {
-                std::filesystem::remove_all(HostPath("C:\\outside"));
-                MakeFolder("C:\\outside");
-                std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
-                                                          HostPath(row.linked));
-            } else {
-                MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
-            }
-            WinProcess service(bin + "AdminService.exe console");
-            const char* log = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
-            WaitUntil(
-                [&] {
-                    const int fd = row.linked ? ConnectStandIn() : -1;
-                    return fd >= 0 ? close(fd) == 0 : !ReadFile(log).empty();
-                },
-                20000);
-            // Kind 16: the peer check and the session's user token.
-            EXPECT_EQ(Call("user NULL C:\\klv\\transfer\\x.exe"), 1);
-            if (row.linked)
-                EXPECT_TRUE(std::filesystem::is_empty(HostPath("C:\\outside")))
-                    << "made or written through the link";
-            else
-                EXPECT_TRUE(WaitUntil(
-                    [&] { return ReadFile(log).find("x.exe") != std::string::npos; }, 10000))
-                    << ReadFile(log);
+    Scenario(std::string("planted by a local user: ") + row.name);
+    for (const auto& [path, file] : row.planted)
+        WriteFile(path, ReadFile("Z:" + kWinBin + "/" + file));
+    // Put back also when an assertion ends the row early: the next row starts without it.
+    const testsupport::OnExit plain([] { ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1); });
+    ::setenv("WINEDLLOVERRIDES", (std::string("mscoree,mshtml=;") + row.overrides).c_str(), 1);
+    if (row.fetched.empty()) {
+        if (row.linked) {
+            std::filesystem::remove_all(HostPath("C:\\outside"));
+            MakeFolder("C:\\outside");
+            std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
+                                                      HostPath(row.linked));
         } else {
-            ScriptServer server(11001);
-            Start(server, " -EFTP -I \"127.0.0.1\"", "-EFTPMODE");
-            for (const std::string& name : {row.fetched, std::string("NoMore")})
-                ASSERT_TRUE(server.SendType(FILE_NAME, name));
-            const Window list = WaitForList();
-            ASSERT_TRUE(list.Select(kFileList, 0) && list.Click(kIdOk));
-            ASSERT_TRUE(server.Receive(20000).has_value()) << "the choice";
-            SendFile(server, row.content.size(), {row.content});
-            ExpectExitZero();
-            if (!row.started.empty()) {
-                const char* mark = "C:\\orvane\\bin\\SampleSetupRan.txt";
-                WaitUntil([&] { return !ReadFile(mark).empty(); }, 10000, 250);
-                EXPECT_EQ(ReadFile(mark), row.started + "\r\n");
-            }
+            MakeFolder("C:\\orvane\\bin\\Services\\ErrorLogs");
         }
-        ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-        Pause(1000); // a start that went wrong has had its time
-        EXPECT_EQ(ReadFile(bin + "PlantedLibraryRan.txt"), "");
-        EXPECT_EQ(ReadFile(bin + "PlantedProgramRan.txt"), "");
-        // The system's installer, given a package it cannot open, may show a box: closed here.
-        for (const Window& w : ListWindows("#32770"))
-            if (!process_ || w.pid != process_->WindowsPid())
-                w.Close();
+        WinProcess service(bin + "AdminService.exe console");
+        const char* log = "C:\\orvane\\bin\\Services\\ErrorLogs\\AdminServiceStandIn.log";
+        WaitUntil(
+            [&] {
+                const int fd = row.linked ? ConnectStandIn() : -1;
+                return fd >= 0 ? close(fd) == 0 : !ReadFile(log).empty();
+            },
+            20000);
+        // Kind 16: the peer check and the session's user token.
+        EXPECT_EQ(Call("user NULL C:\\klv\\transfer\\x.exe"), 1);
+        if (row.linked)
+            EXPECT_TRUE(std::filesystem::is_empty(HostPath("C:\\outside")))
+                << "made or written through the link";
+        else
+            EXPECT_TRUE(
+                WaitUntil([&] { return ReadFile(log).find("x.exe") != std::string::npos; }, 10000))
+                << ReadFile(log);
+    } else {
+        ScriptServer server(11001);
+        Start(server, " -EFTP -I \"127.0.0.1\"", "-EFTPMODE");
+        for (const std::string& name : {row.fetched, std::string("NoMore")})
+            ASSERT_TRUE(server.SendType(FILE_NAME, name));
+        const Window list = WaitForList();
+        ASSERT_TRUE(list.Select(kFileList, 0) && list.Click(kIdOk));
+        ASSERT_TRUE(server.Receive(20000).has_value()) << "the choice";
+        SendFile(server, row.content.size(), {row.content});
+        ExpectExitZero();
+        if (!row.started.empty()) {
+            const char* mark = "C:\\orvane\\bin\\SampleSetupRan.txt";
+            WaitUntil([&] { return !ReadFile(mark).empty(); }, 10000, 250);
+            EXPECT_EQ(ReadFile(mark), row.started + "\r\n");
+        }
     }
+    ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    Pause(1000); // a start that went wrong has had its time
+    EXPECT_EQ(ReadFile(bin + "PlantedLibraryRan.txt"), "");
+    EXPECT_EQ(ReadFile(bin + "PlantedProgramRan.txt"), "");
+    // The system's installer, given a package it cannot open, may show a box: closed here.
+    for (const Window& w : ListWindows("#32770"))
+        if (!process_ || w.pid != process_->WindowsPid())
+            w.Close();
 }
+
+INSTANTIATE_TEST_SUITE_P(ByALocalUser, Planted, ::testing::ValuesIn(PlantedRows()),
+                         RowName<PlantedRow>);
 
 // Without a hand-over the helper ends by itself; its command line is logged as it came and is
 // not parsed, so no client preparation runs and Install.result is left alone.

@@ -1,10 +1,13 @@
 // Download mode (-EFTP) under Wine against the scriptable server: the status label, the "Select
 // File to Transfer" dialog, the choice sent back and the file that follows (the qorvath.exe rule),
 // the ways the choice ends the session, and the refusal without a user.
+#include <optional>
+#include <ostream>
 #include <thread>
 
 #include "ui/transfer_dialog_ids.h"
 #include "tests/e2e/session_test.h"
+#include "tests/support/scoped_setting.h"
 
 namespace e2e {
 namespace {
@@ -130,25 +133,17 @@ TEST_F(DownloadE2E, OkWithoutAChoiceAndCancelEndTheSessionAnEmptyListWaits) {
     }
 }
 
-// With -A a received program with a version, a package and the Halvek utility are started by
-// the AdminService from one command line ("NULL" program field); without an AdminService the
-// failure is boxed twice (once for -A, once for the user) and the run ends. Without -A a package
-// whose msiexec cannot be started is a failure too; and with AllowedDestinations set, a server
-// that names another folder gets no file.
-TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailBoxed) {
-    using testbytes::Le32;
-    using testbytes::Z;
-    struct Row {
-        std::string name, command; // the file fetched, the command line asked for
-        bool listening;            // an AdminService takes the request
-        bool local = false;        // no -A, and the system's msiexec.exe is not there
-        std::string allowed = "";  // AllowedDestinations; the server names C:\elsewhere\ then
-    };
+struct Row {
+    std::string name, command; // the file fetched, the command line asked for
+    bool listening;            // an AdminService takes the request
+    bool local = false;        // no -A, and the system's msiexec.exe is not there
+    std::string allowed = "";  // AllowedDestinations; the server names C:\elsewhere\ then
+};
+
+// The -A table: each row a file fetched and what it starts.
+std::vector<Row> Rows() {
     const std::string t = kTransfer;
-    const std::string msiexec = "C:\\windows\\system32\\msiexec.exe";
-    const std::string reg = "C:\\windows\\system32\\reg.exe ";
-    const std::string policyKey = "\"HKLM\\SOFTWARE\\Policies\\GRAPHICAL ORVANE\\Install\"";
-    const std::vector<Row> rows = {
+    return {
         {"pkg.msi", "", false, true},
         {"Setup123.exe", "", false, false, "C:\\KLV\\transfer"},
         {"Setup123.exe", t + "Setup123.exe -EREG -V\"123\"", true},
@@ -158,84 +153,106 @@ TEST_F(DownloadE2E, ReceivedProgramsWithTheAdminServiceGoAsOneCommandLineOrFailB
         {"Halvek.exe", t + "Halvek.exe -sp-A", true},
         {"Halvek.exe", t + "Halvek.exe -sp-A", false},
     };
+}
+
+// A row's name: the file fetched and how the run differs.
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name
+         << (row.local              ? " without -A, msiexec missing"
+             : !row.allowed.empty() ? " outside AllowedDestinations"
+             : row.listening        ? ""
+                                    : " without an AdminService");
+}
+
+// With -A a received program with a version, a package and the Halvek utility are started by
+// the AdminService from one command line ("NULL" program field); without an AdminService the
+// failure is boxed twice (once for -A, once for the user) and the run ends. Without -A a package
+// whose msiexec cannot be started is a failure too; and with AllowedDestinations set, a server
+// that names another folder gets no file.
+class AdminDownload : public SessionTest, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(AdminDownload, GoesAsOneCommandLineOrFailsBoxed) {
+    using testbytes::Le32;
+    using testbytes::Z;
+    const Row& row = GetParam();
+    const std::string t = kTransfer;
+    const std::string msiexec = "C:\\windows\\system32\\msiexec.exe";
+    const std::string reg = "C:\\windows\\system32\\reg.exe ";
+    const std::string policyKey = "\"HKLM\\SOFTWARE\\Policies\\GRAPHICAL ORVANE\\Install\"";
     const std::string sample = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
     const std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "pkg";
-    for (const Row& row : rows) {
-        const std::string name = row.name + (row.local              ? " without -A, msiexec missing"
-                                             : !row.allowed.empty() ? " outside AllowedDestinations"
-                                             : row.listening        ? ""
-                                                                    : " without an AdminService");
-        if (Skipped(name))
-            continue;
-        Scenario("-A download of " + name);
-        Reset();
-        MakeFolder("C:\\klv\\halvek");
-        std::optional<ScriptServer> admin;
-        std::vector<std::vector<std::string>> requests; // the permissions', then the start's
-        std::thread service;
-        if (row.listening) {
-            admin.emplace(13021);
-            service = std::thread([&] {
-                for (int i = 0; i < 2; ++i)
-                    requests.push_back(AdminConnection(*admin, 30000));
-            });
-        }
-        ScriptServer server(11001);
-        if (row.local)
-            RunToEnd("cmd /c move " + msiexec + " " + msiexec + ".away");
-        if (!row.allowed.empty()) {
-            MakeFolder("C:\\elsewhere");
-            ASSERT_EQ(RunToEnd(reg + "add " + policyKey +
-                               " /v AllowedDestinations /t REG_MULTI_SZ /d \"" + row.allowed +
-                               "\" /f"),
-                      0);
-        }
-        Start(server,
-              std::string(" -EFTP") + (row.local ? "" : " -A") + " -F \"" + row.name +
-                  "\" -I \"127.0.0.1\"",
-              "-EFTPMODE -F" + row.name);
-        // With -F and no -D the server's text alone names the local file.
-        const std::string& content = row.name == "pkg.msi" ? package : sample;
-        const std::string folder = row.allowed.empty() ? t : "C:\\elsewhere\\";
-        ASSERT_TRUE(server.SendType(FILE_SIZE, std::to_string(content.size())) &&
-                    server.SendType(FILE_DESTINATION, folder + row.name));
-        if (!row.allowed.empty()) {
-            const bool boxed =
-                AnswerBox("ERROR", "ERROR Destination Not Allowed: " + folder + row.name, kIdOk,
-                          "download_destination_not_allowed");
-            ExpectExitZero();
-            RunToEnd(reg + "delete " + policyKey + " /f");
-            EXPECT_TRUE(boxed);
-            EXPECT_FALSE(FileExists(folder + row.name)) << "nothing created";
-            if (service.joinable())
-                service.join();
-            continue;
-        }
-        SendFile(server, std::nullopt, {content});
-        if (row.local) {
-            const bool boxed = AnswerBox("ERROR", "Unable to run " + t + row.name, kIdOk);
-            ExpectExitZero();
-            RunToEnd("cmd /c move " + msiexec + ".away " + msiexec);
-            EXPECT_TRUE(boxed);
-            continue;
-        }
-        const std::string failed = "Unable to run " +
-                                   (row.name == "Halvek.exe" ? t + row.name : row.command) +
-                                   "\nCould not connect to AdminService!";
-        for (int box = 0; !row.listening && box < 2; ++box)
-            ASSERT_TRUE(
-                AnswerBox("ERROR", failed, kIdOk, box ? "" : "download_admin_failed_" + row.name));
+    Scenario("-A download of " + ::testing::PrintToString(row));
+    MakeFolder("C:\\klv\\halvek");
+    std::optional<ScriptServer> admin;
+    std::vector<std::vector<std::string>> requests; // the permissions', then the start's
+    std::thread service;
+    if (row.listening) {
+        admin.emplace(13021);
+        service = std::thread([&] {
+            for (int i = 0; i < 2; ++i)
+                requests.push_back(AdminConnection(*admin, 30000));
+        });
+    }
+    ScriptServer server(11001);
+    // What a row changes outside drive C is put back also when an assertion ends it early.
+    std::optional<testsupport::OnExit> putBack;
+    if (row.local) {
+        RunToEnd("cmd /c move " + msiexec + " " + msiexec + ".away");
+        putBack.emplace([=] { RunToEnd("cmd /c move " + msiexec + ".away " + msiexec); });
+    }
+    if (!row.allowed.empty()) {
+        putBack.emplace([=] { RunToEnd(reg + "delete " + policyKey + " /f"); });
+        MakeFolder("C:\\elsewhere");
+        ASSERT_EQ(RunToEnd(reg + "add " + policyKey +
+                           " /v AllowedDestinations /t REG_MULTI_SZ /d \"" + row.allowed + "\" /f"),
+                  0);
+    }
+    Start(server,
+          std::string(" -EFTP") + (row.local ? "" : " -A") + " -F \"" + row.name +
+              "\" -I \"127.0.0.1\"",
+          "-EFTPMODE -F" + row.name);
+    // With -F and no -D the server's text alone names the local file.
+    const std::string& content = row.name == "pkg.msi" ? package : sample;
+    const std::string folder = row.allowed.empty() ? t : "C:\\elsewhere\\";
+    ASSERT_TRUE(server.SendType(FILE_SIZE, std::to_string(content.size())) &&
+                server.SendType(FILE_DESTINATION, folder + row.name));
+    if (!row.allowed.empty()) {
+        const bool boxed = AnswerBox("ERROR", "ERROR Destination Not Allowed: " + folder + row.name,
+                                     kIdOk, "download_destination_not_allowed");
         ExpectExitZero();
+        putBack.reset();
+        EXPECT_TRUE(boxed);
+        EXPECT_FALSE(FileExists(folder + row.name)) << "nothing created";
         if (service.joinable())
             service.join();
-        EXPECT_EQ(requests.size() == 2 ? requests[1] : std::vector<std::string>{},
-                  row.listening ? std::vector<std::string>{Le32(16) + "????" + Z("NULL") +
-                                                           Z(row.command) + Le32(0)}
-                                : std::vector<std::string>{});
-        EXPECT_EQ(FileExists("C:\\klv\\halvek\\RanForWebZel.txt"),
-                  row.listening && row.name == "Halvek.exe");
+        return;
     }
+    SendFile(server, std::nullopt, {content});
+    if (row.local) {
+        const bool boxed = AnswerBox("ERROR", "Unable to run " + t + row.name, kIdOk);
+        ExpectExitZero();
+        putBack.reset();
+        EXPECT_TRUE(boxed);
+        return;
+    }
+    const std::string failed = "Unable to run " +
+                               (row.name == "Halvek.exe" ? t + row.name : row.command) +
+                               "\nCould not connect to AdminService!";
+    for (int box = 0; !row.listening && box < 2; ++box)
+        ASSERT_TRUE(
+            AnswerBox("ERROR", failed, kIdOk, box ? "" : "download_admin_failed_" + row.name));
+    ExpectExitZero();
+    if (service.joinable())
+        service.join();
+    EXPECT_EQ(requests.size() == 2 ? requests[1] : std::vector<std::string>{},
+              row.listening ? std::vector<std::string>{Le32(16) + "????" + Z("NULL") +
+                                                       Z(row.command) + Le32(0)}
+                            : std::vector<std::string>{});
+    EXPECT_EQ(FileExists("C:\\klv\\halvek\\RanForWebZel.txt"),
+              row.listening && row.name == "Halvek.exe");
 }
+
+INSTANTIATE_TEST_SUITE_P(WithA, AdminDownload, ::testing::ValuesIn(Rows()), RowName<Row>);
 
 TEST_F(DownloadE2E, WithoutAUserItLogsWhyAndNeverConnects) {
     Scenario("download mode without a user");

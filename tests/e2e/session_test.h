@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <arpa/inet.h>
@@ -42,10 +43,18 @@ inline std::string Content(std::size_t size, unsigned salt) {
     return s;
 }
 
-// Rows of a table whose name does not hold $E2E_ROW are skipped (to run one row while working).
-inline bool Skipped(const std::string& row) {
-    const char* only = std::getenv("E2E_ROW");
-    return only && row.find(only) == std::string::npos;
+// A table row's test name, for INSTANTIATE_TEST_SUITE_P: the row as gtest prints it, each run
+// of characters other than letters and digits made one underscore, none at either end.
+template <typename Row> std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+    std::string name;
+    for (char c : ::testing::PrintToString(info.param))
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    while (!name.empty() && name.back() == '_')
+        name.pop_back();
+    return name;
 }
 
 // The Windows path of a program of this build (admincall.exe, helperdriver.exe, ...).

@@ -1,7 +1,6 @@
 // Setup mode under Wine against the scriptable server and AdminService. Each row is an unattended
 // run: command line, server script, and what must follow: the file received (or none left), the
 // acknowledgements, the hand-over, Install.log, Install.result, and an end within a bound.
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -21,19 +20,6 @@ namespace {
 using SetupE2E = SessionTest;
 using testbytes::Le32;
 using testbytes::Z;
-
-// A row's test name: its name and options in letters, digits and underscores.
-std::string RowName(const ::testing::TestParamInfo<Row>& info) {
-    std::string name;
-    for (char c : info.param.name + " with" + info.param.options)
-        if (std::isalnum(static_cast<unsigned char>(c)))
-            name += c;
-        else if (!name.empty() && name.back() != '_')
-            name += '_';
-    while (!name.empty() && name.back() == '_')
-        name.pop_back();
-    return name;
-}
 
 class SetupRun : public SessionTest, public ::testing::WithParamInterface<Row> {};
 
@@ -259,7 +245,7 @@ TEST_P(SetupRun, EndsInTimeWithTheFileOrNoneAndSaysHow) {
     EXPECT_TRUE(row.result == "OK" || Logged(why.substr(0, why.size() - 2)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Unattended, SetupRun, ::testing::ValuesIn(Rows()), RowName);
+INSTANTIATE_TEST_SUITE_P(Unattended, SetupRun, ::testing::ValuesIn(Rows()), RowName<Row>);
 
 // A reset right after the last piece fails its acknowledgement, and the session ends inside the
 // failure box's loop: the piece must not then be written to the released buffer and file.

@@ -1,5 +1,6 @@
 // Signed programs only, under Wine: the administrator's policy in the registry, setup programs
 // signed by the test certificates of the build (build/win/bin/signing), and what starts.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,19 @@ class SignedE2E : public SessionTest {
     }
 };
 
-TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
+struct Row {
+    std::string name;
+    std::vector<std::string> policy;
+    std::string file;  // served as Setup.exe
+    std::string line;  // the Install.log line of the decision ("" for none)
+    bool user = false; // a local start with a user instead of -N -A
+    // -D folder (received there as Setup.exe); an unsigned Setup.exe is planted in the
+    // transfer folder meanwhile
+    std::string folder = "";
+};
+
+// The policy table: each row an entry list, the program served, and the decision logged.
+std::vector<Row> Rows() {
     const std::string signer = Thumbprint("signer.der"), other = Thumbprint("other.der");
     std::string issuer = Thumbprint("ca.der");
     for (char& c : issuer)
@@ -65,22 +78,12 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
     const std::string untrusted = "ERROR Untrusted Program: " + kSetup + " (";
     const std::string accepted =
         "Signed " + kSetup + " by GRAPHICAL ORVANE Test Publisher SHA-256 " + signer;
-    struct Row {
-        std::string name;
-        std::vector<std::string> policy;
-        std::string file;  // served as Setup.exe
-        std::string line;  // the Install.log line of the decision ("" for none)
-        bool user = false; // a local start with a user instead of -N -A
-        // -D folder (received there as Setup.exe); an unsigned Setup.exe is planted in the
-        // transfer folder meanwhile
-        std::string folder = "";
-    };
     const std::string kept = "C:\\KLV\\kept";
     const std::string keptSetup = kept + "\\Setup.exe";
     const std::string keptAccepted =
         "Signed " + keptSetup + " by GRAPHICAL ORVANE Test Publisher SHA-256 " + signer;
     // clang-format off
-    const std::vector<Row> rows = {
+    return {
         {"no policy: unsigned started", {}, "../SampleSetup.exe", ""},
         {"pinned signer: started", {signer}, "Signed.exe", accepted},
         {"another signer: refused", {signer}, "OtherSigned.exe", untrusted + "signer not trusted: " + other + ")"},
@@ -94,57 +97,63 @@ TEST_F(SignedE2E, ThePolicyDecidesWhichSetupProgramStarts) {
         {"-D with a user: the file checked is the one started", {signer}, "Signed.exe", keptAccepted, true, kept},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        if (Skipped(row.name))
-            continue;
-        Scenario(row.name);
-        Reset();
-        SetPolicy(row.policy);
-        const std::string setup = row.folder.empty() ? kSetup : row.folder + "\\Setup.exe";
-        const std::string planted = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
-        if (!row.folder.empty()) {
-            MakeFolder(row.folder);
-            WriteFile(kSetup, planted);
-        }
-        const std::string content = ReadFile(kSigning + row.file);
-        ASSERT_GT(content.size(), 20000u);
-        const bool starts = row.line.rfind("ERROR", 0) != 0;
-        ScriptServer server(11001);
-        std::optional<ScriptServer> admin;
-        if (!row.user)
-            admin.emplace(13021);
-        const std::string d =
-            row.folder.empty() ? "" : " -D \"" + row.folder + "\" -F \"Setup.exe\"";
-        Run((row.user ? " -I \"127.0.0.1\"" : " -N -A -I \"127.0.0.1\"") + d);
-        if (admin) { // the folder permissions first: the elevated helper, then kind 5
-            EXPECT_EQ(AdminConnection(*admin, 30000).size(), 2u);
-        }
-        ASSERT_TRUE(server.Accept(30000)) << DescribeWindows();
-        ASSERT_TRUE(server.ReceivePayload(10000).has_value());
-        std::vector<std::string> pieces;
-        for (std::size_t at = 0; at < content.size(); at += 65536)
-            pieces.push_back(content.substr(at, 65536));
-        SendFile(server, content.size(), pieces);
-        // What starts: the AdminService's request, or the program itself with a user.
-        if (admin)
-            EXPECT_EQ(AdminConnection(*admin, starts ? 30000 : 3000),
-                      std::vector<std::string>(starts, Le32(16) + "????" + Z(setup) +
-                                                           Z("-EREG -A") + Le32(0)));
-        else
-            WaitUntil([&] { return !ReadFile(kMark).empty(); }, 15000, 250);
-        ExpectExitZero();
-        EXPECT_EQ(ReadFile(kMark), row.user ? setup + "\r\n" : "") << "the planted one never runs";
-        EXPECT_TRUE(ReadFile(setup) == content) << "the file stays where it was received";
-        EXPECT_TRUE(row.folder.empty() || Logged("Started " + setup));
-        const long policyLines = std::count_if(log_.begin(), log_.end(), [](const std::string& l) {
-            return l.rfind("Signed programs only: ", 0) == 0;
-        });
-        EXPECT_EQ(policyLines, row.policy.empty() ? 0 : 1);
-        EXPECT_TRUE(row.line.empty() || Logged(row.line));
-        EXPECT_EQ(Result(), std::string(starts ? "OK" : "FAILED") + "\tsetup" +
-                                (row.user ? "" : " -N") + (starts ? "" : "\t" + row.line) + "\r\n");
-    }
 }
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Policy : public SignedE2E, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(Policy, DecidesWhichSetupProgramStarts) {
+    const Row& row = GetParam();
+    Scenario(row.name);
+    SetPolicy(row.policy);
+    const std::string setup = row.folder.empty() ? kSetup : row.folder + "\\Setup.exe";
+    const std::string planted = ReadFile("Z:" + kWinBin + "/SampleSetup.exe");
+    if (!row.folder.empty()) {
+        MakeFolder(row.folder);
+        WriteFile(kSetup, planted);
+    }
+    const std::string content = ReadFile(kSigning + row.file);
+    ASSERT_GT(content.size(), 20000u);
+    const bool starts = row.line.rfind("ERROR", 0) != 0;
+    ScriptServer server(11001);
+    std::optional<ScriptServer> admin;
+    if (!row.user)
+        admin.emplace(13021);
+    const std::string d = row.folder.empty() ? "" : " -D \"" + row.folder + "\" -F \"Setup.exe\"";
+    Run((row.user ? " -I \"127.0.0.1\"" : " -N -A -I \"127.0.0.1\"") + d);
+    if (admin) { // the folder permissions first: the elevated helper, then kind 5
+        EXPECT_EQ(AdminConnection(*admin, 30000).size(), 2u);
+    }
+    ASSERT_TRUE(server.Accept(30000)) << DescribeWindows();
+    ASSERT_TRUE(server.ReceivePayload(10000).has_value());
+    std::vector<std::string> pieces;
+    for (std::size_t at = 0; at < content.size(); at += 65536)
+        pieces.push_back(content.substr(at, 65536));
+    SendFile(server, content.size(), pieces);
+    // What starts: the AdminService's request, or the program itself with a user.
+    if (admin)
+        EXPECT_EQ(AdminConnection(*admin, starts ? 30000 : 3000),
+                  std::vector<std::string>(starts,
+                                           Le32(16) + "????" + Z(setup) + Z("-EREG -A") + Le32(0)));
+    else
+        WaitUntil([&] { return !ReadFile(kMark).empty(); }, 15000, 250);
+    ExpectExitZero();
+    EXPECT_EQ(ReadFile(kMark), row.user ? setup + "\r\n" : "") << "the planted one never runs";
+    EXPECT_TRUE(ReadFile(setup) == content) << "the file stays where it was received";
+    EXPECT_TRUE(row.folder.empty() || Logged("Started " + setup));
+    const long policyLines = std::count_if(log_.begin(), log_.end(), [](const std::string& l) {
+        return l.rfind("Signed programs only: ", 0) == 0;
+    });
+    EXPECT_EQ(policyLines, row.policy.empty() ? 0 : 1);
+    EXPECT_TRUE(row.line.empty() || Logged(row.line));
+    EXPECT_EQ(Result(), std::string(starts ? "OK" : "FAILED") + "\tsetup" +
+                            (row.user ? "" : " -N") + (starts ? "" : "\t" + row.line) + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(TrustedSigners, Policy, ::testing::ValuesIn(Rows()), RowName<Row>);
 
 // The stand-in reads the same policy: a kind-1 request for an unsigned program is not started.
 TEST_F(SignedE2E, StandInRefusesAnUnsignedProgramUnderThePolicy) {

@@ -1,6 +1,7 @@
 // Upload mode (-EFTPPUSH) under Wine: the exact PUSH_DATA messages of a named upload, -R, open
 // failures, an upload cut off, and the user's pick from C:\orvane\winsupport.
 #include <filesystem>
+#include <ostream>
 
 #include "tests/e2e/session_test.h"
 #include "tests/support/bytes.h"
@@ -33,15 +34,18 @@ class UploadE2E : public SessionTest {
     }
 };
 
-TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
-    constexpr int kFolder = -1, kMissing = -2, kOutside = -3, kLinked = -4, kCut = 12 * 1024 * 1024;
-    struct Row {
-        std::string name;
-        int size; // or kFolder / kMissing / kOutside / kLinked (the folder a link): no upload
-        std::string options = "", mode = ""; // -R or -F on top, and what they add to the mode
-    };
+constexpr int kFolder = -1, kMissing = -2, kOutside = -3, kLinked = -4, kCut = 12 * 1024 * 1024;
+
+struct Row {
+    std::string name;
+    int size; // or kFolder / kMissing / kOutside / kLinked (the folder a link): no upload
+    std::string options = "", mode = ""; // -R or -F on top, and what they add to the mode
+};
+
+// The named-upload table: each row a name asked for and what lies behind it.
+std::vector<Row> Rows() {
     // clang-format off
-    const std::vector<Row> rows = {
+    return {
         {"up0.bin", 0}, {"up1099.bin", 1099, " -R", " -X"}, {"up2199.bin", 2199},
         {"up2200.bin", 2200, " -F \"up2200.bin\"", " -Fup2200.bin"},
         {"keepme", kFolder, " -R", " -X"}, // -R removes only after a successful open
@@ -50,49 +54,56 @@ TEST_F(UploadE2E, NamedRequestsUploadExactlyTheExpectedMessages) {
         {"big.bin", kCut, " -R", " -X"}, // reset by the server after 3 messages: -R keeps it
     };
     // clang-format on
-    for (const Row& row : rows) {
-        if (Skipped(row.name))
-            continue;
-        Scenario("named upload of " + row.name);
-        Reset();
-        const std::string path = kWinsupport + row.name;
-        const std::string content = Content(row.size < 0 ? 0 : row.size, row.size);
-        if (row.size >= 0)
-            WriteFile(path, content);
-        else if (row.size == kFolder)
-            MakeFolder(path);
-        else if (row.size == kOutside)
-            WriteFile("C:\\orvane\\bin\\v.txt", "not for the server");
-        if (row.size == kLinked) { // the file lies outside, behind the folder's link
-            WriteFile("C:\\outside\\" + row.name, "not for the server");
-            std::filesystem::remove_all(HostPath(kWinsupport));
-            std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
-                                                      HostPath("C:\\orvane\\winsupport"));
-        }
-        ScriptServer server(11001);
-        Start(server, " -EFTPPUSH -N -I \"127.0.0.1\"" + row.options, "-EFTPPUSHMODE" + row.mode);
-        ASSERT_TRUE(server.SendType(PUSH_REQUEST, row.name));
-        if (row.size == kCut) {
-            for (int i = 0; i < 3; ++i)
-                ASSERT_TRUE(server.Receive(20000).has_value());
-            server.ResetClient();
-        } else {
-            EXPECT_TRUE(server.WaitClientClosed(20000)) << "the session ends after a named upload";
-            EXPECT_EQ(UploadMessages(server), row.size >= 0 ? ExpectedUpload(row.name, content)
-                                                            : std::vector<std::string>{});
-        }
-        ExpectExitZero();
-        EXPECT_EQ(Contains(log_, "ERROR Unable To Open File For Transfer: " + row.name),
-                  row.size == kFolder || row.size == kMissing || row.size == kLinked);
-        EXPECT_EQ(Contains(log_, "ERROR Invalid File Name: " + row.name), row.size == kOutside);
-        EXPECT_EQ(Contains(log_, "ERROR Transfer To Server Failed, File Kept: big.bin"),
-                  row.size == kCut);
-        EXPECT_EQ(FileExists(path),
-                  row.size != kMissing && (row.size < 0 || row.size == kCut || row.mode != " -X"));
-        EXPECT_TRUE(row.size != kCut || ReadFile(path) == content) << "kept whole";
-        EXPECT_TRUE(row.size != kLinked || ReadFile(path) == "not for the server");
-    }
 }
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class NamedUpload : public UploadE2E, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(NamedUpload, SendsExactlyTheExpectedMessages) {
+    const Row& row = GetParam();
+    Scenario("named upload of " + row.name);
+    const std::string path = kWinsupport + row.name;
+    const std::string content = Content(row.size < 0 ? 0 : row.size, row.size);
+    if (row.size >= 0)
+        WriteFile(path, content);
+    else if (row.size == kFolder)
+        MakeFolder(path);
+    else if (row.size == kOutside)
+        WriteFile("C:\\orvane\\bin\\v.txt", "not for the server");
+    if (row.size == kLinked) { // the file lies outside, behind the folder's link
+        WriteFile("C:\\outside\\" + row.name, "not for the server");
+        std::filesystem::remove_all(HostPath(kWinsupport));
+        std::filesystem::create_directory_symlink(HostPath("C:\\outside"),
+                                                  HostPath("C:\\orvane\\winsupport"));
+    }
+    ScriptServer server(11001);
+    Start(server, " -EFTPPUSH -N -I \"127.0.0.1\"" + row.options, "-EFTPPUSHMODE" + row.mode);
+    ASSERT_TRUE(server.SendType(PUSH_REQUEST, row.name));
+    if (row.size == kCut) {
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(server.Receive(20000).has_value());
+        server.ResetClient();
+    } else {
+        EXPECT_TRUE(server.WaitClientClosed(20000)) << "the session ends after a named upload";
+        EXPECT_EQ(UploadMessages(server),
+                  row.size >= 0 ? ExpectedUpload(row.name, content) : std::vector<std::string>{});
+    }
+    ExpectExitZero();
+    EXPECT_EQ(Contains(log_, "ERROR Unable To Open File For Transfer: " + row.name),
+              row.size == kFolder || row.size == kMissing || row.size == kLinked);
+    EXPECT_EQ(Contains(log_, "ERROR Invalid File Name: " + row.name), row.size == kOutside);
+    EXPECT_EQ(Contains(log_, "ERROR Transfer To Server Failed, File Kept: big.bin"),
+              row.size == kCut);
+    EXPECT_EQ(FileExists(path),
+              row.size != kMissing && (row.size < 0 || row.size == kCut || row.mode != " -X"));
+    EXPECT_TRUE(row.size != kCut || ReadFile(path) == content) << "kept whole";
+    EXPECT_TRUE(row.size != kLinked || ReadFile(path) == "not for the server");
+}
+
+INSTANTIATE_TEST_SUITE_P(ByName, NamedUpload, ::testing::ValuesIn(Rows()), RowName<Row>);
 
 // The user's pick from the folder list ("" stands for an empty folder: OK ends the session). A
 // pick, uploaded or refused, leaves the session open, reading nothing, until the window closes.
