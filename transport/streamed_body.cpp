@@ -1,8 +1,7 @@
 // The body of a received frame: read into the caller's block and worked on as it arrives (check
-// value digest, AES-128-CTR, inflation), on a second thread where the machine has more than one
-// core, between reads otherwise. The worker works on the frame's own block, up to where the
-// reader has got; the reader takes the frame back from it before the receive returns, on
-// every path.
+// value digest, AES-128-CTR, inflation), between reads, or on a second thread when that mode is
+// asked for. The worker works on the frame's own block, up to where the reader has got; the
+// reader takes the frame back from it before the receive returns, on every path.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -20,21 +19,9 @@ namespace {
 // The body block grows by at least this much. The slack above 1 MiB lets a 1 MiB piece with
 // its type byte and check value arrive in the first block, without a second block and copy.
 constexpr std::int32_t kBodyStep = (1 << 20) + 64;
-// Below this a body is worked on between reads even where a second core is there: starting a
-// thread costs more than the work it would take off the reader.
-constexpr std::int32_t kWorkerThreshold = 128 << 10;
 
 std::atomic<int> g_receiveWork{static_cast<int>(ReceiveWork::Auto)};
 std::atomic<long long> g_workedAhead{0};
-
-bool SeveralCores() {
-    static const bool several = std::thread::hardware_concurrency() > 1;
-    return several;
-}
-
-bool AutoUsesWorker(std::int32_t bodyLength) {
-    return SeveralCores() && bodyLength >= kWorkerThreshold;
-}
 
 // The worker thread, one for the process: started by the first body that wants it and joined
 // when the process ends (the static below). Its queue holds one frame at a time: the reader
@@ -175,8 +162,7 @@ bool ReadBody(KlvSocket s, MessageBuffer* buffer, const unsigned char* header,
     BodyStream work(header[0], header[1], bodyLength, maxLength, inflateBlock);
     const bool streams = work.Streams() && mode != ReceiveWork::Whole;
     g_workedAhead = 0;
-    const bool threaded = streams && (mode == ReceiveWork::WorkerThread ||
-                                      (mode == ReceiveWork::Auto && AutoUsesWorker(bodyLength)));
+    const bool threaded = streams && mode == ReceiveWork::WorkerThread;
     WorkerFrame worker;   // released before `work` ends, on every path
     std::size_t done = 0; // worked on between reads
     std::int32_t received = 0;
