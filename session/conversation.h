@@ -49,7 +49,8 @@ struct DispatchRule {
     ConversationState next; // the state once the step has gone on (a failure ends the session)
 };
 
-// What a server message does in a state: one row per state, one column per kind of message.
+// What a server message does in a state: dropped where socket events are ignored, otherwise
+// the step its kind takes wherever messages are read, and the state that step leads to.
 DispatchRule DispatchRuleFor(ConversationState state, ServerMessage message);
 
 // WM_SOCKET_EVENT is ignored in this state: a choice is open, the conversation is over, or there

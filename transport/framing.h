@@ -103,12 +103,12 @@ int SetTransportRateWindow(int milliseconds);
 long long TransportWaitCount();
 
 // Where a received body's check value digest, decryption and inflation run: on the whole body
-// once it is in (Whole, as a reference), between reads, on a second thread, or (Auto, the start
-// value) between reads. Under Wine the second thread measured slower than working between
-// reads, on loopback and on a link slower than the work (each hand-over wakes a thread through
-// the Wine server), so Auto does not choose it; it stays a mode of its own for measuring
-// elsewhere. Blowfish frames are always taken whole. Returns the previous value.
-enum class ReceiveWork { Whole, BetweenReads, WorkerThread, Auto };
+// once it is in (Whole, as a reference), between reads (the start value), or on a second
+// thread. Under Wine the second thread measured slower than working between reads, on loopback
+// and on a link slower than the work (each hand-over wakes a thread through the Wine server), so
+// the program does not choose it; it stays a mode of its own for measuring elsewhere. Blowfish
+// frames are always taken whole. Returns the previous value.
+enum class ReceiveWork { Whole, BetweenReads, WorkerThread };
 ReceiveWork SetReceiveWork(ReceiveWork work);
 // The worker takes at most this many bytes at a time.
 constexpr std::size_t kReceiveWorkStep = 64 << 10;

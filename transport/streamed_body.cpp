@@ -20,7 +20,7 @@ namespace {
 // its type byte and check value arrive in the first block, without a second block and copy.
 constexpr std::int32_t kBodyStep = (1 << 20) + 64;
 
-std::atomic<int> g_receiveWork{static_cast<int>(ReceiveWork::Auto)};
+std::atomic<int> g_receiveWork{static_cast<int>(ReceiveWork::BetweenReads)};
 std::atomic<long long> g_workedAhead{0};
 
 // The worker thread, one for the process: started by the first body that wants it and joined
