@@ -24,27 +24,22 @@ constexpr DispatchRule kReadRules[kServerMessageKinds] = {
 
 } // namespace
 
+// The kinds 1 to 7 are numbered as their type bytes.
+static_assert(static_cast<int>(ServerMessage::FileSize) == FILE_SIZE &&
+                  static_cast<int>(ServerMessage::ServerError) == SERVER_ERROR &&
+                  static_cast<int>(ServerMessage::FileDestination) == FILE_DESTINATION &&
+                  static_cast<int>(ServerMessage::FileData) == FILE_DATA &&
+                  static_cast<int>(ServerMessage::DataSize) == DATA_SIZE &&
+                  static_cast<int>(ServerMessage::FileName) == FILE_NAME &&
+                  static_cast<int>(ServerMessage::PushRequest) == PUSH_REQUEST,
+              "ServerMessage follows the type bytes");
+
 ServerMessage ServerMessageOf(int type) {
-    switch (type) {
-    case POP_EMPTY:
+    if (type == POP_EMPTY)
         return ServerMessage::KeepAlive;
-    case FILE_SIZE:
-        return ServerMessage::FileSize;
-    case SERVER_ERROR:
-        return ServerMessage::ServerError;
-    case FILE_DESTINATION:
-        return ServerMessage::FileDestination;
-    case FILE_DATA:
-        return ServerMessage::FileData;
-    case DATA_SIZE:
-        return ServerMessage::DataSize;
-    case FILE_NAME:
-        return ServerMessage::FileName;
-    case PUSH_REQUEST:
-        return ServerMessage::PushRequest;
-    default:
-        return ServerMessage::Invalid;
-    }
+    if (type >= FILE_SIZE && type <= PUSH_REQUEST)
+        return static_cast<ServerMessage>(type);
+    return ServerMessage::Invalid;
 }
 
 DispatchRule DispatchRuleFor(ConversationState state, ServerMessage message) {

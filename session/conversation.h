@@ -15,7 +15,8 @@ enum class ConversationState {
     Ended,      // a complete file, the server's error or an invalid message: the rest ends it
 };
 
-// The kind of a server message, by its type byte (POP_EMPTY: an empty payload).
+// The kind of a server message, by its type byte (POP_EMPTY: an empty payload); FileSize to
+// PushRequest are numbered as their type bytes, 1 to 7.
 enum class ServerMessage {
     KeepAlive,
     FileSize,
